@@ -1,0 +1,75 @@
+#include "platform/common/log.h"
+
+#include <syslog.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace kvr::log {
+namespace {
+
+std::atomic<Level> g_level{Level::Info};
+std::atomic<bool> g_syslog{false};
+std::mutex g_writeLock; // keeps lines of different threads whole
+
+const char* tag(Level l) {
+    switch (l) {
+    case Level::Error: return "error";
+    case Level::Warning: return "warning";
+    case Level::Info: return "info";
+    case Level::Debug: return "debug";
+    }
+    return "?";
+}
+
+int syslogPriority(Level l) {
+    switch (l) {
+    case Level::Error: return LOG_ERR;
+    case Level::Warning: return LOG_WARNING;
+    case Level::Info: return LOG_INFO;
+    case Level::Debug: return LOG_DEBUG;
+    }
+    return LOG_INFO;
+}
+
+} // namespace
+
+void setLevel(Level l) { g_level.store(l, std::memory_order_relaxed); }
+Level level() { return g_level.load(std::memory_order_relaxed); }
+
+bool setLevel(std::string_view name) {
+    for (Level l : {Level::Error, Level::Warning, Level::Info, Level::Debug}) {
+        if (name == tag(l)) {
+            setLevel(l);
+            return true;
+        }
+    }
+    return false;
+}
+
+void setSyslog(const char* ident) {
+    if (ident != nullptr && *ident != '\0') {
+        ::openlog(ident, LOG_PID, LOG_DAEMON);
+        g_syslog = true;
+    } else {
+        g_syslog = false;
+    }
+}
+
+void write(Level l, const char* fmt, ...) {
+    if (l > level()) return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    {
+        std::lock_guard lock(g_writeLock);
+        std::fprintf(stderr, "%s: %s\n", tag(l), line);
+    }
+    if (g_syslog) ::syslog(syslogPriority(l), "%s", line);
+}
+
+} // namespace kvr::log

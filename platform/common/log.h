@@ -1,0 +1,29 @@
+#pragma once
+// Diagnostic lines to stderr, one per call, with a level filter.
+// Daemons may also route them to syslog (setSyslog); tests read stderr.
+
+#include <string_view>
+
+namespace kvr::log {
+
+enum class Level { Error = 0, Warning = 1, Info = 2, Debug = 3 };
+
+void setLevel(Level level);
+Level level();
+// "error", "warning", "info", "debug"; false (level unchanged) for anything else.
+bool setLevel(std::string_view name);
+// Also send each line to syslog under this ident (empty: stderr only).
+void setSyslog(const char* ident);
+
+void write(Level level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+} // namespace kvr::log
+
+#define KVR_LOG_ERROR(...) ::kvr::log::write(::kvr::log::Level::Error, __VA_ARGS__)
+#define KVR_LOG_WARN(...) ::kvr::log::write(::kvr::log::Level::Warning, __VA_ARGS__)
+#define KVR_LOG_INFO(...) ::kvr::log::write(::kvr::log::Level::Info, __VA_ARGS__)
+#define KVR_LOG_DEBUG(...)                                                                         \
+    do {                                                                                           \
+        if (::kvr::log::level() >= ::kvr::log::Level::Debug)                                       \
+            ::kvr::log::write(::kvr::log::Level::Debug, __VA_ARGS__);                              \
+    } while (0)

@@ -1,0 +1,37 @@
+#include "platform/common/paths.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace kvr::paths {
+namespace {
+
+std::filesystem::path fromEnv(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return (v != nullptr && *v != '\0') ? std::filesystem::path(v) : std::filesystem::path(fallback);
+}
+
+} // namespace
+
+std::filesystem::path stateDir() { return fromEnv("KVR_STATE_DIR", "/var/lib/lumarcon"); }
+std::filesystem::path runtimeDir() { return fromEnv("KVR_RUNTIME_DIR", "/run/lumarcon"); }
+
+bool ensureDir(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return std::filesystem::is_directory(dir, ec);
+}
+
+std::filesystem::path stateSubdir(const std::string& name) {
+    auto p = stateDir() / name;
+    ensureDir(p);
+    return p;
+}
+
+std::filesystem::path runtimeSubdir(const std::string& name) {
+    auto p = runtimeDir() / name;
+    ensureDir(p);
+    return p;
+}
+
+} // namespace kvr::paths
