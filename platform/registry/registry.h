@@ -1,0 +1,73 @@
+#pragma once
+// The registry store: keys and typed values kept in one SQLite database,
+// $KVR_STATE_DIR/registry.db (folder and file created on first use).
+//
+// Paths name a hive and then key names separated by '\':
+//   \REGISTRY\Machine\X  ==  HKEY_LOCAL_MACHINE\X  ==  HKLM\X
+//   \REGISTRY\User\X     ==  HKEY_CURRENT_USER\X   ==  HKCU\X   (one user profile per store)
+// Empty components are ignored, so a leading or trailing '\' or a doubled '\' does not matter.
+// Key and value names compare without regard to ASCII case and keep the case they were created
+// with. Subkeys and values enumerate in creation order; setting an existing value keeps its place.
+//
+// Every call is one transaction, so the driver, the service and every program may read and write
+// at the same time from any number of threads and processes. The store follows KVR_STATE_DIR of
+// the calling process at each call. No call throws.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvr::reg {
+
+enum class Status {
+    Ok,
+    NotFound,        // the key or value does not exist
+    AccessDenied,    // the store cannot be opened, read or written (missing rights, corrupt, locked)
+    InvalidArgument, // a malformed path or name (unknown hive, name too long, NUL byte)
+    TypeMismatch,    // the value exists but has another type than the one asked for
+};
+
+enum class Type : uint32_t { Sz = 1 /* REG_SZ */, Dword = 4 /* REG_DWORD */ };
+
+struct Value {
+    std::string name;      // as created
+    Type type = Type::Dword;
+    uint32_t dword = 0;    // data when type == Dword
+    std::string sz;        // data when type == Sz
+};
+
+// Longest key name component and value name (as on Windows).
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+// Keys.
+Status createKey(std::string_view path);  // with missing parents; Ok when it already exists
+Status keyExists(std::string_view path);  // Ok / NotFound / AccessDenied / InvalidArgument
+Status deleteKey(std::string_view path);  // the key, its values and its whole subtree
+// The key's full path in Win32 form with every name as created,
+// e.g. "HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet".
+Status canonicalPath(std::string_view path, std::string& out);
+
+// Values. Queries report NotFound for a missing key or value; sets need an existing key
+// (NotFound otherwise) and replace the type and data of a value that exists.
+Status queryDword(std::string_view path, std::string_view name, uint32_t& out);
+Status querySz(std::string_view path, std::string_view name, std::string& out);
+Status queryValue(std::string_view path, std::string_view name, Value& out);
+Status setDword(std::string_view path, std::string_view name, uint32_t data);
+Status setSz(std::string_view path, std::string_view name, std::string_view data);
+Status setValue(std::string_view path, const Value& value); // value.name is the name
+Status deleteValue(std::string_view path, std::string_view name);
+
+// Enumeration, in creation order. `out` is replaced.
+Status enumValues(std::string_view path, std::vector<Value>& out);
+Status enumSubkeys(std::string_view path, std::vector<std::string>& out); // names as created
+
+// "ok", "not found", "access denied", "invalid argument", "type mismatch".
+const char* statusText(Status status);
+
+// Closes this process's connection to the store (the next call opens it again). For tests and for
+// programs that change KVR_STATE_DIR; never needed otherwise.
+void closeStore();
+
+} // namespace kvr::reg
