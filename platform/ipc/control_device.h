@@ -1,0 +1,142 @@
+#pragma once
+// Control devices: the stand-in for device objects opened as \\.\Name and driven with
+// buffered DeviceIoControl requests.
+//
+// A control device is the SOCK_SEQPACKET Unix socket $KVR_RUNTIME_DIR/dev/<Name>. Opening the
+// device connects to it; it fails when no daemon serves it. One message per request and one
+// per reply, in the machine's native byte order:
+//
+//   request   0        4          8           12
+//             +--------+----------+-----------+------------------------+
+//             | code   | inLength | outLength | inLength input bytes   |   [+ 0 or 1 fd]
+//             +--------+----------+-----------+------------------------+
+//   reply     0        4             8
+//             +--------+-------------+-------------------------------------+
+//             | status | information | min(information, bufLen) bytes      |
+//             +--------+-------------+-------------------------------------+
+//
+// bufLen = max(inLength, outLength); inLength and outLength are at most kMaxTransfer. The
+// optional descriptor travels as SCM_RIGHTS (an event handle being registered).
+//
+// Buffered semantics: the dispatch routine sees one system buffer of bufLen bytes holding the
+// input, zero-filled after it; its reply overwrites that buffer in place. The client copies
+// min(information, outLength) bytes back (none for an error status). So a code that leaves
+// the buffer alone returns the request bytes.
+//
+// A frame that breaks these rules (shorter than the header, a length that does not match the
+// message, a length above kMaxTransfer, more than one descriptor) closes that connection only.
+
+#include "platform/common/unique_fd.h"
+#include "platform/ipc/nt_status.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kvr::ipc {
+
+inline constexpr std::uint32_t kMaxTransfer = 64 * 1024;
+inline constexpr std::size_t kRequestHeaderBytes = 12;
+inline constexpr std::size_t kReplyHeaderBytes = 8;
+
+// ---- server side ----------------------------------------------------------------------------
+
+struct Request {
+    std::uint32_t code = 0;
+    std::uint32_t inLength = 0;
+    std::uint32_t outLength = 0;
+    // The system buffer: max(inLength, outLength) bytes; the input, zeros after it. The
+    // dispatch writes its reply here.
+    std::span<std::uint8_t> buffer;
+    // The descriptor sent with the request, if any (invalid otherwise). The dispatch may take
+    // it (Event::adopt); whatever is left is closed after the request.
+    UniqueFd passedFd;
+};
+
+struct Reply {
+    std::uint32_t status = status::kSuccess;
+    // Number of reply bytes at the start of the buffer. Values beyond the buffer are carried
+    // in the header as they are but only the buffer's bytes are sent.
+    std::uint32_t information = 0;
+};
+
+// Runs on the connection's thread; requests of one connection are sequential, requests of
+// different connections run at the same time. An exception it throws fails that request with
+// STATUS_UNSUCCESSFUL and goes no further.
+using Dispatch = std::function<Reply(Request&)>;
+
+class ControlServer {
+public:
+    // Serves $KVR_RUNTIME_DIR/dev/<name> (folder created when missing). The socket gets mode
+    // 0660 and, when `group` is not empty, that group (by name). A stale socket left by a dead
+    // daemon is replaced; a socket a live daemon serves makes start fail. On failure returns
+    // null and a one-line reason in `error`.
+    static std::unique_ptr<ControlServer> start(std::string name, Dispatch dispatch,
+                                                std::string group, std::string& error);
+
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+    // Stops serving: no new connections, every connection closed (clients see their requests
+    // fail), every thread joined, the socket file removed. Waits for dispatches in progress.
+    // Safe to call twice; the destructor calls it.
+    void stop();
+    ~ControlServer();
+
+    [[nodiscard]] const std::string& path() const;
+    // Connections open right now (for tests and diagnostics).
+    [[nodiscard]] std::size_t connectionCount() const;
+
+    struct Impl;
+
+private:
+    explicit ControlServer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// ---- client side: CreateFileA / DeviceIoControl / CloseHandle -------------------------------
+
+class ControlDevice {
+public:
+    // "\\.\KvrRs232D" or "KvrRs232D" (compared without case, as device names are). Nothing
+    // when the name is not a device name or no daemon serves it.
+    static std::optional<ControlDevice> open(std::string_view name);
+
+    ControlDevice(ControlDevice&&) noexcept;
+    ControlDevice& operator=(ControlDevice&&) noexcept;
+    ControlDevice(const ControlDevice&) = delete;
+    ControlDevice& operator=(const ControlDevice&) = delete;
+    ~ControlDevice();
+
+    // One request. True when the completion status is a success status. Copies
+    // min(information, outLength) reply bytes to `out` unless the status is an error status;
+    // `*returned` = the bytes copied. `passFd` (>= 0) is sent along (a duplicate travels; the
+    // caller keeps its own). `*status` = the completion status, or kPortDisconnected when the
+    // daemon could not be reached, kInvalidParameter when a length is above kMaxTransfer or a
+    // buffer is missing, kInvalidHandle after close().
+    // Thread-safe: concurrent calls each use their own connection, so a long request does not
+    // hold up the others.
+    bool ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
+               std::uint32_t outLength, std::uint32_t* returned, int passFd = -1,
+               std::uint32_t* status = nullptr);
+
+    void close();
+    [[nodiscard]] bool isOpen() const;
+
+    struct Impl;
+
+private:
+    explicit ControlDevice(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// The socket path a device name maps to (no case folding); nothing for a name that is not a
+// plain device name ("\\.\" prefix optional, no path separators, not empty, fits a socket
+// address).
+std::optional<std::string> devicePath(std::string_view name);
+
+} // namespace kvr::ipc
