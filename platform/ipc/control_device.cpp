@@ -1,22 +1,169 @@
 #include "platform/ipc/control_device.h"
+#include "platform/ipc/wire.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace kvr::ipc {
 
-struct ControlDevice::Impl {};
+// Connections to one control device. Each request borrows an idle connection (or opens a new
+// one) for its whole exchange, so concurrent callers never read each other's replies and a
+// slow request does not hold up the others.
+struct ControlDevice::Impl {
+    std::string path;
+    std::mutex mutex; // guards idle
+    std::vector<UniqueFd> idle;
+
+    UniqueFd borrow(bool& reused) {
+        {
+            std::lock_guard lock(mutex);
+            if (!idle.empty()) {
+                UniqueFd fd = std::move(idle.back());
+                idle.pop_back();
+                reused = true;
+                return fd;
+            }
+        }
+        reused = false;
+        return wire::connectTo(path);
+    }
+    void giveBack(UniqueFd fd) {
+        std::lock_guard lock(mutex);
+        idle.push_back(std::move(fd));
+    }
+};
+
+namespace {
+
+// Finds the socket whose name equals `bare` without regard to case (device names are not
+// case-sensitive). Empty when there is none.
+std::string findIgnoringCase(const std::string& dir, const std::string& bare) {
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) return {};
+    while (dirent* e = ::readdir(d.get())) {
+        if (e->d_name[0] == '.') continue;
+        if (::strcasecmp(e->d_name, bare.c_str()) == 0) return dir + "/" + e->d_name;
+    }
+    return {};
+}
+
+bool sendRequest(int fd, const wire::RequestHeader& header, const void* in, int passFd) {
+    iovec parts[2] = {{const_cast<wire::RequestHeader*>(&header), sizeof header},
+                      {const_cast<void*>(in), header.inLength}};
+    msghdr msg{};
+    msg.msg_iov = parts;
+    msg.msg_iovlen = header.inLength > 0 ? 2 : 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    if (passFd >= 0) {
+        std::memset(control, 0, sizeof control);
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+    }
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof header + header.inLength);
+}
+
+} // namespace
 
 ControlDevice::ControlDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 ControlDevice::ControlDevice(ControlDevice&&) noexcept = default;
 ControlDevice& ControlDevice::operator=(ControlDevice&&) noexcept = default;
 ControlDevice::~ControlDevice() = default;
-std::optional<ControlDevice> ControlDevice::open(std::string_view) { return std::nullopt; }
-bool ControlDevice::ioctl(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                          std::uint32_t* returned, int, std::uint32_t* st) {
-    if (returned) *returned = 0;
-    if (st) *st = status::kInvalidHandle;
-    return false;
+
+std::optional<ControlDevice> ControlDevice::open(std::string_view name) {
+    auto bare = wire::bareName(name);
+    auto path = devicePath(name);
+    if (!bare || !path) return std::nullopt;
+    UniqueFd fd = wire::connectTo(*path);
+    if (!fd && errno == ENOENT) {
+        std::string other = findIgnoringCase(wire::deviceDir(), *bare);
+        if (!other.empty()) {
+            path = other;
+            fd = wire::connectTo(*path);
+        }
+    }
+    if (!fd) return std::nullopt;
+    auto impl = std::make_unique<Impl>();
+    impl->path = *path;
+    impl->idle.push_back(std::move(fd));
+    return ControlDevice(std::move(impl));
 }
+
+bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
+                          std::uint32_t outLength, std::uint32_t* returned, int passFd,
+                          std::uint32_t* statusOut) {
+    auto finish = [&](std::uint32_t st, std::uint32_t copied) {
+        if (returned) *returned = copied;
+        if (statusOut) *statusOut = st;
+        return isSuccess(st);
+    };
+    if (!impl_) return finish(status::kInvalidHandle, 0);
+    if (inLength > kMaxTransfer || outLength > kMaxTransfer || (inLength > 0 && in == nullptr) ||
+        (outLength > 0 && out == nullptr)) {
+        return finish(status::kInvalidParameter, 0);
+    }
+
+    wire::RequestHeader header{code, inLength, outLength};
+    bool reused = false;
+    UniqueFd fd = impl_->borrow(reused);
+    if (!fd) return finish(status::kPortDisconnected, 0);
+    if (!sendRequest(fd.get(), header, in, passFd)) {
+        // An idle connection may have been closed by a daemon that has since been restarted.
+        // The request never reached anybody, so it is safe to send it once more on a fresh one.
+        if (!reused) return finish(status::kPortDisconnected, 0);
+        fd = wire::connectTo(impl_->path);
+        if (!fd || !sendRequest(fd.get(), header, in, passFd)) {
+            return finish(status::kPortDisconnected, 0);
+        }
+    }
+
+    const std::size_t bufLength = std::max(inLength, outLength);
+    // One byte more than any valid reply, to tell an oversized reply from a full one.
+    std::vector<std::uint8_t> reply(kReplyHeaderBytes + bufLength + 1);
+    iovec iov{reply.data(), reply.size()};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = ::recvmsg(fd.get(), &msg, MSG_CMSG_CLOEXEC);
+    } while (n < 0 && errno == EINTR);
+    if (n < static_cast<ssize_t>(kReplyHeaderBytes) || (msg.msg_flags & MSG_TRUNC) != 0) {
+        return finish(status::kPortDisconnected, 0); // the connection is dropped with fd
+    }
+    wire::ReplyHeader header2{};
+    std::memcpy(&header2, reply.data(), sizeof header2);
+    const std::size_t payload = static_cast<std::size_t>(n) - kReplyHeaderBytes;
+    if (payload != std::min<std::size_t>(header2.information, bufLength)) {
+        return finish(status::kPortDisconnected, 0);
+    }
+    impl_->giveBack(std::move(fd));
+
+    std::uint32_t copied = 0;
+    if (!isError(header2.status)) {
+        copied = static_cast<std::uint32_t>(std::min<std::size_t>(payload, outLength));
+        if (copied > 0) std::memcpy(out, reply.data() + kReplyHeaderBytes, copied);
+    }
+    return finish(header2.status, copied);
+}
+
 void ControlDevice::close() { impl_.reset(); }
+
 bool ControlDevice::isOpen() const { return impl_ != nullptr; }
-std::optional<std::string> devicePath(std::string_view) { return std::nullopt; }
 
 } // namespace kvr::ipc
