@@ -1,0 +1,174 @@
+// kvrreg: output and exit codes (0 done, 1 no such key/value, 2 bad arguments, 3 store unusable).
+
+#include "platform/registry/registry.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace kvr::test {
+namespace {
+
+RunResult kvrreg(std::vector<std::string> args) { return runProgram(program("kvrreg"), std::move(args)); }
+
+constexpr const char* kKvr = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
+
+TEST(Kvrreg, SetThenQueryInEveryPathForm) {
+    ASSERT_EQ(kvrreg({"set", kKvr, "RS232_DEVICE0", "dword", "1"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\"
+                              "Device0",
+                      "Rotation", "dword", "0x10"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(kvrreg({"set", "HKEY_CURRENT_USER\\Control Panel\\Mouse", "DoubleClickSpeed", "sz",
+                      "500"})
+                  .exitCode,
+              0);
+
+    auto r = kvrreg({"query", "hkey_local_machine\\system\\currentcontrolset\\control\\kvr"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\n"
+                     "    RS232_DEVICE0    REG_DWORD    0x1\n"
+                     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\n");
+    r = kvrreg({"query", "hklm\\system\\currentcontrolset\\control\\kvr\\rs232\\device0", "ROTATION"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "    Rotation    REG_DWORD    0x10\n");
+    r = kvrreg({"query", "HKCU\\control panel\\mouse", "doubleclickspeed"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "    DoubleClickSpeed    REG_SZ    500\n");
+    // The library sees what the tool wrote.
+    uint32_t rotation = 0;
+    EXPECT_EQ(reg::queryDword("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device0",
+                              "Rotation", rotation),
+              reg::Status::Ok);
+    EXPECT_EQ(rotation, 16u);
+}
+
+TEST(Kvrreg, DwordDataForms) {
+    struct Case {
+        const char* data;
+        int exitCode;
+        uint32_t value;
+    } cases[] = {
+        {"0", 0, 0},          {"10", 0, 10},          {"0xA", 0, 10},
+        {"0X0000000a", 0, 10}, {"4294967295", 0, ~0u}, {"0xFFFFFFFF", 0, ~0u},
+        {"4294967296", 2, 0}, {"0x100000000", 2, 0},  {"-1", 2, 0},
+        {"12abc", 2, 0},      {"0x", 2, 0},           {"", 2, 0},
+        {" 1", 2, 0},         {"0x-1", 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.data);
+        reg::deleteValue(kKvr, "v");
+        const auto r = kvrreg({"set", kKvr, "v", "dword", c.data});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        uint32_t v = 0;
+        const auto s = reg::queryDword(kKvr, "v", v);
+        if (c.exitCode == 0) {
+            EXPECT_EQ(s, reg::Status::Ok);
+            EXPECT_EQ(v, c.value);
+        } else {
+            EXPECT_EQ(s, reg::Status::NotFound);
+            EXPECT_NE(r.err.find("kvrreg:"), std::string::npos);
+        }
+    }
+}
+
+TEST(Kvrreg, ExitCodes) {
+    ASSERT_EQ(kvrreg({"set", kKvr, "present", "sz", "x"}).exitCode, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* errText;
+    } cases[] = {
+        {{"query", "HKLM\\Nope"}, 1, "no such key"},
+        {{"query", kKvr, "absent"}, 1, "no such key or value"},
+        {{"query", "HKLM\\Nope", "present"}, 1, "no such key or value"},
+        {{"delete", "HKLM\\Nope"}, 1, "no such key"},
+        {{"delete", kKvr, "absent"}, 1, "no such key or value"},
+        {{"export", "HKLM\\Nope"}, 1, "no such key"},
+        {{}, 2, "missing command"},
+        {{"frobnicate"}, 2, "unknown command"},
+        {{"query"}, 2, "query needs"},
+        {{"query", "a", "b", "c"}, 2, "query needs"},
+        {{"set", kKvr, "v", "dword"}, 2, "set needs"},
+        {{"set", kKvr, "v", "qword", "1"}, 2, "unknown value type"},
+        {{"set", "NOHIVE\\x", "v", "sz", "1"}, 2, "invalid key path"},
+        {{"query", "HKEY_USERS\\x"}, 2, "invalid key path"},
+        {{"delete", "HKLM"}, 2, "invalid key path"},
+        {{"export", "a", "b"}, 2, "at most one"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0]);
+        const auto r = kvrreg(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.errText), std::string::npos) << r.err;
+    }
+    // Failed commands changed nothing.
+    std::string s;
+    EXPECT_EQ(reg::querySz(kKvr, "present", s), reg::Status::Ok);
+}
+
+TEST(Kvrreg, DeleteValueThenKey) {
+    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "a", "dword", "1"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "b", "dword", "2"}).exitCode, 0);
+    EXPECT_EQ(kvrreg({"delete", std::string(kKvr) + "\\rs232\\device0", "A"}).exitCode, 0);
+    EXPECT_EQ(kvrreg({"query", std::string(kKvr) + "\\RS232\\Device0", "a"}).exitCode, 1);
+    EXPECT_EQ(kvrreg({"query", std::string(kKvr) + "\\RS232\\Device0", "b"}).exitCode, 0);
+    EXPECT_EQ(kvrreg({"delete", std::string(kKvr) + "\\RS232"}).exitCode, 0);
+    EXPECT_EQ(kvrreg({"query", std::string(kKvr) + "\\RS232\\Device0"}).exitCode, 1);
+    EXPECT_EQ(kvrreg({"query", kKvr}).exitCode, 0);
+}
+
+TEST(Kvrreg, ExportIsARegFileDump) {
+    ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App", "Count", "dword", "10"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App", "Path", "sz", "C:\\dir \"q\""}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App\\Sub", "", "sz", "default"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKCU\\U", "x", "dword", "0xdeadbeef"}).exitCode, 0);
+
+    auto r = kvrreg({"export", "hklm\\soft"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "[HKEY_LOCAL_MACHINE\\Soft]\n"
+                     "\n"
+                     "[HKEY_LOCAL_MACHINE\\Soft\\App]\n"
+                     "\"Count\"=dword:0000000a\n"
+                     "\"Path\"=\"C:\\\\dir \\\"q\\\"\"\n"
+                     "\n"
+                     "[HKEY_LOCAL_MACHINE\\Soft\\App\\Sub]\n"
+                     "@=\"default\"\n"
+                     "\n");
+    r = kvrreg({"export"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.find("[HKEY_LOCAL_MACHINE]\n"), 0u);
+    EXPECT_NE(r.out.find("[HKEY_CURRENT_USER\\U]\n\"x\"=dword:deadbeef\n"), std::string::npos);
+}
+
+TEST(Kvrreg, HelpGoesToStdout) {
+    const auto r = kvrreg({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Usage: kvrreg"), std::string::npos);
+    EXPECT_NE(r.out.find("export [KEY]"), std::string::npos);
+}
+
+TEST(Kvrreg, CorruptStoreIsExitCodeThree) {
+    ASSERT_EQ(kvrreg({"set", kKvr, "v", "dword", "1"}).exitCode, 0);
+    reg::closeStore();
+    std::filesystem::remove(stateDir() / "registry.db-wal");
+    std::filesystem::remove(stateDir() / "registry.db-shm");
+    std::ofstream(stateDir() / "registry.db", std::ios::trunc) << std::string(3000, '#');
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"query", kKvr}, {"set", kKvr, "v", "dword", "2"},
+          {"delete", kKvr}, {"export"}}) {
+        SCOPED_TRACE(args[0]);
+        const auto r = kvrreg(args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find("cannot be opened or written"), std::string::npos) << r.err;
+    }
+}
+
+} // namespace
+} // namespace kvr::test

@@ -1,0 +1,201 @@
+// Registry store under several writers: processes and threads at once, a killed writer.
+
+#include "platform/registry/registry.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kvr::reg {
+namespace {
+
+constexpr const char* kKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\Stress";
+
+std::string valueName(int writer, int n) {
+    return "w" + std::to_string(writer) + "_" + std::to_string(n);
+}
+
+// Runs `body` in a forked child whose exit code is body's result. The child gets its own
+// connection to the store (the parent's is never used across fork).
+pid_t forkChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    return pid;
+}
+
+int waitExitCode(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Every value of every writer is there with its own data, and each writer's values keep the
+// order it wrote them in.
+void expectAllWrites(int writers, int perWriter) {
+    std::vector<Value> values;
+    ASSERT_EQ(enumValues(kKey, values), Status::Ok);
+    ASSERT_EQ(values.size(), static_cast<std::size_t>(writers * perWriter));
+    std::map<int, int> nextOf;
+    for (const auto& v : values) {
+        int w = 0, n = 0;
+        ASSERT_EQ(std::sscanf(v.name.c_str(), "w%d_%d", &w, &n), 2) << v.name;
+        EXPECT_EQ(n, nextOf[w]) << v.name;
+        nextOf[w] = n + 1;
+        EXPECT_EQ(v.type, Type::Dword);
+        EXPECT_EQ(v.dword, static_cast<uint32_t>(w * 100000 + n)) << v.name;
+    }
+}
+
+TEST(RegistryConcurrency, FourProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWriters = 4, kPerWriter = 1000;
+    closeStore();
+    std::vector<pid_t> pids;
+    for (int w = 0; w < kWriters; ++w) {
+        pids.push_back(forkChild([w] {
+            // Each child creates the key itself, so the creations race as well.
+            if (createKey(kKey) != Status::Ok) return 10;
+            for (int n = 0; n < kPerWriter; ++n)
+                if (setDword(kKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
+                    Status::Ok)
+                    return 11;
+            return 0;
+        }));
+        ASSERT_GT(pids.back(), 0);
+    }
+    for (pid_t pid : pids) EXPECT_EQ(waitExitCode(pid), 0);
+    expectAllWrites(kWriters, kPerWriter);
+}
+
+TEST(RegistryConcurrency, ThreadsOfOneProcessShareTheStoreSafely) {
+    constexpr int kWriters = 4, kPerWriter = 500;
+    ASSERT_EQ(createKey(kKey), Status::Ok);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w)
+        threads.emplace_back([w, &failures] {
+            for (int n = 0; n < kPerWriter; ++n) {
+                if (setDword(kKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
+                    Status::Ok)
+                    ++failures;
+                uint32_t back = 0;
+                if (queryDword(kKey, valueName(w, n), back) != Status::Ok ||
+                    back != static_cast<uint32_t>(w * 100000 + n))
+                    ++failures;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    expectAllWrites(kWriters, kPerWriter);
+}
+
+// A writer in another process replaces one large value again and again; every read sees one
+// whole version of it, never a mix.
+TEST(RegistryConcurrency, ReaderNeverSeesAHalfWrittenValue) {
+    constexpr std::size_t kSize = 64 * 1024;
+    constexpr int kRounds = 300;
+    ASSERT_EQ(createKey(kKey), Status::Ok);
+    ASSERT_EQ(setSz(kKey, "Blob", std::string(kSize, 'a')), Status::Ok);
+    closeStore();
+    const pid_t writer = forkChild([] {
+        for (int i = 0; i < kRounds; ++i) {
+            const char fill = static_cast<char>('a' + i % 26);
+            if (setSz(kKey, "Blob", std::string(kSize / 2 + (i % 2) * kSize / 2, fill)) !=
+                Status::Ok)
+                return 1;
+        }
+        return 0;
+    });
+    ASSERT_GT(writer, 0);
+
+    int reads = 0, bad = 0;
+    int status = 0;
+    while (::waitpid(writer, &status, WNOHANG) == 0) {
+        std::string s;
+        ASSERT_EQ(querySz(kKey, "Blob", s), Status::Ok);
+        ++reads;
+        const bool whole = (s.size() == kSize || s.size() == kSize / 2) &&
+                           s.find_first_not_of(s[0]) == std::string::npos;
+        if (!whole) ++bad;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(bad, 0) << "of " << reads << " reads";
+}
+
+// Checks the file itself with SQLite, apart from the store's own code.
+std::string integrityCheck() {
+    sqlite3* db = nullptr;
+    const auto file = test::stateDir() / "registry.db";
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return "cannot open";
+    }
+    std::string result = "no result";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        result = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return result;
+}
+
+TEST(RegistryConcurrency, WriterKilledMidWritesLeavesAUsableStore) {
+    ASSERT_EQ(createKey(kKey), Status::Ok);
+    closeStore();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string key = std::string(kKey) + "\\Round" + std::to_string(round);
+        const pid_t writer = forkChild([key] {
+            if (createKey(key) != Status::Ok) return 1;
+            for (uint32_t n = 0;; ++n) {
+                // Values and keys together, so the kill can land in either kind of write.
+                setDword(key, "v" + std::to_string(n), n);
+                setSz(key, "text", std::string(1000 + n % 5000, static_cast<char>('a' + n % 26)));
+                if (n % 16 == 0) createKey(key + "\\Sub" + std::to_string(n));
+            }
+        });
+        ASSERT_GT(writer, 0);
+        ASSERT_TRUE(test::waitUntil([&] {
+            uint32_t v = 0;
+            return queryDword(key, "v" + std::to_string(200 + round * 150), v) == Status::Ok;
+        }));
+        ASSERT_EQ(::kill(writer, SIGKILL), 0);
+        EXPECT_EQ(waitExitCode(writer), 128 + SIGKILL);
+
+        EXPECT_EQ(integrityCheck(), "ok");
+        // Every committed value is whole and they run without a gap.
+        std::vector<Value> values;
+        ASSERT_EQ(enumValues(key, values), Status::Ok);
+        uint32_t expect = 0;
+        for (const auto& v : values) {
+            if (v.name == "text") {
+                EXPECT_EQ(v.sz.find_first_not_of(v.sz[0]), std::string::npos);
+                continue;
+            }
+            EXPECT_EQ(v.name, "v" + std::to_string(expect));
+            EXPECT_EQ(v.dword, expect);
+            ++expect;
+        }
+        EXPECT_GT(expect, 200u);
+        // The store goes on working, here and in a fresh connection.
+        EXPECT_EQ(setDword(key, "after", 1), Status::Ok);
+        closeStore();
+        uint32_t after = 0;
+        EXPECT_EQ(queryDword(key, "after", after), Status::Ok);
+        EXPECT_EQ(after, 1u);
+        closeStore();
+    }
+}
+
+} // namespace
+} // namespace kvr::reg
