@@ -233,7 +233,9 @@ bool ControlServer::Impl::serveOne(int fd, std::vector<std::uint8_t>& message,
 
     const std::size_t bufLength = std::max(header.inLength, header.outLength);
     buffer.assign(bufLength, 0);
-    std::memcpy(buffer.data(), message.data() + kRequestHeaderBytes, header.inLength);
+    if (header.inLength > 0) {
+        std::memcpy(buffer.data(), message.data() + kRequestHeaderBytes, header.inLength);
+    }
     Request request;
     request.code = header.code;
     request.inLength = header.inLength;
