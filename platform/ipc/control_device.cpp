@@ -2,6 +2,7 @@
 #include "platform/ipc/wire.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/socket.h>
 
@@ -117,6 +118,10 @@ bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLe
         (outLength > 0 && out == nullptr)) {
         return finish(status::kInvalidParameter, 0);
     }
+
+    // A descriptor number that is not open in this process is a bad handle, as it would be
+    // for the driver; it must not look like a broken connection.
+    if (passFd >= 0 && ::fcntl(passFd, F_GETFD) < 0) return finish(status::kInvalidHandle, 0);
 
     wire::RequestHeader header{code, inLength, outLength};
     bool reused = false;

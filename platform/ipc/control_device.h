@@ -117,7 +117,8 @@ public:
     // `*returned` = the bytes copied. `passFd` (>= 0) is sent along (a duplicate travels; the
     // caller keeps its own). `*status` = the completion status, or kPortDisconnected when the
     // daemon could not be reached, kInvalidParameter when a length is above kMaxTransfer or a
-    // buffer is missing, kInvalidHandle after close().
+    // buffer is missing, kInvalidHandle after close() or when `passFd` is not an open
+    // descriptor.
     // Thread-safe: concurrent calls each use their own connection, so a long request does not
     // hold up the others.
     bool ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,

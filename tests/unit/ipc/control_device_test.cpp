@@ -325,6 +325,11 @@ TEST_F(ControlDeviceTest, PassedDescriptorOfAnotherKindIsRefusedAndClosed) {
     EXPECT_EQ(st, status::kObjectTypeMismatch);
     EXPECT_FALSE(d.ioctl(kAdoptEvent, in, 5, nullptr, 0, &ret, -1, &st));
     EXPECT_EQ(st, status::kInvalidHandle);
+    int closed = ::dup(readEnd.get());
+    ::close(closed);
+    EXPECT_FALSE(d.ioctl(kAdoptEvent, in, 5, nullptr, 0, &ret, closed, &st));
+    EXPECT_EQ(st, status::kInvalidHandle);
+    EXPECT_TRUE(echoWorks(d, 15)); // a bad handle is not a broken connection
     // The server closed its copy of the write end: once ours is gone the pipe reads as ended.
     writeEnd.reset();
     char b;
