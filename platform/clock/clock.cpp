@@ -22,13 +22,9 @@ void sleepUntil(TimePoint when) {
     }
 }
 
-void sleepFor(std::chrono::microseconds duration) {
+void sleepFor(std::chrono::nanoseconds duration) {
     if (duration.count() <= 0) return;
-    sleepUntil(now() + duration);
-}
-
-void sleepFor(std::chrono::milliseconds duration) {
-    sleepFor(std::chrono::microseconds(duration));
+    sleepUntil(now() + std::chrono::duration_cast<Duration>(duration));
 }
 
 std::int64_t elapsedMs(TimePoint since) {

@@ -15,8 +15,8 @@ using Duration = Clock::duration;
 TimePoint now();
 
 // Sleeps the whole duration (a signal does not cut it short). Zero or negative: returns at once.
-void sleepFor(std::chrono::milliseconds duration);
-void sleepFor(std::chrono::microseconds duration);
+// Takes any whole-unit duration (ms, us, s...).
+void sleepFor(std::chrono::nanoseconds duration);
 // Sleeps until the steady clock reaches `when` (returns at once when it already has).
 void sleepUntil(TimePoint when);
 
@@ -41,7 +41,8 @@ private:
 // A point in time some duration from now, for loops that wait in several steps.
 class Deadline {
 public:
-    explicit Deadline(std::chrono::milliseconds fromNow) : when_(now() + fromNow) {}
+    explicit Deadline(std::chrono::nanoseconds fromNow)
+        : when_(now() + std::chrono::duration_cast<Duration>(fromNow)) {}
     explicit Deadline(TimePoint when) : when_(when) {}
     [[nodiscard]] TimePoint when() const { return when_; }
     [[nodiscard]] bool expired() const { return now() >= when_; }
