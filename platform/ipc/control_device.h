@@ -83,7 +83,8 @@ public:
     ControlServer& operator=(const ControlServer&) = delete;
     // Stops serving: no new connections, every connection closed (clients see their requests
     // fail), every thread joined, the socket file removed. Waits for dispatches in progress.
-    // Safe to call twice; the destructor calls it.
+    // Safe to call twice; the destructor calls it. Not from inside the dispatch (it would
+    // wait for itself).
     void stop();
     ~ControlServer();
 

@@ -279,7 +279,7 @@ std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch d
         error = "\"" + name + "\" is not a usable control device name";
         return nullptr;
     }
-    const std::string dir = wire::deviceDir();
+    const std::string dir = wire::deviceDir(/*create=*/true);
     auto impl = std::make_unique<Impl>();
     impl->name = *bare;
     impl->path = *path;

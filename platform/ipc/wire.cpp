@@ -22,7 +22,9 @@ std::optional<std::string> bareName(std::string_view name) {
     return std::string(name);
 }
 
-std::string deviceDir() { return kvr::paths::runtimeSubdir("dev").string(); }
+std::string deviceDir(bool create) {
+    return (create ? kvr::paths::runtimeSubdir("dev") : kvr::paths::runtimeDir() / "dev").string();
+}
 
 UniqueFd connectTo(const std::string& path) {
     sockaddr_un addr{};

@@ -29,8 +29,9 @@ static_assert(sizeof(ReplyHeader) == kReplyHeaderBytes);
 // The device name without its "\\.\" prefix, or nothing when it is not a plain name.
 std::optional<std::string> bareName(std::string_view name);
 
-// The folder that holds the control sockets ($KVR_RUNTIME_DIR/dev), created when missing.
-std::string deviceDir();
+// The folder that holds the control sockets ($KVR_RUNTIME_DIR/dev). The server creates it
+// when missing; a client only looks.
+std::string deviceDir(bool create = false);
 
 // A connected SOCK_SEQPACKET socket to `path`; invalid on failure (errno set).
 UniqueFd connectTo(const std::string& path);

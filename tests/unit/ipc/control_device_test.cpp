@@ -234,6 +234,15 @@ TEST_F(ControlDeviceTest, OpenByNameFormsAndFailsWithoutADaemon) {
               (kvr::test::runtimeDir() / "dev" / "KvrRs232D").string());
 }
 
+TEST(ControlDeviceOpen, NoDaemonFailsAndLeavesTheRuntimeFolderAlone) {
+    std::string saved = std::getenv("KVR_RUNTIME_DIR");
+    auto empty = kvr::test::makeTempDir("run");
+    ::setenv("KVR_RUNTIME_DIR", empty.c_str(), 1);
+    EXPECT_FALSE(ControlDevice::open("\\\\.\\KvrRs232D"));
+    EXPECT_FALSE(std::filesystem::exists(empty / "dev")); // a client never creates it
+    ::setenv("KVR_RUNTIME_DIR", saved.c_str(), 1);
+}
+
 TEST_F(ControlDeviceTest, StartRefusesBadNamesAndASecondServer) {
     std::string error;
     const std::string tooLong(200, 'x');
