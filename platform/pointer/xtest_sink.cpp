@@ -9,6 +9,7 @@
 #include <X11/extensions/Xrandr.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -33,6 +34,7 @@ struct XApi {
     decltype(&::XDisplayHeight) displayHeight = nullptr;
     decltype(&::XRootWindow) rootWindow = nullptr;
     decltype(&::XSetErrorHandler) setErrorHandler = nullptr;
+    decltype(&::XSetIOErrorHandler) setIOErrorHandler = nullptr;
     decltype(&::XSetIOErrorExitHandler) setIOErrorExitHandler = nullptr; // libX11 >= 1.7
     decltype(&::XTestQueryExtension) testQueryExtension = nullptr;
     decltype(&::XTestFakeMotionEvent) fakeMotion = nullptr;
@@ -47,25 +49,33 @@ bool bind(void* lib, const char* name, F& out) {
     return out != nullptr;
 }
 
-// Displays opened by this sink, so the shared protocol error handler knows whose errors to
-// swallow (Xlib's default handler would end the process).
+// Displays opened by this sink, so the process-wide error handlers know whose errors to take
+// (Xlib's default handlers end the process, on a protocol error and when the server goes away).
+// Errors of other connections in the process go to the handlers that were there before.
 std::mutex g_displaysMutex;
 std::vector<::Display*> g_displays;
 XErrorHandler g_previousErrorHandler = nullptr;
+XIOErrorHandler g_previousIOErrorHandler = nullptr;
+
+bool isOurs(::Display* dpy) {
+    std::lock_guard lock(g_displaysMutex);
+    return std::find(g_displays.begin(), g_displays.end(), dpy) != g_displays.end();
+}
 
 int onXError(::Display* dpy, XErrorEvent* ev) {
-    {
-        std::lock_guard lock(g_displaysMutex);
-        for (::Display* d : g_displays) {
-            if (d == dpy) {
-                KVR_LOG_WARN("pointer: X error %d (request %d.%d) ignored",
-                             static_cast<int>(ev->error_code), static_cast<int>(ev->request_code),
-                             static_cast<int>(ev->minor_code));
-                return 0;
-            }
-        }
+    if (isOurs(dpy)) {
+        KVR_LOG_WARN("pointer: X error %d (request %d.%d) ignored", static_cast<int>(ev->error_code),
+                     static_cast<int>(ev->request_code), static_cast<int>(ev->minor_code));
+        return 0;
     }
     return g_previousErrorHandler != nullptr ? g_previousErrorHandler(dpy, ev) : 0;
+}
+
+// Returning lets Xlib go on to the connection's exit handler (XTestSink::onConnectionLost),
+// which marks the sink lost instead of ending the process.
+int onXIOError(::Display* dpy) {
+    if (isOurs(dpy)) return 0;
+    return g_previousIOErrorHandler != nullptr ? g_previousIOErrorHandler(dpy) : 0;
 }
 
 const XApi& xapi() {
@@ -89,6 +99,7 @@ const XApi& xapi() {
             bind(x11, "XDisplayHeight", api.displayHeight) &&
             bind(x11, "XRootWindow", api.rootWindow) &&
             bind(x11, "XSetErrorHandler", api.setErrorHandler) &&
+            bind(x11, "XSetIOErrorHandler", api.setIOErrorHandler) &&
             bind(xtst, "XTestQueryExtension", api.testQueryExtension) &&
             bind(xtst, "XTestFakeMotionEvent", api.fakeMotion) &&
             bind(xtst, "XTestFakeButtonEvent", api.fakeButton);
@@ -105,6 +116,10 @@ const XApi& xapi() {
             }
         }
         g_previousErrorHandler = api.setErrorHandler(onXError);
+        // Without an exit handler per connection Xlib would end the process after any IO
+        // handler; then the default one stays in place.
+        if (api.setIOErrorExitHandler != nullptr)
+            g_previousIOErrorHandler = api.setIOErrorHandler(onXIOError);
         api.ok = true;
         // The libraries stay loaded for the life of the process: handlers point into them.
     });
