@@ -1,13 +1,14 @@
 #include "platform/clock/clock.h"
 
-#include <time.h>
-
 #include <cerrno>
 #include <climits>
+#include <time.h>
 
 namespace kvr::clock {
 
-TimePoint now() { return Clock::now(); }
+TimePoint now() {
+    return Clock::now();
+}
 
 void sleepUntil(TimePoint when) {
     // libstdc++'s steady_clock is CLOCK_MONOTONIC; an absolute sleep on it resumes correctly

@@ -1,15 +1,15 @@
 #include "platform/ipc/control_device.h"
-#include "platform/ipc/wire.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/socket.h>
+#include "platform/ipc/wire.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
+#include <strings.h>
+#include <sys/socket.h>
 #include <vector>
 
 namespace kvr::ipc {
@@ -167,8 +167,12 @@ bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLe
     return finish(header2.status, copied);
 }
 
-void ControlDevice::close() { impl_.reset(); }
+void ControlDevice::close() {
+    impl_.reset();
+}
 
-bool ControlDevice::isOpen() const { return impl_ != nullptr; }
+bool ControlDevice::isOpen() const {
+    return impl_ != nullptr;
+}
 
 } // namespace kvr::ipc

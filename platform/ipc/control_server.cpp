@@ -3,22 +3,21 @@
 #include "platform/ipc/control_device.h"
 #include "platform/ipc/wire.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
+#include <list>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <list>
-#include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::ipc {
@@ -31,7 +30,9 @@ constexpr std::size_t kMaxConnections = 512;
 // to be received to be closed.
 constexpr std::size_t kMaxFdsReceived = 8;
 
-std::string errnoText(int err) { return std::strerror(err); }
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
 
 void signalFd(int fd) {
     const std::uint64_t one = 1;
@@ -73,10 +74,10 @@ struct ControlServer::Impl {
     std::string name;
     std::string path;
     Dispatch dispatch;
-    UniqueFd lockFd;   // flock held while this server owns the name
+    UniqueFd lockFd; // flock held while this server owns the name
     UniqueFd listenFd;
-    UniqueFd stopFd;   // eventfd: tells the accept loop to end
-    UniqueFd reapFd;   // eventfd: a connection thread has finished
+    UniqueFd stopFd; // eventfd: tells the accept loop to end
+    UniqueFd reapFd; // eventfd: a connection thread has finished
     dev_t socketDev = 0;
     ino_t socketIno = 0;
     std::thread acceptThread;
@@ -95,8 +96,8 @@ struct ControlServer::Impl {
 
 void ControlServer::Impl::acceptLoop() {
     for (;;) {
-        pollfd fds[3] = {{stopFd.get(), POLLIN, 0}, {listenFd.get(), POLLIN, 0},
-                         {reapFd.get(), POLLIN, 0}};
+        pollfd fds[3] = {
+            {stopFd.get(), POLLIN, 0}, {listenFd.get(), POLLIN, 0}, {reapFd.get(), POLLIN, 0}};
         int r = ::poll(fds, 3, -1);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -112,7 +113,8 @@ void ControlServer::Impl::acceptLoop() {
                 std::lock_guard lock(mutex);
                 reapFinished(done);
             }
-            for (auto& c : done) c->thread.join();
+            for (auto& c : done)
+                c->thread.join();
         }
         if (fds[1].revents != 0) acceptOne();
     }
@@ -146,7 +148,8 @@ void ControlServer::Impl::acceptOne() {
     std::lock_guard lock(mutex);
     if (stopping) return;
     std::size_t live = 0;
-    for (auto& c : connections) live += c->finished.load() ? 0 : 1;
+    for (auto& c : connections)
+        live += c->finished.load() ? 0 : 1;
     if (live >= kMaxConnections) {
         KVR_LOG_WARN("%s: %zu connections open, refusing another", name.c_str(), live);
         return;
@@ -269,7 +272,9 @@ bool ControlServer::Impl::serveOne(int fd, std::vector<std::uint8_t>& message,
 
 ControlServer::ControlServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-ControlServer::~ControlServer() { stop(); }
+ControlServer::~ControlServer() {
+    stop();
+}
 
 std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
                                                     std::string group, std::string& error) {
@@ -338,7 +343,7 @@ std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch d
         return fail("cannot give " + tmpPath + " to group " + group);
     }
     if (::listen(impl->listenFd.get(), SOMAXCONN) != 0) return fail("cannot listen on " + tmpPath);
-    struct stat st{};
+    struct stat st {};
     if (::stat(tmpPath.c_str(), &st) != 0) return fail("cannot examine " + tmpPath);
     impl->socketDev = st.st_dev;
     impl->socketIno = st.st_ino;
@@ -362,7 +367,7 @@ void ControlServer::stop() {
     Impl& s = *impl_;
 
     // No new clients: the name goes first (only if it is still ours), then the accept loop.
-    struct stat st{};
+    struct stat st {};
     if (::lstat(s.path.c_str(), &st) == 0 && st.st_dev == s.socketDev && st.st_ino == s.socketIno) {
         ::unlink(s.path.c_str());
     }
@@ -379,7 +384,8 @@ void ControlServer::stop() {
     std::list<std::unique_ptr<Connection>> all;
     {
         std::lock_guard lock(s.mutex);
-        for (auto& c : s.connections) ::shutdown(c->fd.get(), SHUT_RDWR);
+        for (auto& c : s.connections)
+            ::shutdown(c->fd.get(), SHUT_RDWR);
         all.swap(s.connections);
     }
     for (auto& c : all) {
@@ -388,12 +394,15 @@ void ControlServer::stop() {
     s.lockFd.reset();
 }
 
-const std::string& ControlServer::path() const { return impl_->path; }
+const std::string& ControlServer::path() const {
+    return impl_->path;
+}
 
 std::size_t ControlServer::connectionCount() const {
     std::lock_guard lock(impl_->mutex);
     std::size_t live = 0;
-    for (auto& c : impl_->connections) live += c->finished.load() ? 0 : 1;
+    for (auto& c : impl_->connections)
+        live += c->finished.load() ? 0 : 1;
     return live;
 }
 

@@ -2,15 +2,14 @@
 
 #include "platform/clock/clock.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::ipc {
@@ -150,7 +149,8 @@ int waitAny(std::span<const Event* const> events,
     }
     for (;;) {
         if (fds.empty() && !deadline) return -1; // nothing could ever be set
-        for (auto& p : fds) p.revents = 0;
+        for (auto& p : fds)
+            p.revents = 0;
         int r = pollUntil(fds, deadline);
         if (r < 0) return -1;
         if (r > 0) {
@@ -161,7 +161,8 @@ int waitAny(std::span<const Event* const> events,
             }
             // A descriptor that reports only an error would wake every poll at once: drop it.
             for (std::size_t i = fds.size(); i-- > 0;) {
-                if ((fds[i].revents & POLLIN) == 0 && (fds[i].revents & (POLLERR | POLLNVAL)) != 0) {
+                if ((fds[i].revents & POLLIN) == 0 &&
+                    (fds[i].revents & (POLLERR | POLLNVAL)) != 0) {
                     fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
                     index.erase(index.begin() + static_cast<std::ptrdiff_t>(i));
                 }

@@ -70,7 +70,6 @@ bool isEventFd(int fd);
 // order (the caller's priority order), or -1 when the timeout passed first (no timeout: waits
 // for ever). Null entries are ignored. An auto-reset event is consumed only when it is the one
 // returned.
-int waitAny(std::span<const Event* const> events,
-            std::optional<std::chrono::milliseconds> timeout);
+int waitAny(std::span<const Event* const> events, std::optional<std::chrono::milliseconds> timeout);
 
 } // namespace kvr::ipc

@@ -2,10 +2,9 @@
 
 #include "platform/common/paths.h"
 
+#include <cerrno>
 #include <sys/socket.h>
 #include <sys/un.h>
-
-#include <cerrno>
 
 namespace kvr::ipc::wire {
 

@@ -15,14 +15,13 @@
 #include "platform/registry/registry.h"
 #endif
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdlib.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,7 +58,8 @@ Figures runClients(int clients, int count) {
     auto client = [&](Figures& f) {
         auto dev = ControlDevice::open(kDeviceName);
         ++ready;
-        while (!go.load()) std::this_thread::yield(); // start together (only at the start)
+        while (!go.load())
+            std::this_thread::yield(); // start together (only at the start)
         if (!dev) {
             f.failures += static_cast<std::uint64_t>(count);
             return;
@@ -75,11 +75,14 @@ Figures runClients(int clients, int count) {
                 std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count());
         }
     };
-    for (auto& f : perClient) threads.emplace_back(client, std::ref(f));
-    while (ready.load() < clients) std::this_thread::yield();
+    for (auto& f : perClient)
+        threads.emplace_back(client, std::ref(f));
+    while (ready.load() < clients)
+        std::this_thread::yield();
     kvr::clock::Stopwatch wall;
     go = true;
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     Figures all;
     all.seconds = std::chrono::duration<double>(wall.elapsed()).count();
     for (auto& f : perClient) {
@@ -92,13 +95,13 @@ Figures runClients(int clients, int count) {
 void report(const char* label, Figures f) {
     double rps = f.seconds > 0 ? static_cast<double>(f.latencyNs.size()) / f.seconds : 0;
     double mean = 0;
-    for (auto v : f.latencyNs) mean += static_cast<double>(v);
+    for (auto v : f.latencyNs)
+        mean += static_cast<double>(v);
     mean = f.latencyNs.empty() ? 0 : mean / static_cast<double>(f.latencyNs.size()) / 1000.0;
     double p50 = percentileUs(f.latencyNs, 0.50);
     double p99 = percentileUs(f.latencyNs, 0.99);
-    std::printf("%-28s %9zu req  p50 %7.1f us  p99 %7.1f us  mean %7.1f us  %9.0f req/s%s\n",
-                label, f.latencyNs.size(), p50, p99, mean, rps,
-                f.failures ? "  (FAILURES)" : "");
+    std::printf("%-28s %9zu req  p50 %7.1f us  p99 %7.1f us  mean %7.1f us  %9.0f req/s%s\n", label,
+                f.latencyNs.size(), p50, p99, mean, rps, f.failures ? "  (FAILURES)" : "");
 }
 
 #ifdef KVR_BENCH_REGISTRY
@@ -133,8 +136,7 @@ void benchRegistry(int ops) {
 int parseCount(const char* text, int fallback) {
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
-    return (end != text && *end == '\0' && v > 0 && v <= 10000000) ? static_cast<int>(v)
-                                                                    : fallback;
+    return (end != text && *end == '\0' && v > 0 && v <= 10000000) ? static_cast<int>(v) : fallback;
 }
 
 } // namespace
@@ -161,7 +163,10 @@ int main(int argc, char** argv) {
     {
         std::string error;
         auto server = ControlServer::start(
-            kDeviceName, [](Request& r) { return Reply{kvr::ipc::status::kSuccess, r.inLength}; },
+            kDeviceName,
+            [](Request& r) {
+                return Reply{kvr::ipc::status::kSuccess, r.inLength};
+            },
             "", error);
         if (!server) {
             std::fprintf(stderr, "ipc_bench: %s\n", error.c_str());

@@ -1,8 +1,7 @@
 #include "platform/clock/clock.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace {

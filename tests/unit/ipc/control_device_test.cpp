@@ -3,19 +3,18 @@
 #include "platform/ipc/event.h"
 #include "tests/support/test_env.h"
 
+#include <atomic>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cstring>
-#include <filesystem>
-#include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,17 +29,17 @@ using kvr::ipc::Request;
 namespace status = kvr::ipc::status;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kEcho = 0x220000;    // leaves the buffer as it is, info = inLength
+constexpr std::uint32_t kEcho = 0x220000;     // leaves the buffer as it is, info = inLength
 constexpr std::uint32_t kScripted = 0x220004; // writes the scripted reply
 constexpr std::uint32_t kAdoptEvent = 0x220014;
-constexpr std::uint32_t kBlock = 0x220018;    // waits until the test lets it go
+constexpr std::uint32_t kBlock = 0x220018; // waits until the test lets it go
 constexpr std::uint32_t kThrow = 0x22001C;
 
 // What the dispatch saw and what it answers to kScripted.
 struct Script {
     std::mutex mutex;
     std::uint32_t code = 0, inLength = 0, outLength = 0;
-    Bytes buffer; // the system buffer as the dispatch received it
+    Bytes buffer;               // the system buffer as the dispatch received it
     std::size_t writeBytes = 0; // kScripted writes 0x80 + i into the first writeBytes bytes
     Reply reply;
     std::optional<Event> adopted;
@@ -155,14 +154,20 @@ TEST_F(ControlDeviceTest, BufferedRepliesShorterLongerAndBeyondTheCapacity) {
         {"no bytes either way", 0, 0, 0, {status::kSuccess, 0}, true, 0},
         {"error status copies nothing", 2, 4, 4, {0xC0000023, 4}, false, 0},
         {"warning status copies but fails", 2, 4, 4, {0x80000005, 4}, false, 4},
-        {"largest transfer", kvr::ipc::kMaxTransfer, kvr::ipc::kMaxTransfer, 300,
-         {status::kSuccess, kvr::ipc::kMaxTransfer}, true, kvr::ipc::kMaxTransfer},
+        {"largest transfer",
+         kvr::ipc::kMaxTransfer,
+         kvr::ipc::kMaxTransfer,
+         300,
+         {status::kSuccess, kvr::ipc::kMaxTransfer},
+         true,
+         kvr::ipc::kMaxTransfer},
     };
     ControlDevice d = openDevice();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes in(c.inLength);
-        for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i + 1);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::uint8_t>(i + 1);
         Bytes out(c.outLength + 8, 0xEE); // 8 sentinel bytes beyond outLength
         {
             std::lock_guard lock(script_.mutex);
@@ -170,8 +175,7 @@ TEST_F(ControlDeviceTest, BufferedRepliesShorterLongerAndBeyondTheCapacity) {
             script_.reply = c.reply;
         }
         std::uint32_t ret = 0xFFFF, st = 0xFFFF;
-        bool ok = d.ioctl(kScripted, in.data(), c.inLength, out.data(), c.outLength, &ret,
-                          -1, &st);
+        bool ok = d.ioctl(kScripted, in.data(), c.inLength, out.data(), c.outLength, &ret, -1, &st);
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(st, c.reply.status);
         EXPECT_EQ(ret, c.returned);
@@ -200,7 +204,8 @@ TEST_F(ControlDeviceTest, ClientRefusesWhatItCannotSend) {
     EXPECT_FALSE(d.ioctl(kEcho, big.data(), kvr::ipc::kMaxTransfer + 1, nullptr, 0, &ret, -1, &st));
     EXPECT_EQ(st, status::kInvalidParameter);
     EXPECT_EQ(ret, 0U);
-    EXPECT_FALSE(d.ioctl(kEcho, big.data(), 4, big.data(), kvr::ipc::kMaxTransfer + 1, &ret, -1, &st));
+    EXPECT_FALSE(
+        d.ioctl(kEcho, big.data(), 4, big.data(), kvr::ipc::kMaxTransfer + 1, &ret, -1, &st));
     EXPECT_EQ(st, status::kInvalidParameter);
     EXPECT_FALSE(d.ioctl(kEcho, nullptr, 4, nullptr, 0, &ret, -1, &st));
     EXPECT_EQ(st, status::kInvalidParameter);
@@ -260,7 +265,7 @@ TEST_F(ControlDeviceTest, StartRefusesBadNamesAndASecondServer) {
 }
 
 TEST_F(ControlDeviceTest, SocketModeAndGroup) {
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(server_->path().c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0660U);
@@ -393,7 +398,8 @@ TEST_F(ControlDeviceTest, MalformedFramesCloseOnlyTheirConnection) {
         {"one byte short of the header", Bytes(11, 0)},
         {"input length beyond the message", frame(100, 0, 10)},
         {"input length short of the message", frame(4, 0, 10)},
-        {"input length above 64 KiB", frame(kvr::ipc::kMaxTransfer + 1, 0, kvr::ipc::kMaxTransfer + 1)},
+        {"input length above 64 KiB",
+         frame(kvr::ipc::kMaxTransfer + 1, 0, kvr::ipc::kMaxTransfer + 1)},
         {"output length above 64 KiB", frame(0, kvr::ipc::kMaxTransfer + 1, 0)},
         {"output length at the top", frame(0, 0xFFFFFFFF, 0)},
         {"message above the largest request", frame(0, 0, kvr::ipc::kMaxTransfer + 100)},
@@ -423,7 +429,7 @@ TEST_F(ControlDeviceTest, ClientVanishingMidRequestDisturbsNobody) {
         std::uint32_t header[3] = {kBlock, 0, 4};
         ASSERT_EQ(::send(raw.get(), header, sizeof header, MSG_NOSIGNAL), 12);
         ASSERT_TRUE(kvr::test::waitUntil([&] { return script_.blocked.load() == 1; }));
-    } // the client is gone while its request is in the dispatch
+    }                                // the client is gone while its request is in the dispatch
     EXPECT_TRUE(echoWorks(good, 8)); // other connections are served meanwhile
     script_.release->set();
     // The reply goes to a closed socket: no SIGPIPE, the server goes on.
@@ -479,7 +485,8 @@ TEST_F(ControlDeviceTest, SixteenConcurrentClientsGetTheirOwnReplies) {
     for (int id = 0; id < kClients; ++id) {
         threads.emplace_back(worker, id < 12 ? nullptr : &shared, id);
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(wrong.load(), 0);
 }
@@ -488,8 +495,10 @@ TEST_F(ControlDeviceTest, SixteenConcurrentClientsGetTheirOwnReplies) {
 
 TEST_F(ControlDeviceTest, StopWhileClientsAreConnected) {
     std::vector<ControlDevice> clients;
-    for (int i = 0; i < 4; ++i) clients.push_back(openDevice());
-    for (auto& c : clients) ASSERT_TRUE(echoWorks(c, 12));
+    for (int i = 0; i < 4; ++i)
+        clients.push_back(openDevice());
+    for (auto& c : clients)
+        ASSERT_TRUE(echoWorks(c, 12));
 
     // One request is inside the dispatch when the server stops.
     std::atomic<bool> inFlightDone{false};
@@ -539,9 +548,11 @@ TEST_F(ControlDeviceTest, StopWhileClientsAreConnected) {
 
 TEST_F(ControlDeviceTest, DestroyingTheServerWithIdleClientsDoesNotHang) {
     std::vector<ControlDevice> clients;
-    for (int i = 0; i < 8; ++i) clients.push_back(openDevice());
+    for (int i = 0; i < 8; ++i)
+        clients.push_back(openDevice());
     server_.reset();
-    for (auto& c : clients) EXPECT_FALSE(echoWorks(c, 14));
+    for (auto& c : clients)
+        EXPECT_FALSE(echoWorks(c, 14));
 }
 
 } // namespace

@@ -1,13 +1,12 @@
 #include "platform/clock/clock.h"
 #include "platform/ipc/event.h"
 
+#include <array>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <array>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
