@@ -58,15 +58,15 @@ std::optional<std::uint8_t> readHexByte(HexReading reading, std::uint8_t high, s
     return panelHexByte(high, low);
 }
 
-ParameterReply judgeParameterReply(Bytes reply) {
+ParameterReply judgeParameterReply(Bytes reply, HexReading reading) {
     ParameterReply result;
     if (reply.size() != kParameterReplyLength) return result;
     if (reply[0] != kStartOfHeader || reply[5] != kCarriageReturn) {
         result.check = ReplyCheck::BadFraming;
         return result;
     }
-    auto first = panelHexByte(reply[1], reply[2]);
-    auto second = panelHexByte(reply[3], reply[4]);
+    auto first = readHexByte(reading, reply[1], reply[2]);
+    auto second = readHexByte(reading, reply[3], reply[4]);
     if (!first || !second) {
         result.check = ReplyCheck::BadDigits;
         return result;
@@ -137,13 +137,15 @@ bool judgeCapability(Bytes reply) {
            reply[kCapabilityFormatIndex] == kCapableFormat;
 }
 
-std::optional<ParameterWord> tailValueReply(Bytes reply) {
+std::optional<ParameterWord> tailValueReply(Bytes reply, HexReading reading) {
     const std::size_t n = reply.size();
     if (n < kParameterReplyLength) return std::nullopt;
     if (reply[n - 6] != kStartOfHeader || reply[n - 1] != kCarriageReturn) return std::nullopt;
     const std::uint8_t* digits = &reply[n - 5];
-    return wordFrom(digits, libraryHexByte(digits[0], digits[1]),
-                    libraryHexByte(digits[2], digits[3]));
+    auto first = readHexByte(reading, digits[0], digits[1]);
+    auto second = readHexByte(reading, digits[2], digits[3]);
+    if (!first || !second) return std::nullopt;
+    return wordFrom(digits, *first, *second);
 }
 
 bool tailAcknowledgement(Bytes reply) {

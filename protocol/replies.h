@@ -100,10 +100,10 @@ struct ParameterReply {
     [[nodiscard]] bool valid() const { return check == ReplyCheck::Valid; }
 };
 
-// Panel and memory tools: exactly 6 bytes, SOH first, CR last, four hex digits (panel
-// reading). A caller that counts failures by kind sees BadDigits only on well-framed 6-byte
-// replies.
-ParameterReply judgeParameterReply(Bytes reply);
+// Panel and memory tools: exactly 6 bytes, SOH first, CR last, four hex digits (by default
+// the panel reading). A caller that counts failures by kind sees BadDigits only on
+// well-framed 6-byte replies, and never under the library reading.
+ParameterReply judgeParameterReply(Bytes reply, HexReading reading = HexReading::Panel);
 
 // ---- acknowledgements ----------------------------------------------------------------------
 
@@ -136,8 +136,10 @@ bool judgeCapability(Bytes reply);
 
 // ---- the library's tail tests --------------------------------------------------------------
 
-// n >= 6, byte n-6 is SOH, byte n-1 is CR; the word from bytes n-5..n-2 (library reading).
-std::optional<ParameterWord> tailValueReply(Bytes reply);
+// n >= 6, byte n-6 is SOH, byte n-1 is CR; the word from bytes n-5..n-2 (by default the
+// library reading; under the panel reading a non-digit refuses the reply).
+std::optional<ParameterWord> tailValueReply(Bytes reply,
+                                            HexReading reading = HexReading::Library);
 // n >= 3 and the last three bytes are SOH '0' CR.
 bool tailAcknowledgement(Bytes reply);
 // n >= 3 and byte n-2 is '0'.

@@ -155,6 +155,19 @@ TEST(TailValueReply, StopsAtTheFirstNonHexCharacter) {
     EXPECT_EQ(w->second, 0x00);
 }
 
+TEST(ValueReplies, EitherReadingOnEitherTest) {
+    const Bytes lower = framed("9f0a");
+    // Exact test, library reading: lower case is fine.
+    auto exact = proto::judgeParameterReply(lower, proto::HexReading::Library);
+    ASSERT_TRUE(exact.valid());
+    EXPECT_EQ(exact.value.word(), 0x9F0A);
+    // Tail test, panel reading: lower case is no digit, so no value.
+    EXPECT_FALSE(proto::tailValueReply(cat(Bytes{'x'}, lower), proto::HexReading::Panel));
+    auto upper = proto::tailValueReply(cat(Bytes{'x'}, framed("9F0A")), proto::HexReading::Panel);
+    ASSERT_TRUE(upper.has_value());
+    EXPECT_EQ(upper->word(), 0x9F0A);
+}
+
 TEST(TailValueReply, RefusesWhatIsNotAValueReplyAtTheEnd) {
     EXPECT_FALSE(proto::tailValueReply(Bytes{SOH, '0', 'A', 'F', CR}));          // n < 6
     EXPECT_FALSE(proto::tailValueReply(cat(framed("0AFF"), {'x'})));               // CR not last
