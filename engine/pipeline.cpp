@@ -43,21 +43,7 @@ void ReportRaw(Rs232Device& d, std::int32_t rawX, std::int32_t rawY, bool invert
     if (invertY) {
         c.y = kMax12Bit - c.y;
     }
-    DisplayPartitionEntry entry;
-    if (d.Extension != nullptr) {
-        std::lock_guard guard(d.Extension->Lock);
-        // DisplayIndex only ever holds 0..3; an index past the table reports into entry 0
-        // rather than reading beyond it.
-        const std::size_t k = d.DisplayIndex < kDisplayPartitionCount ? d.DisplayIndex : 0;
-        entry = d.Extension->DisplayPartition[k];
-    }
-    const ScreenPoint pointer = MapToPartition(entry, c);
-    MouseInputData sample;
-    sample.unitId = 0;
-    sample.flags = kMouseMoveAbsolute;
-    sample.lastX = pointer.x;
-    sample.lastY = pointer.y;
-    ReportSample(d, sample, penDown, right);
+    ReportInPartition(d, c.x, c.y, penDown, right);
 }
 
 } // namespace

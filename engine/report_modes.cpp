@@ -1,5 +1,7 @@
 #include "engine/report_modes.h"
 
+#include "engine/pipeline.h"
+
 namespace kvr::engine {
 namespace {
 
@@ -62,13 +64,8 @@ bool PointerConnected(const Rs232Device& d) {
     return port != nullptr && port->connected();
 }
 
-} // namespace
-
-void UDrawingModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
-    if (!PointerConnected(d)) {
-        return;
-    }
-    ModeContext m(d);
+void DrawingModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDown,
+            bool right) {
     if (penDown) {
         m.downNotification();
         if (right) {
@@ -111,13 +108,10 @@ void UDrawingModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool
     m.deliver(sample);
 }
 
-void UDesktopModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
-    if (!PointerConnected(d)) {
-        return;
-    }
+void DesktopModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDown,
+            bool right) {
     // A touch only moves the pointer until its eleventh sample, so a tap does not click.
     constexpr std::uint8_t kSamplesBeforePress = 10;
-    ModeContext m(d);
     if (penDown) {
         m.downNotification();
         if (right) {
@@ -167,11 +161,7 @@ void UDesktopModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool
     m.deliver(sample);
 }
 
-void ButtonModeFunc(Rs232Device& d, MouseInputData& sample) {
-    if (!PointerConnected(d)) {
-        return;
-    }
-    ModeContext m(d);
+void ButtonModeBody(ModeContext& m, MouseInputData& sample) {
     const bool manual = m.manualRightClick();
     sample.buttonFlags = manual ? kMouseRightButtonDown : kMouseLeftButtonDown;
     m.downNotification();
@@ -184,18 +174,72 @@ void ButtonModeFunc(Rs232Device& d, MouseInputData& sample) {
     m.deliver(sample);
 }
 
-void ReportSample(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
+void Dispatch(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
     switch (d.ReportMode) {
     case kReportModeDesktop:
-        UDesktopModeFunc(d, sample, penDown, right);
+        DesktopModeBody(m, d, sample, penDown, right);
         break;
     case kReportModeButton:
-        ButtonModeFunc(d, sample);
+        ButtonModeBody(m, sample);
         break;
     default:
-        UDrawingModeFunc(d, sample, penDown, right);
+        DrawingModeBody(m, d, sample, penDown, right);
         break;
     }
+}
+
+} // namespace
+
+void UDrawingModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
+    if (!PointerConnected(d)) {
+        return;
+    }
+    ModeContext m(d);
+    DrawingModeBody(m, d, sample, penDown, right);
+}
+
+void UDesktopModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
+    if (!PointerConnected(d)) {
+        return;
+    }
+    ModeContext m(d);
+    DesktopModeBody(m, d, sample, penDown, right);
+}
+
+void ButtonModeFunc(Rs232Device& d, MouseInputData& sample) {
+    if (!PointerConnected(d)) {
+        return;
+    }
+    ModeContext m(d);
+    ButtonModeBody(m, sample);
+}
+
+void ReportSample(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
+    if (!PointerConnected(d)) {
+        return;
+    }
+    ModeContext m(d);
+    Dispatch(m, d, sample, penDown, right);
+}
+
+void ReportInPartition(Rs232Device& d, std::int64_t x12, std::int64_t y12, bool penDown,
+                       bool right) {
+    if (!PointerConnected(d)) {
+        return;
+    }
+    // One hold of the driver-wide lock covers reading the partition entry and the mode.
+    ModeContext m(d);
+    const ControlExtension& ext = *d.Extension;
+    // DisplayIndex only ever holds 0..3; an index past the table reports into entry 0
+    // rather than reading beyond it.
+    const std::size_t k = d.DisplayIndex < kDisplayPartitionCount ? d.DisplayIndex : 0;
+    const ScreenPoint pointer = MapToPartition(ext.DisplayPartition[k], Coord12{x12, y12});
+    MouseInputData sample;
+    sample.unitId = 0;
+    sample.flags = kMouseMoveAbsolute;
+    sample.lastX = pointer.x;
+    sample.lastY = pointer.y;
+    Dispatch(m, d, sample, penDown, right);
 }
 
 } // namespace kvr::engine

@@ -4,6 +4,8 @@
 
 #include "engine/device.h"
 
+#include <cstdint>
+
 namespace kvr::engine {
 
 // Device lock held by the caller; each takes the driver-wide lock and, around the delivery,
@@ -14,5 +16,10 @@ void ButtonModeFunc(Rs232Device& device, MouseInputData& sample);
 
 // Hands one sample to the mode selected by device.ReportMode.
 void ReportSample(Rs232Device& device, MouseInputData& sample, bool penDown, bool right);
+// The end of the coordinate report: places calibrated, snapped, rotated 12-bit coordinates
+// in the device's DisplayPartition entry and hands the sample to the report mode, under one
+// hold of the driver-wide lock. Device lock held by the caller.
+void ReportInPartition(Rs232Device& device, std::int64_t x12, std::int64_t y12, bool penDown,
+                       bool right);
 
 } // namespace kvr::engine
