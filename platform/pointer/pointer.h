@@ -60,7 +60,8 @@ std::unique_ptr<Sink> openSink(std::string_view kind, const std::string& traceTa
 std::unique_ptr<Sink> openNullSink();
 std::unique_ptr<Sink> openTraceSink(const std::string& target, std::string& error);
 // `devicePath` defaults to /dev/uinput.
-std::unique_ptr<Sink> openUinputSink(std::string& error, const std::string& devicePath = "/dev/uinput");
+std::unique_ptr<Sink> openUinputSink(std::string& error,
+                                     const std::string& devicePath = "/dev/uinput");
 // `displayName` nullptr: the DISPLAY of the environment.
 std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName = nullptr);
 

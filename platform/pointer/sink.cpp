@@ -15,7 +15,9 @@ public:
 
 } // namespace
 
-std::unique_ptr<Sink> openNullSink() { return std::make_unique<NullSink>(); }
+std::unique_ptr<Sink> openNullSink() {
+    return std::make_unique<NullSink>();
+}
 
 std::unique_ptr<Sink> openSink(std::string_view kind, const std::string& traceTarget,
                                std::string& error) {

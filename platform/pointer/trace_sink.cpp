@@ -3,20 +3,19 @@
 #include "platform/common/log.h"
 #include "platform/pointer/pointer.h"
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <mutex>
 
 namespace kvr::pointer {
 
@@ -34,17 +33,17 @@ public:
         : fd_(std::move(fd)), target_(target), name_(std::move(name)) {}
 
     void deliver(int32_t pointerX, int32_t pointerY, uint16_t buttonFlags) override {
+        // One line at a time, stamped under the lock: lines of concurrent samples never
+        // interleave, and the order of lines is the order of their time stamps.
+        std::lock_guard lock(mutex_);
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "%lld %d %d %u\n",
-                                    static_cast<long long>(us), pointerX, pointerY,
-                                    static_cast<unsigned>(buttonFlags));
+        const int n =
+            std::snprintf(line, sizeof line, "%lld %d %d %u\n", static_cast<long long>(us),
+                          pointerX, pointerY, static_cast<unsigned>(buttonFlags));
         if (n <= 0 || static_cast<std::size_t>(n) >= sizeof line) return;
-        // One line at a time: lines of concurrent samples never interleave, and the order of
-        // lines is the order of their time stamps.
-        std::lock_guard lock(mutex_);
         const int err = writeLine(line, static_cast<std::size_t>(n));
         if (err == 0) {
             failed_ = false;
@@ -62,9 +61,8 @@ private:
     int writeLine(const char* p, std::size_t n) {
         if (target_ == TargetKind::Pipe) return writePipe(p, n);
         while (n > 0) {
-            const ssize_t w = target_ == TargetKind::Socket
-                                  ? ::send(fd_.get(), p, n, MSG_NOSIGNAL)
-                                  : ::write(fd_.get(), p, n);
+            const ssize_t w = target_ == TargetKind::Socket ? ::send(fd_.get(), p, n, MSG_NOSIGNAL)
+                                                            : ::write(fd_.get(), p, n);
             if (w < 0) {
                 if (errno == EINTR) continue;
                 return errno;
@@ -156,8 +154,8 @@ std::unique_ptr<Sink> openTraceSink(const std::string& target, std::string& erro
         }
         struct stat st {};
         const bool pipe = ::fstat(fd.get(), &st) == 0 && S_ISFIFO(st.st_mode);
-        return std::make_unique<TraceSink>(std::move(fd), pipe ? TargetKind::Pipe : TargetKind::File,
-                                           "standard output");
+        return std::make_unique<TraceSink>(
+            std::move(fd), pipe ? TargetKind::Pipe : TargetKind::File, "standard output");
     }
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
@@ -167,8 +165,8 @@ std::unique_ptr<Sink> openTraceSink(const std::string& target, std::string& erro
     }
     // Appended to, never truncated: a trace already there is somebody's data. O_NONBLOCK only
     // for the open itself, so a FIFO without a reader fails at once instead of hanging.
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                       0644));
+    UniqueFd fd(::open(target.c_str(),
+                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
     if (!fd) {
         error = "cannot open trace file " + target + ": " + std::strerror(errno);
         return nullptr;

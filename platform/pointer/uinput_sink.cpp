@@ -3,16 +3,15 @@
 #include "platform/common/log.h"
 #include "platform/pointer/pointer.h"
 
-#include <fcntl.h>
-#include <linux/input.h>
-#include <linux/uinput.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <linux/uinput.h>
 #include <mutex>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace kvr::pointer {
 
@@ -31,7 +30,9 @@ input_event event(uint16_t type, uint16_t code, int32_t value) {
     return e;
 }
 
-int32_t clampAxis(int32_t v) { return v < 0 ? 0 : (v > kPointerUnitsMax ? kPointerUnitsMax : v); }
+int32_t clampAxis(int32_t v) {
+    return v < 0 ? 0 : (v > kPointerUnitsMax ? kPointerUnitsMax : v);
+}
 
 class UinputSink final : public Sink {
 public:

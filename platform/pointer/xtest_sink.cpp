@@ -7,12 +7,11 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,8 +42,7 @@ struct XApi {
     decltype(&::XRRFreeMonitors) freeMonitors = nullptr;
 };
 
-template <class F>
-bool bind(void* lib, const char* name, F& out) {
+template <class F> bool bind(void* lib, const char* name, F& out) {
     out = reinterpret_cast<F>(::dlsym(lib, name));
     return out != nullptr;
 }
@@ -64,8 +62,9 @@ bool isOurs(::Display* dpy) {
 
 int onXError(::Display* dpy, XErrorEvent* ev) {
     if (isOurs(dpy)) {
-        KVR_LOG_WARN("pointer: X error %d (request %d.%d) ignored", static_cast<int>(ev->error_code),
-                     static_cast<int>(ev->request_code), static_cast<int>(ev->minor_code));
+        KVR_LOG_WARN("pointer: X error %d (request %d.%d) ignored",
+                     static_cast<int>(ev->error_code), static_cast<int>(ev->request_code),
+                     static_cast<int>(ev->minor_code));
         return 0;
     }
     return g_previousErrorHandler != nullptr ? g_previousErrorHandler(dpy, ev) : 0;
@@ -92,17 +91,18 @@ const XApi& xapi() {
             api.error = std::string("libXtst not available: ") + ::dlerror();
             return;
         }
-        const bool all =
-            bind(x11, "XOpenDisplay", api.openDisplay) && bind(x11, "XCloseDisplay", api.closeDisplay) &&
-            bind(x11, "XFlush", api.flush) && bind(x11, "XDefaultScreen", api.defaultScreen) &&
-            bind(x11, "XDisplayWidth", api.displayWidth) &&
-            bind(x11, "XDisplayHeight", api.displayHeight) &&
-            bind(x11, "XRootWindow", api.rootWindow) &&
-            bind(x11, "XSetErrorHandler", api.setErrorHandler) &&
-            bind(x11, "XSetIOErrorHandler", api.setIOErrorHandler) &&
-            bind(xtst, "XTestQueryExtension", api.testQueryExtension) &&
-            bind(xtst, "XTestFakeMotionEvent", api.fakeMotion) &&
-            bind(xtst, "XTestFakeButtonEvent", api.fakeButton);
+        const bool all = bind(x11, "XOpenDisplay", api.openDisplay) &&
+                         bind(x11, "XCloseDisplay", api.closeDisplay) &&
+                         bind(x11, "XFlush", api.flush) &&
+                         bind(x11, "XDefaultScreen", api.defaultScreen) &&
+                         bind(x11, "XDisplayWidth", api.displayWidth) &&
+                         bind(x11, "XDisplayHeight", api.displayHeight) &&
+                         bind(x11, "XRootWindow", api.rootWindow) &&
+                         bind(x11, "XSetErrorHandler", api.setErrorHandler) &&
+                         bind(x11, "XSetIOErrorHandler", api.setIOErrorHandler) &&
+                         bind(xtst, "XTestQueryExtension", api.testQueryExtension) &&
+                         bind(xtst, "XTestFakeMotionEvent", api.fakeMotion) &&
+                         bind(xtst, "XTestFakeButtonEvent", api.fakeButton);
         if (!all) {
             api.error = "libX11/libXtst lack an expected function";
             return;
@@ -171,7 +171,8 @@ public:
         api_.fakeMotion(dpy_, screen_, px, py, CurrentTime);
         // Presses before releases: a record carrying both is a click.
         if ((buttonFlags & kLeftButtonDown) != 0) api_.fakeButton(dpy_, Button1, True, CurrentTime);
-        if ((buttonFlags & kRightButtonDown) != 0) api_.fakeButton(dpy_, Button3, True, CurrentTime);
+        if ((buttonFlags & kRightButtonDown) != 0)
+            api_.fakeButton(dpy_, Button3, True, CurrentTime);
         if ((buttonFlags & kLeftButtonUp) != 0) api_.fakeButton(dpy_, Button1, False, CurrentTime);
         if ((buttonFlags & kRightButtonUp) != 0) api_.fakeButton(dpy_, Button3, False, CurrentTime);
         api_.flush(dpy_);
@@ -193,12 +194,14 @@ private:
         primary_ = Rect{0, 0, screenWidth_, screenHeight_};
         if (api_.getMonitors == nullptr) return;
         int count = 0;
-        XRRMonitorInfo* monitors = api_.getMonitors(dpy_, api_.rootWindow(dpy_, screen_), True, &count);
+        XRRMonitorInfo* monitors =
+            api_.getMonitors(dpy_, api_.rootWindow(dpy_, screen_), True, &count);
         if (monitors == nullptr) return;
         const XRRMonitorInfo* chosen = nullptr;
         for (int i = 0; i < count; ++i) {
             if (monitors[i].width <= 0 || monitors[i].height <= 0) continue;
-            if (chosen == nullptr || (monitors[i].primary && !chosen->primary)) chosen = &monitors[i];
+            if (chosen == nullptr || (monitors[i].primary && !chosen->primary))
+                chosen = &monitors[i];
         }
         if (chosen != nullptr) primary_ = Rect{chosen->x, chosen->y, chosen->width, chosen->height};
         api_.freeMonitors(monitors);
@@ -226,7 +229,8 @@ std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName)
     ::Display* dpy = api.openDisplay(displayName);
     if (dpy == nullptr) {
         const char* env = displayName != nullptr ? displayName : std::getenv("DISPLAY");
-        error = std::string("cannot open X display ") + (env != nullptr ? env : "(DISPLAY not set)");
+        error =
+            std::string("cannot open X display ") + (env != nullptr ? env : "(DISPLAY not set)");
         return nullptr;
     }
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;

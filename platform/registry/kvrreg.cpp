@@ -93,7 +93,9 @@ bool parseDword(const std::string& text, uint32_t& out) {
     return true;
 }
 
-const char* typeName(reg::Type t) { return t == reg::Type::Sz ? "REG_SZ" : "REG_DWORD"; }
+const char* typeName(reg::Type t) {
+    return t == reg::Type::Sz ? "REG_SZ" : "REG_DWORD";
+}
 
 // A value as `query` shows it: name, type and data separated by four spaces.
 void printQueryLine(const reg::Value& v) {
@@ -132,7 +134,8 @@ int exportTree(const std::string& canonical) {
     if (s == reg::Status::NotFound) return kOk;
     if (s != reg::Status::Ok) return report(s, canonical);
     std::printf("[%s]\n", canonical.c_str());
-    for (const auto& v : values) printExportLine(v);
+    for (const auto& v : values)
+        printExportLine(v);
     std::printf("\n");
     for (const auto& sub : subkeys) {
         const int rc = exportTree(canonical + "\\" + sub);
@@ -159,8 +162,10 @@ int cmdQuery(const std::vector<std::string>& a) {
     if (s == reg::Status::Ok) s = reg::enumSubkeys(key, subkeys);
     if (s != reg::Status::Ok) return report(s, key);
     std::printf("%s\n", canonical.c_str());
-    for (const auto& v : values) printQueryLine(v);
-    for (const auto& sub : subkeys) std::printf("%s\\%s\n", canonical.c_str(), sub.c_str());
+    for (const auto& v : values)
+        printQueryLine(v);
+    for (const auto& sub : subkeys)
+        std::printf("%s\\%s\n", canonical.c_str(), sub.c_str());
     return kOk;
 }
 

@@ -4,12 +4,11 @@
 #include "platform/common/paths.h"
 #include "platform/registry/registry_path.h"
 
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sqlite3.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace kvr::reg {
@@ -61,7 +60,8 @@ constexpr const char* kDeleteSubtreeKeys =
     "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL"
     " SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
     " DELETE FROM keys WHERE id IN (SELECT id FROM sub)";
-constexpr const char* kFindValue = "SELECT name, type, data FROM vals WHERE key = ?1 AND lname = ?2";
+constexpr const char* kFindValue =
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND lname = ?2";
 constexpr const char* kUpsertValue =
     "INSERT INTO vals(key, name, lname, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT(key, lname) DO UPDATE SET type = excluded.type, data = excluded.data";
@@ -97,7 +97,8 @@ public:
     static std::unique_ptr<Store> open(const std::string& file);
     ~Store() {
         if (!leaked_) {
-            for (auto& [sql, st] : stmts_) sqlite3_finalize(st);
+            for (auto& [sql, st] : stmts_)
+                sqlite3_finalize(st);
             sqlite3_close_v2(db_);
         }
     }
@@ -180,9 +181,9 @@ private:
 std::unique_ptr<Store> Store::open(const std::string& file) {
     sqlite3* raw = nullptr;
     // The connection is used under g_mutex only, so SQLite's own connection mutex is not needed.
-    int rc = sqlite3_open_v2(file.c_str(), &raw,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(file.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         KVR_LOG_ERROR("registry: cannot open %s: %s", file.c_str(),
                       raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
@@ -248,8 +249,7 @@ Store* acquire() {
 // Runs `body(store)` as one transaction (IMMEDIATE for writers, so two writers never deadlock
 // upgrading their locks). The body returns the result for the caller; anything but Ok from a
 // writer rolls back. A database error anywhere gives AccessDenied.
-template <class Body>
-Status transact(bool write, Body&& body) {
+template <class Body> Status transact(bool write, Body&& body) {
     std::lock_guard lock(g_mutex);
     try {
         Store* store = acquire();
@@ -349,9 +349,8 @@ Status createKey(std::string_view path) {
 Status keyExists(std::string_view path) {
     ParsedPath p;
     if (Status s = detail::parsePath(path, p); s != Status::Ok) return s;
-    return transact(false, [&](Store& store) {
-        return findKey(store, p) ? Status::Ok : Status::NotFound;
-    });
+    return transact(
+        false, [&](Store& store) { return findKey(store, p) ? Status::Ok : Status::NotFound; });
 }
 
 Status deleteKey(std::string_view path) {
@@ -470,7 +469,8 @@ Status enumValues(std::string_view path, std::vector<Value>& out) {
         std::vector<Value> values;
         Stmt q(store, kListValues);
         q.bind(1, *key);
-        while (q.step()) values.push_back(readValue(q));
+        while (q.step())
+            values.push_back(readValue(q));
         out = std::move(values);
         return Status::Ok;
     });
@@ -485,7 +485,8 @@ Status enumSubkeys(std::string_view path, std::vector<std::string>& out) {
         std::vector<std::string> names;
         Stmt q(store, kListSubkeys);
         q.bind(1, *key);
-        while (q.step()) names.push_back(q.text(0));
+        while (q.step())
+            names.push_back(q.text(0));
         out = std::move(names);
         return Status::Ok;
     });
@@ -493,11 +494,16 @@ Status enumSubkeys(std::string_view path, std::vector<std::string>& out) {
 
 const char* statusText(Status status) {
     switch (status) {
-    case Status::Ok: return "ok";
-    case Status::NotFound: return "not found";
-    case Status::AccessDenied: return "access denied";
-    case Status::InvalidArgument: return "invalid argument";
-    case Status::TypeMismatch: return "type mismatch";
+    case Status::Ok:
+        return "ok";
+    case Status::NotFound:
+        return "not found";
+    case Status::AccessDenied:
+        return "access denied";
+    case Status::InvalidArgument:
+        return "invalid argument";
+    case Status::TypeMismatch:
+        return "type mismatch";
     }
     return "unknown status";
 }

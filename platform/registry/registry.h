@@ -22,8 +22,8 @@ namespace kvr::reg {
 
 enum class Status {
     Ok,
-    NotFound,        // the key or value does not exist
-    AccessDenied,    // the store cannot be opened, read or written (missing rights, corrupt, locked)
+    NotFound,     // the key or value does not exist
+    AccessDenied, // the store cannot be opened, read or written (missing rights, corrupt, locked)
     InvalidArgument, // a malformed path or name (unknown hive, name too long, NUL byte)
     TypeMismatch,    // the value exists but has another type than the one asked for
 };
@@ -31,10 +31,10 @@ enum class Status {
 enum class Type : uint32_t { Sz = 1 /* REG_SZ */, Dword = 4 /* REG_DWORD */ };
 
 struct Value {
-    std::string name;      // as created
+    std::string name; // as created
     Type type = Type::Dword;
-    uint32_t dword = 0;    // data when type == Dword
-    std::string sz;        // data when type == Sz
+    uint32_t dword = 0; // data when type == Dword
+    std::string sz;     // data when type == Sz
 };
 
 // Longest key name component and value name (as on Windows).
@@ -42,9 +42,9 @@ constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
 // Keys.
-Status createKey(std::string_view path);  // with missing parents; Ok when it already exists
-Status keyExists(std::string_view path);  // Ok / NotFound / AccessDenied / InvalidArgument
-Status deleteKey(std::string_view path);  // the key, its values and its whole subtree
+Status createKey(std::string_view path); // with missing parents; Ok when it already exists
+Status keyExists(std::string_view path); // Ok / NotFound / AccessDenied / InvalidArgument
+Status deleteKey(std::string_view path); // the key, its values and its whole subtree
 // The key's full path in Win32 form with every name as created,
 // e.g. "HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet".
 Status canonicalPath(std::string_view path, std::string& out);

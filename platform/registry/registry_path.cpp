@@ -4,13 +4,16 @@ namespace kvr::reg::detail {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 } // namespace
 
 std::string foldCase(std::string_view name) {
     std::string out(name);
-    for (char& c : out) c = lower(c);
+    for (char& c : out)
+        c = lower(c);
     return out;
 }
 

@@ -5,18 +5,19 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
-// gtest first: Xlib defines macros (None, Bool) that clash with its names.
+// clang-format off
+// gtest before Xlib: Xlib defines macros (None, Bool) that clash with gtest's names.
 #include <gtest/gtest.h>
-
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
-#include <stdlib.h>
-#include <unistd.h>
+// clang-format on
 
 #include <filesystem>
 #include <optional>
+#include <stdlib.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::pointer {
@@ -87,7 +88,7 @@ std::ostream& operator<<(std::ostream& os, const Xvfb::PointerState& s) {
 }
 
 #define REQUIRE_XVFB(server)                                                                       \
-    if (!std::filesystem::exists(kXvfb)) GTEST_SKIP() << "Xvfb is not installed";                 \
+    if (!std::filesystem::exists(kXvfb)) GTEST_SKIP() << "Xvfb is not installed";                  \
     ASSERT_TRUE((server).ok()) << "Xvfb did not start: " << (server).log()
 
 TEST(XTestSink, PointerLandsOnTheMappedPixel) {
@@ -172,7 +173,8 @@ TEST(XTestSink, PrimaryMonitorNotAtTheOrigin) {
     int count = 0;
     XRRMonitorInfo* mons = XRRGetMonitors(x.dpy(), root, True, &count);
     bool primarySet = false;
-    for (int i = 0; i < count; ++i) primarySet |= mons[i].primary && mons[i].x == 1024;
+    for (int i = 0; i < count; ++i)
+        primarySet |= mons[i].primary && mons[i].x == 1024;
     XRRFreeMonitors(mons);
     if (!primarySet) GTEST_SKIP() << "this X server does not keep set monitors";
 
@@ -207,9 +209,11 @@ TEST(XTestSink, ServerGoneDropsSamplesAndTheProcessLives) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) sink->deliver(i * 100, i * 100, i % 2 ? kLeftButtonUp : 0);
+            for (int i = 0; i < 200; ++i)
+                sink->deliver(i * 100, i * 100, i % 2 ? kLeftButtonUp : 0);
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     sink.reset();
     SUCCEED();
 }

@@ -3,24 +3,23 @@
 #include "platform/pointer/pointer.h"
 #include "tests/support/test_env.h"
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <linux/input.h>
+#include <sstream>
 #include <stdlib.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <climits>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::pointer {
@@ -100,9 +99,15 @@ TEST(UinputWriter, EventRecordsPerSample) {
         {"right up", 5, 6, kRightButtonUp, {absX(5), absY(6), rightUp, syn}},
         {"clamped", -5, 70000, 0, {absX(0), absY(65535), syn}},
         {"far off", INT32_MIN, INT32_MAX, 0, {absX(0), absY(65535), syn}},
-        {"left click in one record", 7, 8, kLeftButtonDown | kLeftButtonUp,
+        {"left click in one record",
+         7,
+         8,
+         kLeftButtonDown | kLeftButtonUp,
          {absX(7), absY(8), leftDown, syn, leftUp, syn}},
-        {"left up, right down", 7, 8, kLeftButtonUp | kRightButtonDown,
+        {"left up, right down",
+         7,
+         8,
+         kLeftButtonUp | kRightButtonDown,
          {absX(7), absY(8), rightDown, leftUp, syn}},
         {"unknown flag bits ignored", 1, 2, 0xFFF0, {absX(1), absY(2), syn}},
     };
@@ -220,9 +225,11 @@ TEST(TraceSink, ConcurrentSamplesNeverInterleave) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) sink->deliver(t, i, static_cast<uint16_t>(i & 0xF));
+            for (int i = 0; i < kPerThread; ++i)
+                sink->deliver(t, i, static_cast<uint16_t>(i & 0xF));
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     bool ok = false;
     const auto lines = parseTrace(readFile(file), ok);
     EXPECT_TRUE(ok);
@@ -259,8 +266,9 @@ TEST(TraceSink, WritesToUnixSockets) {
         std::string error;
         auto sink = openTraceSink(path.string(), error);
         ASSERT_NE(sink, nullptr) << error;
-        UniqueFd conn = type == SOCK_DGRAM ? UniqueFd(::dup(server.get()))
-                                           : UniqueFd(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        UniqueFd conn = type == SOCK_DGRAM
+                            ? UniqueFd(::dup(server.get()))
+                            : UniqueFd(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
         ASSERT_TRUE(conn.valid());
         sink->deliver(10, 20, kRightButtonUp);
         sink->deliver(30, 40, 0);
@@ -292,7 +300,8 @@ TEST(TraceSink, ReaderThatLeavesCostsSamplesNotTheProcess) {
     UniqueFd conn(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
     conn.reset();
     server.reset();
-    for (int i = 0; i < 10; ++i) sink->deliver(i, i, 0); // EPIPE, no SIGPIPE
+    for (int i = 0; i < 10; ++i)
+        sink->deliver(i, i, 0); // EPIPE, no SIGPIPE
 
     // FIFO reader gone (SIGPIPE is not ignored here, so a raised one would end the test).
     const auto fifo = test::stateDir() / "trace.fifo";

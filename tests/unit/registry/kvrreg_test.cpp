@@ -4,38 +4,41 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace kvr::test {
 namespace {
 
-RunResult kvrreg(std::vector<std::string> args) { return runProgram(program("kvrreg"), std::move(args)); }
+RunResult kvrreg(std::vector<std::string> args) {
+    return runProgram(program("kvrreg"), std::move(args));
+}
 
 constexpr const char* kKvr = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
 
 TEST(Kvrreg, SetThenQueryInEveryPathForm) {
     ASSERT_EQ(kvrreg({"set", kKvr, "RS232_DEVICE0", "dword", "1"}).exitCode, 0);
-    ASSERT_EQ(kvrreg({"set", "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\"
-                              "Device0",
+    ASSERT_EQ(kvrreg({"set",
+                      "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\"
+                      "Device0",
                       "Rotation", "dword", "0x10"})
                   .exitCode,
               0);
-    ASSERT_EQ(kvrreg({"set", "HKEY_CURRENT_USER\\Control Panel\\Mouse", "DoubleClickSpeed", "sz",
-                      "500"})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        kvrreg({"set", "HKEY_CURRENT_USER\\Control Panel\\Mouse", "DoubleClickSpeed", "sz", "500"})
+            .exitCode,
+        0);
 
     auto r = kvrreg({"query", "hkey_local_machine\\system\\currentcontrolset\\control\\kvr"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\n"
                      "    RS232_DEVICE0    REG_DWORD    0x1\n"
                      "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\n");
-    r = kvrreg({"query", "hklm\\system\\currentcontrolset\\control\\kvr\\rs232\\device0", "ROTATION"});
+    r = kvrreg(
+        {"query", "hklm\\system\\currentcontrolset\\control\\kvr\\rs232\\device0", "ROTATION"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "    Rotation    REG_DWORD    0x10\n");
     r = kvrreg({"query", "HKCU\\control panel\\mouse", "doubleclickspeed"});
@@ -55,11 +58,11 @@ TEST(Kvrreg, DwordDataForms) {
         int exitCode;
         uint32_t value;
     } cases[] = {
-        {"0", 0, 0},          {"10", 0, 10},          {"0xA", 0, 10},
+        {"0", 0, 0},           {"10", 0, 10},          {"0xA", 0, 10},
         {"0X0000000a", 0, 10}, {"4294967295", 0, ~0u}, {"0xFFFFFFFF", 0, ~0u},
-        {"4294967296", 2, 0}, {"0x100000000", 2, 0},  {"-1", 2, 0},
-        {"12abc", 2, 0},      {"0x", 2, 0},           {"", 2, 0},
-        {" 1", 2, 0},         {"0x-1", 2, 0},
+        {"4294967296", 2, 0},  {"0x100000000", 2, 0},  {"-1", 2, 0},
+        {"12abc", 2, 0},       {"0x", 2, 0},           {"", 2, 0},
+        {" 1", 2, 0},          {"0x-1", 2, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.data);
@@ -114,8 +117,10 @@ TEST(Kvrreg, ExitCodes) {
 }
 
 TEST(Kvrreg, DeleteValueThenKey) {
-    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "a", "dword", "1"}).exitCode, 0);
-    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "b", "dword", "2"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "a", "dword", "1"}).exitCode,
+              0);
+    ASSERT_EQ(kvrreg({"set", std::string(kKvr) + "\\RS232\\Device0", "b", "dword", "2"}).exitCode,
+              0);
     EXPECT_EQ(kvrreg({"delete", std::string(kKvr) + "\\rs232\\device0", "A"}).exitCode, 0);
     EXPECT_EQ(kvrreg({"query", std::string(kKvr) + "\\RS232\\Device0", "a"}).exitCode, 1);
     EXPECT_EQ(kvrreg({"query", std::string(kKvr) + "\\RS232\\Device0", "b"}).exitCode, 0);
@@ -160,9 +165,10 @@ TEST(Kvrreg, CorruptStoreIsExitCodeThree) {
     std::filesystem::remove(stateDir() / "registry.db-wal");
     std::filesystem::remove(stateDir() / "registry.db-shm");
     std::ofstream(stateDir() / "registry.db", std::ios::trunc) << std::string(3000, '#');
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"query", kKvr}, {"set", kKvr, "v", "dword", "2"},
-          {"delete", kKvr}, {"export"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"query", kKvr},
+                                                 {"set", kKvr, "v", "dword", "2"},
+                                                 {"delete", kKvr},
+                                                 {"export"}}) {
         SCOPED_TRACE(args[0]);
         const auto r = kvrreg(args);
         EXPECT_EQ(r.exitCode, 3);

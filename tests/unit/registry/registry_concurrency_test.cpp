@@ -3,16 +3,15 @@
 #include "platform/registry/registry.h"
 #include "tests/support/test_env.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
+#include <map>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <map>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::reg {
@@ -71,7 +70,8 @@ TEST(RegistryConcurrency, FourProcessesWritingAtOnceLoseNothing) {
         }));
         ASSERT_GT(pids.back(), 0);
     }
-    for (pid_t pid : pids) EXPECT_EQ(waitExitCode(pid), 0);
+    for (pid_t pid : pids)
+        EXPECT_EQ(waitExitCode(pid), 0);
     expectAllWrites(kWriters, kPerWriter);
 }
 
@@ -92,7 +92,8 @@ TEST(RegistryConcurrency, ThreadsOfOneProcessShareTheStoreSafely) {
                     ++failures;
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(failures.load(), 0);
     expectAllWrites(kWriters, kPerWriter);
 }

@@ -3,13 +3,12 @@
 #include "platform/registry/registry.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::reg {
@@ -17,13 +16,15 @@ namespace {
 
 std::vector<std::string> names(const std::vector<Value>& values) {
     std::vector<std::string> out;
-    for (const auto& v : values) out.push_back(v.name);
+    for (const auto& v : values)
+        out.push_back(v.name);
     return out;
 }
 
 // Every spelling of one key, in both hive forms and any case, reaches the same key.
 TEST(RegistryPaths, AllFormsNameTheSameKey) {
-    ASSERT_EQ(createKey("\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr"), Status::Ok);
+    ASSERT_EQ(createKey("\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr"),
+              Status::Ok);
     ASSERT_EQ(setDword("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr", "RS232_DEVICE0", 1),
               Status::Ok);
     const char* forms[] = {
@@ -51,7 +52,8 @@ TEST(RegistryPaths, CurrentUserIsASeparateHive) {
     ASSERT_EQ(setSz("HKLM\\Control Panel\\Mouse", "DoubleClickSpeed", "100"), Status::Ok);
     EXPECT_EQ(keyExists("HKCU\\Control Panel\\Mouse"), Status::NotFound);
     ASSERT_EQ(createKey("HKEY_CURRENT_USER\\Control Panel\\Mouse"), Status::Ok);
-    ASSERT_EQ(setSz("\\REGISTRY\\User\\control panel\\mouse", "DoubleClickSpeed", "500"), Status::Ok);
+    ASSERT_EQ(setSz("\\REGISTRY\\User\\control panel\\mouse", "DoubleClickSpeed", "500"),
+              Status::Ok);
     std::string s;
     EXPECT_EQ(querySz("HKCU\\Control Panel\\Mouse", "doubleclickspeed", s), Status::Ok);
     EXPECT_EQ(s, "500");
@@ -163,7 +165,7 @@ TEST(RegistryValues, TypesDataAndMismatch) {
 TEST(RegistryValues, NotFoundTellsKeyAndValueApartFromFailure) {
     uint32_t d = 7;
     EXPECT_EQ(queryDword("HKLM\\Missing", "v", d), Status::NotFound);
-    EXPECT_EQ(d, 7u); // untouched
+    EXPECT_EQ(d, 7u);                                               // untouched
     EXPECT_EQ(setDword("HKLM\\Missing", "v", 1), Status::NotFound); // sets never create keys
     EXPECT_EQ(keyExists("HKLM\\Missing"), Status::NotFound);
     ASSERT_EQ(createKey("HKLM\\Present"), Status::Ok);
@@ -216,7 +218,8 @@ TEST(RegistryStore, CorruptDatabaseGivesAccessDeniedThenRecovers) {
     std::filesystem::remove(test::stateDir() / "registry.db-shm");
     {
         std::ofstream f(db, std::ios::binary | std::ios::trunc);
-        for (int i = 0; i < 4096; ++i) f.put(static_cast<char>((i * 7919) & 0xff));
+        for (int i = 0; i < 4096; ++i)
+            f.put(static_cast<char>((i * 7919) & 0xff));
     }
     uint32_t d = 0;
     std::vector<Value> values;
@@ -252,14 +255,16 @@ TEST(RegistryStore, ReadOnlyDatabaseRefusesWritesAndKeepsItsData) {
     namespace fs = std::filesystem;
     const auto dir = test::stateDir();
     for (const char* f : {"registry.db", "registry.db-wal", "registry.db-shm"})
-        if (fs::exists(dir / f)) fs::permissions(dir / f, fs::perms::owner_read | fs::perms::group_read);
+        if (fs::exists(dir / f))
+            fs::permissions(dir / f, fs::perms::owner_read | fs::perms::group_read);
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(setDword("HKLM\\X", "v", 6), Status::AccessDenied);
     EXPECT_EQ(createKey("HKLM\\Y"), Status::AccessDenied);
     closeStore();
     fs::permissions(dir, fs::perms::owner_all);
     for (const char* f : {"registry.db", "registry.db-wal", "registry.db-shm"})
-        if (fs::exists(dir / f)) fs::permissions(dir / f, fs::perms::owner_read | fs::perms::owner_write);
+        if (fs::exists(dir / f))
+            fs::permissions(dir / f, fs::perms::owner_read | fs::perms::owner_write);
     uint32_t v = 0;
     EXPECT_EQ(queryDword("HKLM\\X", "v", v), Status::Ok);
     EXPECT_EQ(v, 5u);
