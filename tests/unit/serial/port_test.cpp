@@ -304,6 +304,25 @@ TEST(SerialPort, WritersNeverInterleaveWithinAFrame) {
     EXPECT_EQ(frames['B'], kFrames);
 }
 
+TEST(SerialPort, AWriteToALineThatNeverDrainsEnds) {
+    Line l = openLine();
+    ASSERT_TRUE(l.port);
+    // Nobody reads the master side: the tty's queues fill up and the write must give up.
+    const Bytes lots(1 << 20, 'x');
+    l.port->setTimeouts({kvr::serial::kMaxDword, 0, 0, 0, 100});
+    auto r = l.port->write(lots);
+    EXPECT_EQ(r.status, IoStatus::TimedOut);
+    EXPECT_LT(r.count, lots.size());
+
+    // A stop ends a blocked write as well, and a later writer still gets the lock.
+    l.port->setTimeouts({kvr::serial::kMaxDword, 0, 0, 0, 0});
+    kvr::UniqueFd stop = makeStop();
+    setStop(stop);
+    r = l.port->write(lots, stop.get());
+    EXPECT_EQ(r.status, IoStatus::Stopped);
+    EXPECT_TRUE(l.port->discard(kvr::serial::Queue::Output));
+}
+
 TEST(SerialPort, ReadsFollowTheTimeoutsRecord) {
     Line l = openLine();
     ASSERT_TRUE(l.port);
