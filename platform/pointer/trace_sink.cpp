@@ -21,6 +21,12 @@ namespace kvr::pointer {
 
 namespace {
 
+// strerror is not thread-safe, and deliver() runs on several threads.
+std::string errnoText(int err) {
+    char buf[128];
+    return ::strerror_r(err, buf, sizeof buf); // the GNU form returns the text
+}
+
 enum class TargetKind { File, Socket, Pipe };
 
 // A reader that stops reading must not stall the driver's read threads for long: after this
@@ -51,7 +57,7 @@ public:
         }
         if (!failed_)
             KVR_LOG_WARN("pointer: trace %s: %s; samples are dropped until it works again",
-                         name_.c_str(), std::strerror(err));
+                         name_.c_str(), errnoText(err).c_str());
         failed_ = true;
     }
     const char* kind() const override { return "trace"; }
@@ -127,14 +133,14 @@ UniqueFd connectUnixSocket(const std::string& path, std::string& error) {
             continue;
         }
         if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-            const timeval tv{kSocketSendTimeoutMs / 1000, (kSocketSendTimeoutMs % 1000) * 1000};
+            const timeval tv{kSocketSendTimeoutMs / 1000, (kSocketSendTimeoutMs % 1000) * 1000L};
             ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
             return fd;
         }
         lastErr = errno;
         if (lastErr != EPROTOTYPE) break;
     }
-    error = "cannot connect to trace socket " + path + ": " + std::strerror(lastErr);
+    error = "cannot connect to trace socket " + path + ": " + errnoText(lastErr);
     return {};
 }
 
@@ -149,7 +155,7 @@ std::unique_ptr<Sink> openTraceSink(const std::string& target, std::string& erro
     if (target == "-") {
         UniqueFd fd(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
         if (!fd) {
-            error = std::string("cannot use standard output: ") + std::strerror(errno);
+            error = std::string("cannot use standard output: ") + errnoText(errno);
             return nullptr;
         }
         struct stat st {};
@@ -168,7 +174,7 @@ std::unique_ptr<Sink> openTraceSink(const std::string& target, std::string& erro
     UniqueFd fd(::open(target.c_str(),
                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
     if (!fd) {
-        error = "cannot open trace file " + target + ": " + std::strerror(errno);
+        error = "cannot open trace file " + target + ": " + errnoText(errno);
         return nullptr;
     }
     const int flags = ::fcntl(fd.get(), F_GETFL);

@@ -17,6 +17,12 @@ namespace kvr::pointer {
 
 namespace {
 
+// strerror is not thread-safe, and deliver() runs on several threads.
+std::string errnoText(int err) {
+    char buf[128];
+    return ::strerror_r(err, buf, sizeof buf); // the GNU form returns the text
+}
+
 constexpr const char* kDeviceName = "Lumarcon touch pointer";
 
 // At most: ABS_X, ABS_Y, two buttons, SYN; then two button releases and SYN.
@@ -77,7 +83,7 @@ public:
                 if (errno == EINTR) continue;
                 if (!failed_)
                     KVR_LOG_WARN("pointer: uinput write failed: %s; samples are dropped",
-                                 std::strerror(errno));
+                                 errnoText(errno).c_str());
                 failed_ = true;
                 return;
             }
@@ -105,12 +111,12 @@ std::unique_ptr<Sink> openUinputSink(std::string& error, const std::string& devi
     error.clear();
     UniqueFd fd(::open(devicePath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        error = "cannot open " + devicePath + ": " + std::strerror(errno);
+        error = "cannot open " + devicePath + ": " + errnoText(errno);
         return nullptr;
     }
     auto fail = [&](const char* step) {
-        error = std::string("uinput ") + step + " failed on " + devicePath + ": " +
-                std::strerror(errno);
+        error =
+            std::string("uinput ") + step + " failed on " + devicePath + ": " + errnoText(errno);
         return nullptr;
     };
     // An absolute mouse (like a virtual machine's tablet): absolute axes and mouse buttons,

@@ -83,12 +83,15 @@ const XApi& xapi() {
     std::call_once(once, [] {
         void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
         if (x11 == nullptr) {
-            api.error = std::string("libX11 not available: ") + ::dlerror();
+            // Runs once, under call_once.
+            api.error = std::string("libX11 not available: ") +
+                        ::dlerror(); // NOLINT(concurrency-mt-unsafe)
             return;
         }
         void* xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
         if (xtst == nullptr) {
-            api.error = std::string("libXtst not available: ") + ::dlerror();
+            api.error = std::string("libXtst not available: ") +
+                        ::dlerror(); // NOLINT(concurrency-mt-unsafe)
             return;
         }
         const bool all = bind(x11, "XOpenDisplay", api.openDisplay) &&
@@ -228,6 +231,7 @@ std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName)
     }
     ::Display* dpy = api.openDisplay(displayName);
     if (dpy == nullptr) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): read once at open, as Xlib itself does.
         const char* env = displayName != nullptr ? displayName : std::getenv("DISPLAY");
         error =
             std::string("cannot open X display ") + (env != nullptr ? env : "(DISPLAY not set)");

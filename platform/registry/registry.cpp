@@ -13,7 +13,6 @@
 
 namespace kvr::reg {
 
-using detail::Hive;
 using detail::ParsedPath;
 
 namespace {
