@@ -50,8 +50,9 @@ template <class F> bool bind(void* lib, const char* name, F& out) {
 // Displays opened by this sink, so the process-wide error handlers know whose errors to take
 // (Xlib's default handlers end the process, on a protocol error and when the server goes away).
 // Errors of other connections in the process go to the handlers that were there before.
+// (Never destroyed: a sink may be closed during the process's exit, after static destructors.)
 std::mutex g_displaysMutex;
-std::vector<::Display*> g_displays;
+std::vector<::Display*>& g_displays = *new std::vector<::Display*>;
 XErrorHandler g_previousErrorHandler = nullptr;
 XIOErrorHandler g_previousIOErrorHandler = nullptr;
 
@@ -78,7 +79,7 @@ int onXIOError(::Display* dpy) {
 }
 
 const XApi& xapi() {
-    static XApi api;
+    static XApi& api = *new XApi; // never destroyed: sinks may close during exit
     static std::once_flag once;
     std::call_once(once, [] {
         void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);

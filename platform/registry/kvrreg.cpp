@@ -235,6 +235,8 @@ int main(int argc, char** argv) {
         rc = cmdExport(args);
     else
         return usageError("unknown command '%s'", cmd.c_str());
+    // Closing checkpoints the write-ahead log, so a one-shot tool leaves the database tidy.
+    reg::closeStore();
     std::fflush(stdout);
     return rc;
 }

@@ -223,7 +223,10 @@ std::unique_ptr<Store> Store::open(const std::string& file) {
 }
 
 std::mutex g_mutex; // guards g_store and every use of its connection
-std::unique_ptr<Store> g_store;
+// Owned through the unique_ptr but never destroyed at exit: a thread still using the store while
+// the process exits must not find the connection closed under it. The kernel releases the file
+// and its locks; WAL recovery at the next open makes the database whole.
+std::unique_ptr<Store>& g_store = *new std::unique_ptr<Store>;
 
 // The connection for this process's current KVR_STATE_DIR, opened when needed. Called under
 // g_mutex.
