@@ -1,0 +1,65 @@
+#include "platform/desktop/message_box.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace kvr::desktop {
+namespace {
+
+std::mutex g_hookLock;
+std::shared_ptr<const MessageBoxHook> g_hook; // empty: the default
+
+std::vector<int> buttonsOf(uint32_t type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO: return {IDYES, IDNO};
+    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
+    case MB_CANCELTRYCONTINUE: return {IDCANCEL, IDTRYAGAIN, IDCONTINUE};
+    default: return {IDOK};
+    }
+}
+
+} // namespace
+
+int defaultButtonResult(uint32_t type) {
+    const auto buttons = buttonsOf(type);
+    const std::size_t index = (type & MB_DEFMASK) >> 8;
+    return index < buttons.size() ? buttons[index] : buttons.front();
+}
+
+void setMessageBoxHook(MessageBoxHook hook) {
+    std::shared_ptr<const MessageBoxHook> next;
+    if (hook) next = std::make_shared<const MessageBoxHook>(std::move(hook));
+    std::lock_guard lock(g_hookLock);
+    g_hook = std::move(next);
+}
+
+int messageBox(std::string_view text, std::string_view caption, uint32_t type) {
+    std::shared_ptr<const MessageBoxHook> hook;
+    {
+        std::lock_guard lock(g_hookLock);
+        hook = g_hook;
+    }
+    const int fallback = defaultButtonResult(type);
+    if (!hook) {
+        std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                     static_cast<int>(text.size()), text.data());
+        return fallback;
+    }
+    try {
+        // The hook runs without the lock held: it may show a modal dialog for a long time,
+        // and may itself change the hook.
+        const int result = (*hook)(text, caption, type);
+        for (int b : buttonsOf(type))
+            if (b == result) return result;
+        return fallback;
+    } catch (...) {
+        return fallback;
+    }
+}
+
+} // namespace kvr::desktop
