@@ -5,6 +5,8 @@
 #include "platform/sound/sound.h"
 #include "platform/sound/tone.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -15,23 +17,32 @@
 namespace kvr::sound::detail {
 namespace {
 
-// Frames per write: 20 ms at 48 kHz. A new sound or a stop takes effect between chunks.
+// Frames per write (10 ms of a tone, 20 ms of a 48 kHz wave): a new sound or a stop takes
+// effect between chunks.
 constexpr std::size_t kChunkFrames = 960;
 // Wave files with more channels than this are mixed by nobody: refuse them.
 constexpr int kMaxChannels = 8;
 
 class Player {
 public:
-    Player() : thread_([this] { run(); }) {}
+    Player() : creator_(::getpid()), thread_(std::make_unique<std::thread>([this] { run(); })) {}
     ~Player() {
+        if (!ownedByThisProcess()) {
+            // A forked child has a copy of this object but not the thread: there is nothing
+            // to stop, and joining a thread of another process is not possible.
+            (void)thread_.release();
+            return;
+        }
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
             generation_.fetch_add(1);
         }
         wake_.notify_all();
-        thread_.join();
+        thread_->join();
     }
+
+    bool ownedByThisProcess() const { return ::getpid() == creator_; }
 
     void submit(PlayJob job) {
         {
@@ -101,23 +112,27 @@ private:
     std::optional<PlayJob> pending_;
     bool quit_ = false;
     std::atomic<uint64_t> generation_{0}; // bumped by every submit/stop: the playing sound yields
-    std::thread thread_;                  // last member: starts after the others exist
+    const pid_t creator_;
+    std::unique_ptr<std::thread> thread_; // last member: starts after the others exist
 };
 
 std::atomic<bool> g_started{false};
 
+// Built on first use (a process that never plays starts no thread), joined at exit.
+// Nothing in a forked child of a process that had started it: the child stays silent.
 Player* player() {
-    // Built on first use (a process that never plays starts no thread), joined at exit.
     static Player instance;
     g_started.store(true);
-    return &instance;
+    return instance.ownedByThisProcess() ? &instance : nullptr;
 }
 
 } // namespace
 
 bool playInBackground(PlayJob job) {
     try {
-        player()->submit(std::move(job));
+        Player* p = player();
+        if (p == nullptr) return false;
+        p->submit(std::move(job));
         return true;
     } catch (const std::exception& e) { // the worker thread could not be started
         KVR_LOG_WARN("sound: cannot start the playback thread: %s", e.what());
@@ -128,7 +143,7 @@ bool playInBackground(PlayJob job) {
 void stopBackground() {
     if (!g_started.load()) return;
     try {
-        player()->stop();
+        if (Player* p = player()) p->stop();
     } catch (const std::exception&) {
     }
 }

@@ -11,7 +11,8 @@
 //   000002-message-880Hz-100ms.wav    messageBeep(kMessageBeepOk)
 //   000003-wave-DownSound.wav         playWave(".../DownSound.wav")
 // Numbers rise by one per sound across all threads and processes that share DIR; a file
-// appears under its final name only once it is complete.
+// appears under its final name only once it is complete. DIR also holds the hidden files
+// ".sequence" (the last number) and, briefly, ".part-*" (files being written).
 //
 // No call throws.
 
@@ -34,7 +35,8 @@ bool beep(uint32_t freqHz, uint32_t durationMs);
 
 // Starts playing a WAV file (any format libsndfile reads) and returns at once; a sound
 // started later by this process stops the one still playing. False when the file cannot be
-// opened or read as sound; true otherwise (also when the machine is silent).
+// opened or read as sound; true otherwise (also when the machine is silent). With the sink,
+// the copy is written before the call returns.
 bool playWave(const std::filesystem::path& path);
 
 // Stops a wave or message beep this process is playing (nothing when none plays).

@@ -206,5 +206,26 @@ TEST(SoundSilent, NothingFailsWithoutACard) {
     EXPECT_FALSE(playWave(dir / "none.wav"));
 }
 
+// A child forked after the playback thread started has no such thread: it stays silent and
+// still ends normally (its copy of the player is not joined).
+TEST(SoundSilent, AForkedChildEndsNormally) {
+    const auto dir = kvr::test::makeTempDir("alsa");
+    std::ofstream(dir / "asound.conf") << "\n";
+    ::setenv("ALSA_CONFIG_PATH", (dir / "asound.conf").c_str(), 1);
+    ::unsetenv("KVR_SOUND_SINK");
+    const auto wav = makeWave(dir / "DownSound.wav", 8000, 1, 800);
+    ASSERT_TRUE(playWave(wav)); // starts the thread
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool ok = playWave(wav) && messageBeep(kMessageBeepOk);
+        stopPlayback();
+        std::exit(ok ? 0 : 1); // runs the static destructors
+    }
+    int st = 0;
+    ASSERT_EQ(::waitpid(pid, &st, 0), pid);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+}
+
 } // namespace
 } // namespace kvr::sound
