@@ -285,4 +285,31 @@ bool StartMultiPointCapture(Rs232Device& d, std::uint8_t n, std::uint8_t k) {
     return true;
 }
 
+void StopMultiPointCapture(Rs232Device& d) {
+    d.CaptureKind = 0;
+    d.CaptureIndex = 0;
+    d.PointReady = 0;
+    d.PenLifted = 0;
+    d.CaptureActive = 0;
+    d.SampleCount = 0;
+}
+
+void StopThreePointCapture(Rs232Device& d) {
+    d.CaptureKind = 0;
+    d.CaptureIndex = 0;
+    d.CaptureActive = 0;
+    d.PointReady = 0;
+    d.SampleCount = 0;
+    d.RawPoint[0] = RawPointEntry{};
+}
+
+bool ReadyCapturedPoint(const Rs232Device& d, RawPointEntry& out) {
+    if (d.PointReady != 1 || !CaptureIndexValid(d)) {
+        out = RawPointEntry{};
+        return false;
+    }
+    out = d.RawPoint[d.CaptureIndex];
+    return true;
+}
+
 } // namespace kvr::engine

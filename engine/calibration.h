@@ -41,5 +41,14 @@ void EGetCaliRawData(Rs232Device& device);
 // Both return false, changing nothing, when n or k is out of range.
 bool StartThreePointCapture(Rs232Device& device, std::uint8_t k);
 bool StartMultiPointCapture(Rs232Device& device, std::uint8_t n, std::uint8_t k);
+// Stops any capture as the multi-point request does: kind, index, PointReady, PenLifted,
+// CaptureActive and SampleCount become 0.
+void StopMultiPointCapture(Rs232Device& device);
+// Stops any capture as the three-point request does: kind, index, CaptureActive, PointReady
+// and SampleCount become 0 and RawPoint[0] is cleared; PenLifted is left as it was.
+void StopThreePointCapture(Rs232Device& device);
+// The captured point when PointReady is 1 (true); false, and `out` zeroed, otherwise. Never
+// reads past RawPoint whatever CaptureIndex holds.
+bool ReadyCapturedPoint(const Rs232Device& device, RawPointEntry& out);
 
 } // namespace kvr::engine

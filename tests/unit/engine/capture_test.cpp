@@ -245,5 +245,32 @@ TEST_F(Capture, StartChecksAndBadIndexIgnored) {
     EXPECT_EQ(dev.RawPoint[3].x, 7u);
 }
 
+TEST_F(Capture, StopVariantsAndReadyPoint) {
+    RawPointEntry p{1, 1};
+    EXPECT_FALSE(ReadyCapturedPoint(dev, p));
+    EXPECT_EQ(p.x, 0u);
+    ASSERT_TRUE(StartThreePointCapture(dev, 1));
+    dev.OldPoint = ScreenPoint{300, 400};
+    touchM(300, 400, 21);
+    ASSERT_TRUE(ReadyCapturedPoint(dev, p));
+    EXPECT_EQ(p.x, 300u);
+    EXPECT_EQ(p.y, 400u);
+    liftM();
+    dev.RawPoint[0] = RawPointEntry{5, 5};
+    StopThreePointCapture(dev);
+    EXPECT_EQ(dev.PenLifted, 1) << "left as it was";
+    EXPECT_EQ(dev.RawPoint[0].x, 0u);
+    EXPECT_EQ(dev.CaptureKind, 0);
+    EXPECT_FALSE(ReadyCapturedPoint(dev, p));
+    ASSERT_TRUE(StartMultiPointCapture(dev, 5, 2));
+    dev.PenLifted = 1;
+    StopMultiPointCapture(dev);
+    EXPECT_EQ(dev.PenLifted, 0);
+    EXPECT_EQ(dev.CaptureActive, 0);
+    dev.PointReady = 1;
+    dev.CaptureIndex = 9;
+    EXPECT_FALSE(ReadyCapturedPoint(dev, p));
+}
+
 } // namespace
 } // namespace kvr::engine::test
