@@ -174,7 +174,7 @@ long long steadyMicros() {
 }
 
 TEST(TraceSink, OneLinePerSampleWithSteadyClockTime) {
-    const auto file = test::stateDir() / "trace.txt";
+    const auto file = test::stateDir() / "trace-lines.txt";
     std::string error;
     const long long before = steadyMicros();
     auto sink = openSink("trace", file.string(), error);
@@ -205,7 +205,7 @@ TEST(TraceSink, OneLinePerSampleWithSteadyClockTime) {
 }
 
 TEST(TraceSink, AppendsToAnExistingFile) {
-    const auto file = test::stateDir() / "trace.txt";
+    const auto file = test::stateDir() / "trace-append.txt";
     std::ofstream(file) << "earlier line\n";
     std::string error;
     auto sink = openTraceSink(file.string(), error);
@@ -218,7 +218,7 @@ TEST(TraceSink, AppendsToAnExistingFile) {
 
 TEST(TraceSink, ConcurrentSamplesNeverInterleave) {
     constexpr int kThreads = 8, kPerThread = 500;
-    const auto file = test::stateDir() / "trace.txt";
+    const auto file = test::stateDir() / "trace-concurrent.txt";
     std::string error;
     auto sink = openTraceSink(file.string(), error);
     ASSERT_NE(sink, nullptr) << error;

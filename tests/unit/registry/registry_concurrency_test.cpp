@@ -17,7 +17,11 @@
 namespace kvr::reg {
 namespace {
 
-constexpr const char* kKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\Stress";
+// A key of the running test's own, so the cases also pass when run in one process.
+std::string testKey() {
+    return std::string("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\Stress\\") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
 
 std::string valueName(int writer, int n) {
     return "w" + std::to_string(writer) + "_" + std::to_string(n);
@@ -39,9 +43,9 @@ int waitExitCode(pid_t pid) {
 
 // Every value of every writer is there with its own data, and each writer's values keep the
 // order it wrote them in.
-void expectAllWrites(int writers, int perWriter) {
+void expectAllWrites(const std::string& key, int writers, int perWriter) {
     std::vector<Value> values;
-    ASSERT_EQ(enumValues(kKey, values), Status::Ok);
+    ASSERT_EQ(enumValues(key, values), Status::Ok);
     ASSERT_EQ(values.size(), static_cast<std::size_t>(writers * perWriter));
     std::map<int, int> nextOf;
     for (const auto& v : values) {
@@ -55,15 +59,16 @@ void expectAllWrites(int writers, int perWriter) {
 }
 
 TEST(RegistryConcurrency, FourProcessesWritingAtOnceLoseNothing) {
+    const std::string stressKey = testKey();
     constexpr int kWriters = 4, kPerWriter = 1000;
     closeStore();
     std::vector<pid_t> pids;
     for (int w = 0; w < kWriters; ++w) {
-        pids.push_back(forkChild([w] {
+        pids.push_back(forkChild([w, &stressKey] {
             // Each child creates the key itself, so the creations race as well.
-            if (createKey(kKey) != Status::Ok) return 10;
+            if (createKey(stressKey) != Status::Ok) return 10;
             for (int n = 0; n < kPerWriter; ++n)
-                if (setDword(kKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
+                if (setDword(stressKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
                     Status::Ok)
                     return 11;
             return 0;
@@ -72,22 +77,23 @@ TEST(RegistryConcurrency, FourProcessesWritingAtOnceLoseNothing) {
     }
     for (pid_t pid : pids)
         EXPECT_EQ(waitExitCode(pid), 0);
-    expectAllWrites(kWriters, kPerWriter);
+    expectAllWrites(stressKey, kWriters, kPerWriter);
 }
 
 TEST(RegistryConcurrency, ThreadsOfOneProcessShareTheStoreSafely) {
+    const std::string stressKey = testKey();
     constexpr int kWriters = 4, kPerWriter = 500;
-    ASSERT_EQ(createKey(kKey), Status::Ok);
+    ASSERT_EQ(createKey(stressKey), Status::Ok);
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int w = 0; w < kWriters; ++w)
-        threads.emplace_back([w, &failures] {
+        threads.emplace_back([w, &failures, &stressKey] {
             for (int n = 0; n < kPerWriter; ++n) {
-                if (setDword(kKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
+                if (setDword(stressKey, valueName(w, n), static_cast<uint32_t>(w * 100000 + n)) !=
                     Status::Ok)
                     ++failures;
                 uint32_t back = 0;
-                if (queryDword(kKey, valueName(w, n), back) != Status::Ok ||
+                if (queryDword(stressKey, valueName(w, n), back) != Status::Ok ||
                     back != static_cast<uint32_t>(w * 100000 + n))
                     ++failures;
             }
@@ -95,21 +101,22 @@ TEST(RegistryConcurrency, ThreadsOfOneProcessShareTheStoreSafely) {
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(failures.load(), 0);
-    expectAllWrites(kWriters, kPerWriter);
+    expectAllWrites(stressKey, kWriters, kPerWriter);
 }
 
 // A writer in another process replaces one large value again and again; every read sees one
 // whole version of it, never a mix.
 TEST(RegistryConcurrency, ReaderNeverSeesAHalfWrittenValue) {
+    const std::string stressKey = testKey();
     constexpr std::size_t kSize = 64 * 1024;
     constexpr int kRounds = 300;
-    ASSERT_EQ(createKey(kKey), Status::Ok);
-    ASSERT_EQ(setSz(kKey, "Blob", std::string(kSize, 'a')), Status::Ok);
+    ASSERT_EQ(createKey(stressKey), Status::Ok);
+    ASSERT_EQ(setSz(stressKey, "Blob", std::string(kSize, 'a')), Status::Ok);
     closeStore();
-    const pid_t writer = forkChild([] {
+    const pid_t writer = forkChild([&stressKey] {
         for (int i = 0; i < kRounds; ++i) {
             const char fill = static_cast<char>('a' + i % 26);
-            if (setSz(kKey, "Blob", std::string(kSize / 2 + (i % 2) * kSize / 2, fill)) !=
+            if (setSz(stressKey, "Blob", std::string(kSize / 2 + (i % 2) * kSize / 2, fill)) !=
                 Status::Ok)
                 return 1;
         }
@@ -121,7 +128,7 @@ TEST(RegistryConcurrency, ReaderNeverSeesAHalfWrittenValue) {
     int status = 0;
     while (::waitpid(writer, &status, WNOHANG) == 0) {
         std::string s;
-        ASSERT_EQ(querySz(kKey, "Blob", s), Status::Ok);
+        ASSERT_EQ(querySz(stressKey, "Blob", s), Status::Ok);
         ++reads;
         const bool whole = (s.size() == kSize || s.size() == kSize / 2) &&
                            s.find_first_not_of(s[0]) == std::string::npos;
@@ -151,11 +158,12 @@ std::string integrityCheck() {
 }
 
 TEST(RegistryConcurrency, WriterKilledMidWritesLeavesAUsableStore) {
-    ASSERT_EQ(createKey(kKey), Status::Ok);
+    const std::string stressKey = testKey();
+    ASSERT_EQ(createKey(stressKey), Status::Ok);
     closeStore();
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        const std::string key = std::string(kKey) + "\\Round" + std::to_string(round);
+        const std::string key = stressKey + "\\Round" + std::to_string(round);
         const pid_t writer = forkChild([key] {
             if (createKey(key) != Status::Ok) return 1;
             for (uint32_t n = 0;; ++n) {
