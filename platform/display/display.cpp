@@ -18,8 +18,10 @@ const char* sourceName(Source source) {
 
 DisplayList enumerate() {
     DisplayList list;
-    if (const char* fixed = std::getenv("KVR_DISPLAYS")) {
+    const char* fixed = std::getenv("KVR_DISPLAYS");
+    if (fixed != nullptr && *fixed != '\0') {
         list.source = Source::Override;
+        if (std::string_view(fixed) == "none") return list;
         list.displays = parseDisplayList(fixed);
         if (list.displays.empty())
             KVR_LOG_WARN("KVR_DISPLAYS holds no valid display: the displays cannot be listed");

@@ -2,9 +2,10 @@
 // The desktop's displays (monitors) and their rectangles in desktop pixels.
 //
 // Source, in this order:
-//   1. KVR_DISPLAYS="NAME:l,t,r,b;NAME:l,t,r,b" when the variable is set (headless tests,
-//      kiosks). Entries keep the given order. A malformed entry is skipped with a warning; a
-//      value without one valid entry means "the displays cannot be enumerated" (empty list).
+//   1. KVR_DISPLAYS="NAME:l,t,r,b;NAME:l,t,r,b" when the variable is set and not empty
+//      (headless tests, kiosks). Entries keep the given order. A malformed entry is skipped
+//      with a warning; a value without one valid entry means "the displays cannot be
+//      enumerated" (empty list). KVR_DISPLAYS=none says so on purpose, without a warning.
 //   2. X11 RandR monitors (XRRGetMonitors, active monitors only) of the X server in DISPLAY.
 //      libX11 and libXrandr are bound at run time, once per process, so programs and the
 //      library run on machines without X. A monitor's name is its RandR monitor name

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -60,6 +61,17 @@ Bytes elf32BigEndian(const std::string& owner, uint32_t type, const std::string&
 TEST(VersionNote, RoundTripThroughTheBuildHelper) {
     EXPECT_EQ(readFileVersion("/proc/self/exe"), "2.30.400.65535");
     EXPECT_EQ(readFileVersion(KVR_SPAWN_PROBE), "1.0.0.1");
+    EXPECT_EQ(readFileVersion(KVR_NOTE_LIB), "3.2.1.0");
+}
+
+// Stripping (as packaging does) keeps the note: it is an allocated note section.
+TEST(VersionNote, SurvivesStrip) {
+    const auto dir = kvr::test::makeTempDir("strip");
+    const auto copy = dir / "spawnprobe";
+    std::filesystem::copy_file(KVR_SPAWN_PROBE, copy);
+    if (std::system(("strip --strip-all " + copy.string() + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "strip not available";
+    EXPECT_EQ(readFileVersion(copy), "1.0.0.1");
 }
 
 TEST(VersionNote, OtherLayoutsAndBadNotes) {

@@ -58,10 +58,20 @@ TEST(DisplayEnumerate, OverrideReplacesEnumeration) {
 }
 
 TEST(DisplayEnumerate, OverrideWithoutValidEntryMeansNoDisplays) {
-    ::setenv("KVR_DISPLAYS", "garbage", 1);
+    for (const char* value : {"garbage", "none", ";"}) {
+        ::setenv("KVR_DISPLAYS", value, 1);
+        const DisplayList list = enumerate();
+        EXPECT_EQ(list.source, Source::Override) << value;
+        EXPECT_TRUE(list.displays.empty()) << value;
+    }
+}
+
+TEST(DisplayEnumerate, AnEmptyOverrideCountsAsUnset) {
+    ::setenv("KVR_DISPLAYS", "", 1);
+    ::unsetenv("DISPLAY");
     const DisplayList list = enumerate();
-    EXPECT_EQ(list.source, Source::Override);
-    EXPECT_TRUE(list.displays.empty());
+    EXPECT_EQ(list.source, Source::Fallback);
+    EXPECT_EQ(list.displays.size(), 1u);
 }
 
 TEST(DisplayEnumerate, NoXServerGivesTheSingleDisplayFallback) {
