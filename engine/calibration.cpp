@@ -25,7 +25,9 @@ constexpr std::uint32_t kMultiSummedCount = 30;
 constexpr std::uint8_t kMultiHeld = 60;
 
 // The mapping works at 10-bit resolution: arithmetic shift right by 2.
-constexpr std::int64_t q(std::int64_t v) { return v >> 2; }
+constexpr std::int64_t q(std::int64_t v) {
+    return v >> 2;
+}
 
 std::int32_t Saturate32(std::int64_t v) {
     if (v > std::numeric_limits<std::int32_t>::max()) {
@@ -37,7 +39,9 @@ std::int32_t Saturate32(std::int64_t v) {
     return static_cast<std::int32_t>(v);
 }
 
-bool Is12Bit(std::int32_t v) { return static_cast<std::uint32_t>(v) <= kMax12Bit; }
+bool Is12Bit(std::int32_t v) {
+    return static_cast<std::uint32_t>(v) <= kMax12Bit;
+}
 
 std::int64_t QuarterDeterminant(const CalibrationSet& s) {
     const std::int64_t a = q(s.CP3X), b = q(s.CP3Y);
@@ -74,8 +78,12 @@ ScreenPoint Map(const CalibrationSet& s, std::int64_t rawX, std::int64_t rawY) {
     return ScreenPoint{Saturate32((xq + q(s.BPX)) * 4), Saturate32((yq + q(s.BPY)) * 4)};
 }
 
-bool PenDownM(const Rs232Device& d) { return (d.Packet[0] & kMLeadPenDown) != 0; }
-bool PenDownE(const Rs232Device& d) { return (d.Packet[2] & kEStatusTouched) != 0; }
+bool PenDownM(const Rs232Device& d) {
+    return (d.Packet[0] & kMLeadPenDown) != 0;
+}
+bool PenDownE(const Rs232Device& d) {
+    return (d.Packet[2] & kEStatusTouched) != 0;
+}
 
 void ResetCapturePoint(Rs232Device& d) {
     d.RawPoint[d.CaptureIndex] = RawPointEntry{};
@@ -142,7 +150,7 @@ void MultiPointSample(Rs232Device& d, bool penDown, std::uint32_t x, std::uint32
         return;
     }
     if (d.SampleCount < kMultiHeld) {
-        ResetCapturePoint(d);  // the touch was too short: wait for a new one
+        ResetCapturePoint(d); // the touch was too short: wait for a new one
     }
 }
 
@@ -161,9 +169,13 @@ std::uint32_t MSignedSample(std::uint8_t& high, std::uint8_t low) {
     return static_cast<std::uint32_t>(value * 2 + 2048);
 }
 
-bool CaptureIndexValid(const Rs232Device& d) { return d.CaptureIndex < kRawPointCount; }
+bool CaptureIndexValid(const Rs232Device& d) {
+    return d.CaptureIndex < kRawPointCount;
+}
 
-bool IsMultiPointKind(std::uint8_t kind) { return kind == 3 || kind == 5 || kind == 9; }
+bool IsMultiPointKind(std::uint8_t kind) {
+    return kind == 3 || kind == 5 || kind == 9;
+}
 
 } // namespace
 

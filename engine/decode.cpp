@@ -10,10 +10,10 @@ namespace {
 
 constexpr std::uint8_t kSoh = 0x01;
 constexpr std::uint8_t kCr = 0x0D;
-constexpr std::uint8_t kLeadMarker = 0x80;  // bit 7: a packet start (M lead, E status)
+constexpr std::uint8_t kLeadMarker = 0x80; // bit 7: a packet start (M lead, E status)
 constexpr std::uint8_t kHighNibble = 0xF0;
-constexpr std::uint8_t kEHeader0 = 0x55;     // 'U'
-constexpr std::uint8_t kEHeader1 = 0x54;     // 'T'
+constexpr std::uint8_t kEHeader0 = 0x55; // 'U'
+constexpr std::uint8_t kEHeader1 = 0x54; // 'T'
 constexpr std::uint8_t kCheckSumSeed = 0xAA;
 constexpr std::uint8_t kMLastIndex = 4;
 constexpr std::uint8_t kELastIndex = 9;
@@ -22,8 +22,8 @@ constexpr std::uint8_t kEReplyMaxBytes = 10;
 // Restart announcement SOH 'i' 'T' CR: watcher states between its bytes.
 constexpr std::uint8_t kWatchIdle = 0;
 constexpr std::uint8_t kWatchSoh = 1;
-constexpr std::uint8_t kWatchI = 0x69;  // 'i'
-constexpr std::uint8_t kWatchT = 0x54;  // 'T'
+constexpr std::uint8_t kWatchI = 0x69; // 'i'
+constexpr std::uint8_t kWatchT = 0x54; // 'T'
 
 void DispatchMPacket(Rs232Device& device) {
     if (device.CaptureActive == 1) {
@@ -190,7 +190,7 @@ void EDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t cou
                 ERestartOrDrop(device, b);
             }
             break;
-        default:  // 9: byte 9 (the checksum byte) completes the packet, whatever it holds
+        default: // 9: byte 9 (the checksum byte) completes the packet, whatever it holds
             DispatchEPacket(device);
             device.PacketIndex = 0;
             break;
@@ -235,9 +235,13 @@ std::size_t ReadQueueData(Rs232Device& device, std::uint8_t* out, std::size_t wa
     return device.ResponseQueue.take(out, wanted);
 }
 
-void FlushQueueData(Rs232Device& device) { device.ResponseQueue.flush(); }
+void FlushQueueData(Rs232Device& device) {
+    device.ResponseQueue.flush();
+}
 
-std::uint32_t QueueDataLength(const Rs232Device& device) { return device.ResponseQueue.count(); }
+std::uint32_t QueueDataLength(const Rs232Device& device) {
+    return device.ResponseQueue.count();
+}
 
 std::uint8_t HexStringToByte(const char* text, std::size_t n) {
     std::uint8_t acc = 0;

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::int64_t kMax12Bit = 4095;
 constexpr std::uint8_t kMPacketBytes = 5;
-constexpr std::uint8_t kMCopyLeadPenDown = 0xD8;  // lead of an M copy of an E packet
+constexpr std::uint8_t kMCopyLeadPenDown = 0xD8; // lead of an M copy of an E packet
 constexpr std::uint8_t kMCopyLeadPenUp = 0x98;
 
 std::int32_t Saturate32(std::int64_t v) {
@@ -158,15 +158,15 @@ void ArrangeDisplayPartition(ControlExtension& ext, std::uint8_t arrangement, st
     DisplayPartitionEntry& e = ext.DisplayPartition[u];
     const std::int32_t span = kPointerSpan;
     switch (arrangement) {
-    case 1:  // side by side
+    case 1: // side by side
         e.originX = u * span;
         e.originY = 0;
         break;
-    case 2:  // stacked
+    case 2: // stacked
         e.originX = 0;
         e.originY = u * span;
         break;
-    case 3:  // two by two
+    case 3: // two by two
         e.originX = (u & 1) ? span : 0;
         e.originY = (u >= 2) ? span : 0;
         break;

@@ -65,7 +65,7 @@ bool PointerConnected(const Rs232Device& d) {
 }
 
 void DrawingModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDown,
-            bool right) {
+                     bool right) {
     if (penDown) {
         m.downNotification();
         if (right) {
@@ -109,7 +109,7 @@ void DrawingModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, boo
 }
 
 void DesktopModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDown,
-            bool right) {
+                     bool right) {
     // A touch only moves the pointer until its eleventh sample, so a tap does not click.
     constexpr std::uint8_t kSamplesBeforePress = 10;
     if (penDown) {
@@ -153,7 +153,7 @@ void DesktopModeBody(ModeContext& m, Rs232Device& d, MouseInputData& sample, boo
         sample.buttonFlags = kMouseLeftButtonUp;
         m.upSound();
     } else {
-        sample.buttonFlags = 0;  // a tap: the pointer moved, nothing was clicked
+        sample.buttonFlags = 0; // a tap: the pointer moved, nothing was clicked
     }
     d.RightPressed = 0;
     d.LeftPressed = 0;

@@ -47,7 +47,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::uint8_t ring_[kResponseQueueCapacity] = {};
-    std::size_t head_ = 0;  // index of the oldest byte
+    std::size_t head_ = 0; // index of the oldest byte
     std::uint32_t count_ = 0;
     std::atomic<std::uint64_t> dropped_{0};
 };

@@ -11,7 +11,9 @@ std::atomic<std::uint64_t> g_allocations{0};
 } // namespace
 
 namespace kvr::bench {
-std::uint64_t AllocationCount() { return g_allocations.load(std::memory_order_relaxed); }
+std::uint64_t AllocationCount() {
+    return g_allocations.load(std::memory_order_relaxed);
+}
 } // namespace kvr::bench
 
 void* operator new(std::size_t n) {
@@ -21,8 +23,18 @@ void* operator new(std::size_t n) {
     }
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t n) {
+    return operator new(n);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}

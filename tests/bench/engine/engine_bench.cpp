@@ -4,10 +4,9 @@
 #include "engine/engine.h"
 #include "tests/bench/engine/alloc_counter.h"
 
-#include <benchmark/benchmark.h>
-
-#include <cstdint>
 #include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -22,7 +21,7 @@ public:
     void setEvent(EventRef e) override { benchmark::DoNotOptimize(e); }
 };
 
-constexpr int kSamplesPerTouch = 60;  // about half a second of touch at 120 reports/s
+constexpr int kSamplesPerTouch = 60; // about half a second of touch at 120 reports/s
 
 void AppendM(std::vector<std::uint8_t>& s, int x12, int y12, bool pen) {
     const int x = x12 * 4, y = y12 * 4;
@@ -34,8 +33,8 @@ void AppendM(std::vector<std::uint8_t>& s, int x12, int y12, bool pen) {
 void AppendE(std::vector<std::uint8_t>& s, int x, int y, bool pen) {
     s.insert(s.end(), {0x55, 0x54, static_cast<std::uint8_t>(pen ? 0x81 : 0x84),
                        static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>(x >> 8),
-                       static_cast<std::uint8_t>(y & 0xFF), static_cast<std::uint8_t>(y >> 8),
-                       0x00, 0x00, 0x3C});
+                       static_cast<std::uint8_t>(y & 0xFF), static_cast<std::uint8_t>(y >> 8), 0x00,
+                       0x00, 0x3C});
 }
 
 // Touches that drag across the panel, each ended by a pen-up packet.
@@ -54,7 +53,7 @@ std::vector<std::uint8_t> Stream(bool e, int touches) {
 
 void Run(benchmark::State& state, bool e, std::uint8_t reportMode) {
     static NullSink sink;
-    static ControlExtension ext;  // large; keep it off the benchmark's stack
+    static ControlExtension ext; // large; keep it off the benchmark's stack
     ext.Pointer.Port = &sink;
     ext.Signaller = &sink;
     ext.GlobalDownEvent = 1;
@@ -83,19 +82,29 @@ void Run(benchmark::State& state, bool e, std::uint8_t reportMode) {
         }
     }
     const std::uint64_t allocations = kvr::bench::AllocationCount() - allocBefore;
-    const double packets = static_cast<double>(state.iterations()) *
-                           static_cast<double>(stream.size() / packetBytes);
+    const double packets =
+        static_cast<double>(state.iterations()) * static_cast<double>(stream.size() / packetBytes);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(stream.size()));
     state.counters["packets/s"] = benchmark::Counter(packets, benchmark::Counter::kIsRate);
     state.counters["allocs/packet"] = static_cast<double>(allocations) / packets;
 }
 
-void BM_MStreamDrawing(benchmark::State& s) { Run(s, false, kReportModeDrawing); }
-void BM_MStreamDesktop(benchmark::State& s) { Run(s, false, kReportModeDesktop); }
-void BM_MStreamButton(benchmark::State& s) { Run(s, false, kReportModeButton); }
-void BM_EStreamDrawing(benchmark::State& s) { Run(s, true, kReportModeDrawing); }
-void BM_EStreamDesktop(benchmark::State& s) { Run(s, true, kReportModeDesktop); }
+void BM_MStreamDrawing(benchmark::State& s) {
+    Run(s, false, kReportModeDrawing);
+}
+void BM_MStreamDesktop(benchmark::State& s) {
+    Run(s, false, kReportModeDesktop);
+}
+void BM_MStreamButton(benchmark::State& s) {
+    Run(s, false, kReportModeButton);
+}
+void BM_EStreamDrawing(benchmark::State& s) {
+    Run(s, true, kReportModeDrawing);
+}
+void BM_EStreamDesktop(benchmark::State& s) {
+    Run(s, true, kReportModeDesktop);
+}
 
 // 255 bytes is the read loop's buffer; 16 is a typical short read at low baud rates.
 BENCHMARK(BM_MStreamDrawing)->Arg(255)->Arg(16);

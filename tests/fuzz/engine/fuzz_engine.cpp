@@ -2,10 +2,9 @@
 // (capture, coordinate pipeline, report modes, response queue).
 #include "engine/engine.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdint>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
 
 namespace {

@@ -6,7 +6,8 @@ namespace {
 
 struct Capture : EngineFixture {
     void touchM(int x, int y, int times = 1) {
-        for (int i = 0; i < times; ++i) feed(MRaw(x, y, true));
+        for (int i = 0; i < times; ++i)
+            feed(MRaw(x, y, true));
     }
     void liftM() { feed(MRaw(0, 0, false)); }
     RawPointEntry point(int k = 0) const { return dev.RawPoint[k]; }
@@ -16,7 +17,7 @@ struct Capture : EngineFixture {
 
 TEST_F(Capture, ThreePointReadyAfterTwentySteadySamples) {
     ASSERT_TRUE(StartThreePointCapture(dev, 1));
-    touchM(2000, 1000);  // far from the previous sample (0, 0): resets once
+    touchM(2000, 1000); // far from the previous sample (0, 0): resets once
     EXPECT_EQ(dev.SampleCount, 0);
     touchM(2000, 1000, 20);
     EXPECT_EQ(dev.SampleCount, 20);
@@ -35,7 +36,7 @@ TEST_F(Capture, ThreePointReadyAfterTwentySteadySamples) {
 TEST_F(Capture, ThreePointTwentyOneSamplesWhenPreviousSampleMatches) {
     ASSERT_TRUE(StartThreePointCapture(dev, 0));
     touchM(700, 700);
-    liftM();  // too short: reset, capture goes on; OldPoint stays at (700, 700)
+    liftM(); // too short: reset, capture goes on; OldPoint stays at (700, 700)
     EXPECT_EQ(dev.CaptureActive, 1);
     EXPECT_EQ(dev.SampleCount, 0);
     touchM(700, 700, 21);
@@ -45,7 +46,7 @@ TEST_F(Capture, ThreePointTwentyOneSamplesWhenPreviousSampleMatches) {
 TEST_F(Capture, ThreePointSteadinessAndAveraging) {
     struct Case {
         const char* name;
-        int dx, dy;  // offset of one sample after ten steady ones
+        int dx, dy; // offset of one sample after ten steady ones
         bool restarted;
     };
     const Case cases[] = {
@@ -72,11 +73,11 @@ TEST_F(Capture, ThreePointSteadinessAndAveraging) {
     // Each counted sample moves the point halfway towards the sample before it.
     ASSERT_TRUE(StartThreePointCapture(dev, 2));
     dev.OldPoint = ScreenPoint{1000, 1000};
-    touchM(1000, 1000);  // point = (1000, 1000)
-    touchM(1040, 1000);  // point = avg(1000, old 1000)
-    touchM(1040, 1000);  // point = avg(1000, old 1040) = 1020
+    touchM(1000, 1000); // point = (1000, 1000)
+    touchM(1040, 1000); // point = avg(1000, old 1000)
+    touchM(1040, 1000); // point = avg(1000, old 1040) = 1020
     EXPECT_EQ(point(2).x, 1020u);
-    touchM(1040, 1000);  // avg(1020, 1040) = 1030
+    touchM(1040, 1000); // avg(1020, 1040) = 1030
     EXPECT_EQ(point(2).x, 1030u);
 }
 
@@ -117,13 +118,18 @@ struct MultiCase {
     std::uint8_t format;
 };
 
+void PrintTo(const MultiCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MultiPoint : public Capture, public ::testing::WithParamInterface<MultiCase> {
 protected:
     void SetUp() override { dev.PacketFormat = GetParam().format; }
     // A pen-down sample at 12-bit position (x, y) in the device's format; for M the
     // multi-point reading gives back exactly x and y when they are even (see MSample).
     void down(int x, int y, int times = 1) {
-        for (int i = 0; i < times; ++i) feed(sample(x, y, true));
+        for (int i = 0; i < times; ++i)
+            feed(sample(x, y, true));
     }
     void up() { feed(sample(0, 0, false)); }
     std::vector<std::uint8_t> sample(int x, int y, bool pen) {
@@ -132,7 +138,7 @@ protected:
     }
     // 14-bit M coordinate whose signed reading (value * 2 + 2048) is `sample` (even).
     static int MSigned(int sample) {
-        const int value = (sample - 2048) / 2;  // -1024..1023
+        const int value = (sample - 2048) / 2; // -1024..1023
         const bool negative = value < 0;
         const int magnitude = negative ? value + 1024 : value;
         const int high = (magnitude >> 4) | (negative ? 0x40 : 0);
@@ -154,17 +160,17 @@ TEST_P(MultiPoint, TooShortTouchRestartsThePoint) {
 
 TEST_P(MultiPoint, ReadyOnSixtySecondSampleWithAverageOfSamples17To46) {
     ASSERT_TRUE(StartMultiPointCapture(dev, 9, 8));
-    down(100, 100, 16);    // samples 1..16: not summed
-    down(1000, 3000, 15);  // samples 17..31
-    down(1200, 3100, 15);  // samples 32..46
-    down(4000, 4000, 15);  // samples 47..61: not summed
+    down(100, 100, 16);   // samples 1..16: not summed
+    down(1000, 3000, 15); // samples 17..31
+    down(1200, 3100, 15); // samples 32..46
+    down(4000, 4000, 15); // samples 47..61: not summed
     EXPECT_EQ(dev.RawPoint[8].x, 1100u);
     EXPECT_EQ(dev.RawPoint[8].y, 3050u);
     EXPECT_EQ(dev.SampleCount, 61);
     EXPECT_EQ(dev.PointReady, 0);
-    down(4000, 4000);  // sample 62
+    down(4000, 4000); // sample 62
     EXPECT_EQ(dev.PointReady, 1);
-    down(10, 10, 300);  // held: the point does not change
+    down(10, 10, 300); // held: the point does not change
     EXPECT_EQ(dev.RawPoint[8].x, 1100u);
     EXPECT_EQ(dev.PointReady, 1);
     EXPECT_EQ(dev.CaptureActive, 1);
@@ -183,7 +189,7 @@ TEST_P(MultiPoint, LiftAtExactlySixtyChangesNothing) {
     EXPECT_EQ(dev.SampleCount, 60);
     EXPECT_EQ(dev.RawPoint[0].x, 2000u);
     EXPECT_EQ(dev.CaptureActive, 1);
-    down(2000, 2000, 2);  // 61, then 62nd sample: ready
+    down(2000, 2000, 2); // 61, then 62nd sample: ready
     EXPECT_EQ(dev.PointReady, 1);
 }
 
@@ -208,21 +214,23 @@ TEST_F(Capture, MultiPointSignedMReading) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(StartMultiPointCapture(dev, 3, 1));
-        dev.SampleCount = 45;  // the next sample is the last one summed: sums / 30
+        dev.SampleCount = 45; // the next sample is the last one summed: sums / 30
         const std::vector<std::uint8_t> p = {0xD0, c.low, c.high, c.low, c.high};
         feed(p);
         EXPECT_EQ(dev.RawPoint[1].x, c.sample / 30);
         // Summing 30 equal samples gives the sample back exactly.
         ASSERT_TRUE(StartMultiPointCapture(dev, 3, 1));
         dev.SampleCount = 16;
-        for (int i = 0; i < 30; ++i) feed(p);
+        for (int i = 0; i < 30; ++i)
+            feed(p);
         EXPECT_EQ(dev.RawPoint[1].x, c.sample);
         EXPECT_EQ(dev.RawPoint[1].y, c.sample);
     }
     // High-half-first order reads the halves from the other bytes.
     ASSERT_TRUE(StartMultiPointCapture(dev, 3, 1));
     dev.SampleCount = 16;
-    for (int i = 0; i < 30; ++i) feed({0xC0, 0x3F, 0x78, 0x40, 0x00});
+    for (int i = 0; i < 30; ++i)
+        feed({0xC0, 0x3F, 0x78, 0x40, 0x00});
     EXPECT_EQ(dev.RawPoint[1].x, 4094u);
     EXPECT_EQ(dev.RawPoint[1].y, 0u);
 }

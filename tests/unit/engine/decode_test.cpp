@@ -18,15 +18,19 @@ struct Decode : EngineFixture {
 struct MOrderCase {
     const char* name;
     std::vector<std::uint8_t> bytes;
-    int rawX, rawY;  // 14-bit value shifted right 2
+    int rawX, rawY; // 14-bit value shifted right 2
 };
 
 TEST_F(Decode, MPacketByteOrders) {
     const MOrderCase cases[] = {
-        {"high half first (lead bit 4 = 0)", {0xC0, 0x10, 0x20, 0x30, 0x40},
-         (0x10 * 128 + 0x20) >> 2, (0x30 * 128 + 0x40) >> 2},
-        {"low half first (lead bit 4 = 1)", {0xD0, 0x10, 0x20, 0x30, 0x40},
-         (0x20 * 128 + 0x10) >> 2, (0x40 * 128 + 0x30) >> 2},
+        {"high half first (lead bit 4 = 0)",
+         {0xC0, 0x10, 0x20, 0x30, 0x40},
+         (0x10 * 128 + 0x20) >> 2,
+         (0x30 * 128 + 0x40) >> 2},
+        {"low half first (lead bit 4 = 1)",
+         {0xD0, 0x10, 0x20, 0x30, 0x40},
+         (0x20 * 128 + 0x10) >> 2,
+         (0x40 * 128 + 0x30) >> 2},
         {"largest 14-bit value", {0xD0, 0x7F, 0x7F, 0x7F, 0x7F}, 4095, 4095},
         {"zero", {0xC0, 0, 0, 0, 0}, 0, 0},
         {"ignored lead bits 5, 3, 2, 1", {0xEE, 0x00, 0x01, 0x00, 0x02}, 0, 0},
@@ -43,7 +47,8 @@ TEST_F(Decode, MPacketByteOrders) {
 
 TEST_F(Decode, MPacketSplitAcrossChunksCompletesOnce) {
     const auto p = MRaw(1000, 2000, true);
-    for (std::size_t i = 0; i < p.size(); ++i) feed({p[i]});
+    for (std::size_t i = 0; i < p.size(); ++i)
+        feed({p[i]});
     EXPECT_EQ(packets(), 1);
     feed(Cat({p, p, p}));
     EXPECT_EQ(packets(), 4);
@@ -101,7 +106,8 @@ TEST_F(Decode, MRestartAnnouncementVariants) {
         feed(c.bytes);
         EXPECT_EQ(rec.eventCount(kReinit), c.signals);
         std::vector<std::uint8_t> expect;
-        for (auto b : c.bytes) if (b != 0) expect.push_back(b);
+        for (auto b : c.bytes)
+            if (b != 0) expect.push_back(b);
         EXPECT_EQ(queued(), expect) << "announcement bytes are queued too";
     }
     // Completed across two chunks.
@@ -157,9 +163,15 @@ TEST_F(EDecode, PacketJudging) {
         {"status U restarts", Cat({{0x55, 0x54, 0x55}, good}), 1, {}},
         {"byte 4 = 0x10 dropped", withByte(4, 0x10), 0, {}},
         {"byte 6 = 0x80 dropped", withByte(6, 0x80), 0, {}},
-        {"byte 4 = 0x55 restarts there", Cat({{0x55, 0x54, 0x81, 0x00, 0x55}, {0x54, 0x81, 1, 0, 2, 0, 0, 0, 9}}), 1, {}},
+        {"byte 4 = 0x55 restarts there",
+         Cat({{0x55, 0x54, 0x81, 0x00, 0x55}, {0x54, 0x81, 1, 0, 2, 0, 0, 0, 9}}),
+         1,
+         {}},
         {"byte 8 != 0 dropped", withByte(8, 0x01), 0, {}},
-        {"byte 8 = U restarts", Cat({{0x55, 0x54, 0x81, 0, 0, 0, 0, 0, 0x55}, {0x54, 0x81, 1, 0, 2, 0, 0, 0, 9}}), 1, {}},
+        {"byte 8 = U restarts",
+         Cat({{0x55, 0x54, 0x81, 0, 0, 0, 0, 0, 0x55}, {0x54, 0x81, 1, 0, 2, 0, 0, 0, 9}}),
+         1,
+         {}},
         {"byte 7 any value", withByte(7, 0xFF), 1, {}},
         {"noise between packets discarded", Cat({{0x02, 0x7F, 0xFF, 0x00}, good}), 1, {}},
     };
@@ -180,20 +192,22 @@ TEST_F(EDecode, ReplyModes) {
         const char* name;
         std::vector<std::uint8_t> bytes;
         std::vector<std::uint8_t> queue;
-        int packetsAfter;  // packets decoded from what follows the reply
+        int packetsAfter; // packets decoded from what follows the reply
     };
     const auto twelveLetters = Bytes("ABCDEFGHIJKL");
     const Case cases[] = {
         {"SOH 0 CR ends at CR", {0x01, '0', 0x0D}, {0x01, '0', 0x0D}, 0},
-        {"SOH + twelve letters, no CR: ten bytes",
-         Cat({{0x01}, twelveLetters}), Cat({{0x01}, Bytes("ABCDEFGHI")}), 0},
+        {"SOH + twelve letters, no CR: ten bytes", Cat({{0x01}, twelveLetters}),
+         Cat({{0x01}, Bytes("ABCDEFGHI")}), 0},
         {"U A + twelve bytes: ten queued", Cat({Bytes("UA"), Bytes("0123456789ab")}),
          Bytes("UA01234567"), 0},
         {"a U inside a reply is text", Bytes("UAUTUTUTUT"), Bytes("UAUTUTUTUT"), 0},
         {"a CR does not end a U reply", Cat({Bytes("UA"), {0x0D}, Bytes("1234567")}),
          Cat({Bytes("UA"), {0x0D}, Bytes("1234567")}), 0},
-        {"packet right after a framed reply", Cat({{0x01, '0', 0x0D}, EPacket(1, 2, kEPen)}),
-         {0x01, '0', 0x0D}, 1},
+        {"packet right after a framed reply",
+         Cat({{0x01, '0', 0x0D}, EPacket(1, 2, kEPen)}),
+         {0x01, '0', 0x0D},
+         1},
         {"packet after a counted reply", Cat({Bytes("UZ12345678"), EPacket(1, 2, kEPen)}),
          Bytes("UZ12345678"), 1},
     };
@@ -221,7 +235,8 @@ TEST_F(EDecode, CheckSumIsKeptButNotEnforced) {
     // Seed 0xAA + bytes 0..7 of the packet (byte 8 is not added).
     auto p = EPacket(0x345, 0x678, kEPen);
     std::uint8_t sum = 0xAA;
-    for (int i = 0; i < 8; ++i) sum = static_cast<std::uint8_t>(sum + p[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 8; ++i)
+        sum = static_cast<std::uint8_t>(sum + p[static_cast<std::size_t>(i)]);
     for (std::uint8_t check : {sum, static_cast<std::uint8_t>(sum + 1)}) {
         p[9] = check;
         rec.calls.clear();
@@ -236,10 +251,10 @@ TEST_F(EDecode, CheckSumIsKeptButNotEnforced) {
 TEST_F(Decode, FormatChangeTakesEffectAtNextChunkAndNeverOverrunsPacket) {
     dev.PacketFormat = kPacketFormatE;
     const auto e = EPacket(1, 2, kEPen);
-    feed(std::vector<std::uint8_t>(e.begin(), e.begin() + 8));  // left at index 8
+    feed(std::vector<std::uint8_t>(e.begin(), e.begin() + 8)); // left at index 8
     EXPECT_EQ(dev.PacketIndex, 8);
     dev.PacketFormat = kPacketFormatM;
-    feed(MRaw(100, 100, true));  // the stale E index must not be used by the M decoder
+    feed(MRaw(100, 100, true)); // the stale E index must not be used by the M decoder
     EXPECT_EQ(packets(), 1);
     EXPECT_EQ(dev.PacketIndex, 0);
 }
@@ -270,7 +285,7 @@ TEST_F(Decode, ReadBufferEntryCapsCount) {
     std::copy(p.begin(), p.end(), dev.ReadBuffer);
     DecodeReadBuffer(dev, p.size());
     EXPECT_EQ(packets(), 1);
-    DecodeReadBuffer(dev, 100000);  // no overrun past the 255-byte buffer
+    DecodeReadBuffer(dev, 100000); // no overrun past the 255-byte buffer
     SUCCEED();
 }
 
@@ -283,8 +298,8 @@ TEST(HexStringToByte, Table) {
         std::uint8_t value;
     };
     const Case cases[] = {
-        {"9E", 2, 0x9E}, {"G1", 2, 0x01}, {"ABC", 3, 0xBC}, {"ff", 2, 0xFF}, {"aF", 2, 0xAF},
-        {"", 0, 0x00},   {"12", 1, 0x01}, {"--", 2, 0x00}, {"0x1f", 4, 0x1F}, {"7", 1, 0x07},
+        {"9E", 2, 0x9E}, {"G1", 2, 0x01}, {"ABC", 3, 0xBC}, {"ff", 2, 0xFF},   {"aF", 2, 0xAF},
+        {"", 0, 0x00},   {"12", 1, 0x01}, {"--", 2, 0x00},  {"0x1f", 4, 0x1F}, {"7", 1, 0x07},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HexStringToByte(c.text, c.n), c.value) << c.text;
@@ -293,15 +308,17 @@ TEST(HexStringToByte, Table) {
 }
 
 TEST_F(Decode, QueueTakeFlushAndCount) {
-    FlushQueueData(dev);  // empty: nothing happens
+    FlushQueueData(dev); // empty: nothing happens
     EXPECT_EQ(QueueDataLength(dev), 0u);
-    for (std::uint8_t b : {1, 2, 3}) EXPECT_TRUE(QueueResponseData(b, dev));
+    for (std::uint8_t b : {1, 2, 3})
+        EXPECT_TRUE(QueueResponseData(b, dev));
     std::uint8_t out[512];
     EXPECT_EQ(ReadQueueData(dev, out, 512), 3u);
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(out[2], 3);
     EXPECT_EQ(ReadQueueData(dev, out, 512), 0u);
-    for (std::uint8_t b : {4, 5, 6}) QueueResponseData(b, dev);
+    for (std::uint8_t b : {4, 5, 6})
+        QueueResponseData(b, dev);
     EXPECT_EQ(ReadQueueData(dev, out, 2), 2u);
     EXPECT_EQ(QueueDataLength(dev), 1u);
     FlushQueueData(dev);
@@ -326,7 +343,8 @@ TEST_F(Decode, QueueBoundRefusesNewestBytesAndKeepsOrder) {
     std::vector<std::uint8_t> all(kResponseQueueCapacity);
     EXPECT_EQ(ReadQueueData(dev, all.data(), all.size()), kResponseQueueCapacity - 1);
     EXPECT_EQ(all[0], 1);
-    EXPECT_EQ(all[kResponseQueueCapacity - 2], static_cast<std::uint8_t>(kResponseQueueCapacity - 1));
+    EXPECT_EQ(all[kResponseQueueCapacity - 2],
+              static_cast<std::uint8_t>(kResponseQueueCapacity - 1));
     feed(MRaw(1, 1, true));
     EXPECT_EQ(queued().size(), 5u);
 }

@@ -4,9 +4,8 @@
 
 #include "engine/engine.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,9 @@ namespace kvr::engine::test {
 
 struct Call {
     enum Kind { Deliver, Event } kind;
-    std::uint16_t buttonFlags = 0;  // Deliver
-    std::int32_t x = 0, y = 0;      // Deliver
-    EventRef event = kNoEvent;      // Event
+    std::uint16_t buttonFlags = 0; // Deliver
+    std::int32_t x = 0, y = 0;     // Deliver
+    EventRef event = kNoEvent;     // Event
 };
 
 class Recorder : public PointerPort, public EventSignaller {
@@ -77,7 +76,9 @@ struct EngineFixture : ::testing::Test {
         ext.Signaller = &rec;
     }
 
-    void feed(const std::vector<std::uint8_t>& bytes) { DecodeChunk(dev, bytes.data(), bytes.size()); }
+    void feed(const std::vector<std::uint8_t>& bytes) {
+        DecodeChunk(dev, bytes.data(), bytes.size());
+    }
     void feed(Rs232Device& d, const std::vector<std::uint8_t>& bytes) {
         DecodeChunk(d, bytes.data(), bytes.size());
     }
@@ -92,8 +93,8 @@ struct EngineFixture : ::testing::Test {
 // M packet with 14-bit coordinates in the given byte order.
 inline std::vector<std::uint8_t> MPacket(int x14, int y14, bool pen, bool lowFirst = true,
                                          bool side = false) {
-    const std::uint8_t lead = static_cast<std::uint8_t>(0x80 | (pen ? 0x40 : 0) |
-                                                        (lowFirst ? 0x10 : 0) | (side ? 1 : 0));
+    const std::uint8_t lead =
+        static_cast<std::uint8_t>(0x80 | (pen ? 0x40 : 0) | (lowFirst ? 0x10 : 0) | (side ? 1 : 0));
     const std::uint8_t xh = static_cast<std::uint8_t>((x14 >> 7) & 0x7F);
     const std::uint8_t xl = static_cast<std::uint8_t>(x14 & 0x7F);
     const std::uint8_t yh = static_cast<std::uint8_t>((y14 >> 7) & 0x7F);
@@ -108,16 +109,24 @@ inline std::vector<std::uint8_t> MRaw(int x12, int y12, bool pen, bool side = fa
 
 inline constexpr std::uint8_t kEPen = 0x01, kERelease = 0x04, kESide = 0x08;
 
-inline std::vector<std::uint8_t> EPacket(int x, int y, std::uint8_t status, std::uint8_t check = 0) {
-    return {0x55, 0x54, static_cast<std::uint8_t>(0x80 | status),
-            static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>((x >> 8) & 0x0F),
-            static_cast<std::uint8_t>(y & 0xFF), static_cast<std::uint8_t>((y >> 8) & 0x0F),
-            0x00, 0x00, check};
+inline std::vector<std::uint8_t> EPacket(int x, int y, std::uint8_t status,
+                                         std::uint8_t check = 0) {
+    return {0x55,
+            0x54,
+            static_cast<std::uint8_t>(0x80 | status),
+            static_cast<std::uint8_t>(x & 0xFF),
+            static_cast<std::uint8_t>((x >> 8) & 0x0F),
+            static_cast<std::uint8_t>(y & 0xFF),
+            static_cast<std::uint8_t>((y >> 8) & 0x0F),
+            0x00,
+            0x00,
+            check};
 }
 
 inline std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts) {
     std::vector<std::uint8_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

@@ -9,8 +9,14 @@ using Pipeline = EngineFixture;
 
 CalibrationSet Set(int c1x, int c1y, int c2x, int c2y, int c3x, int c3y, int bpx, int bpy) {
     CalibrationSet s;
-    s.CP1X = c1x; s.CP1Y = c1y; s.CP2X = c2x; s.CP2Y = c2y;
-    s.CP3X = c3x; s.CP3Y = c3y; s.BPX = bpx; s.BPY = bpy;
+    s.CP1X = c1x;
+    s.CP1Y = c1y;
+    s.CP2X = c2x;
+    s.CP2Y = c2y;
+    s.CP3X = c3x;
+    s.CP3Y = c3y;
+    s.BPX = bpx;
+    s.BPY = bpy;
     return s;
 }
 
@@ -19,7 +25,7 @@ TEST(Calibration, DefaultSetMapsTargets) {
         int rawX, rawY, x, y;
     };
     const Case cases[] = {
-        {3968, 128, 3968, 128}, {128, 128, 124, 128},   {3968, 3968, 3968, 3964},
+        {3968, 128, 3968, 128},   {128, 128, 124, 128}, {3968, 3968, 3968, 3964},
         {2048, 2048, 2048, 2044}, {0, 0, -4, 4},        {4095, 4095, 4092, 4084},
     };
     const CalibrationSet defaults;
@@ -114,7 +120,8 @@ TEST_F(Pipeline, EdgeExpansionThresholds) {
         {"up 50: 49 snaps, down 4000: 4001 snaps", 50, 4000, 0, 4095, 10, 49, 10, 0},
         {"down 4000: 4001 snaps", 50, 4000, 0, 4095, 10, 4001, 10, 4095},
         {"up 50: 50 stays", 50, 4000, 0, 4095, 10, 50, 10, 50},
-        {"beyond 4095 without a crossed threshold stays", 0, 65535, 0, 65535, 5000, 6000, 5000, 6000},
+        {"beyond 4095 without a crossed threshold stays", 0, 65535, 0, 65535, 5000, 6000, 5000,
+         6000},
         {"right then left: left above 4095 wins", 0, 4095, 5000, 100, 200, 10, 0, 10},
         {"thresholds compared unsigned", 0xFFFF, 4095, 0, 4095, 10, 60000, 10, 0},
     };
@@ -136,8 +143,8 @@ TEST(PipelineSteps, Rotations) {
         std::int64_t x, y, outX, outY;
     };
     const Case cases[] = {
-        {0, 0, 0, 0, 0},         {1, 0, 0, 4095, 0},        {2, 0, 0, 4095, 4095},
-        {3, 0, 0, 0, 4095},      {4, 0, 0, 0, 0},           {255, 7, 9, 7, 9},
+        {0, 0, 0, 0, 0},          {1, 0, 0, 4095, 0},        {2, 0, 0, 4095, 4095},
+        {3, 0, 0, 0, 4095},       {4, 0, 0, 0, 0},           {255, 7, 9, 7, 9},
         {1, 100, 200, 3895, 100}, {2, 100, 200, 3995, 3895}, {3, 100, 200, 200, 3995},
         {1, -4, 4100, -5, -4},
     };
@@ -201,7 +208,7 @@ TEST_F(Pipeline, EndToEndRotationInversionAndPartition) {
         ASSERT_EQ(rec.deliveries().size(), 1u);
         EXPECT_EQ(rec.deliveries()[0].x, c.px);
         EXPECT_EQ(rec.deliveries()[0].y, c.py);
-        feed(MRaw(c.rawX, c.rawY, false));  // release, so each case starts a new touch
+        feed(MRaw(c.rawX, c.rawY, false)); // release, so each case starts a new touch
     }
 }
 
@@ -239,7 +246,8 @@ TEST_F(Pipeline, SideButtonNeedsRightStatus) {
         bool side;
         std::uint16_t flags;
     };
-    const Case cases[] = {{1, true, kMouseRightButtonDown}, {0, true, kMouseLeftButtonDown},
+    const Case cases[] = {{1, true, kMouseRightButtonDown},
+                          {0, true, kMouseLeftButtonDown},
                           {1, false, kMouseLeftButtonDown}};
     for (std::uint8_t fmt : {kPacketFormatM, kPacketFormatE}) {
         for (const auto& c : cases) {
@@ -267,14 +275,20 @@ TEST_F(Pipeline, ReportsOffCopiesPacketsIntoQueue) {
         std::vector<std::uint8_t> copy;
     };
     const Case cases[] = {
-        {"M high half first, side button", 0, {0xC1, 0x10, 0x20, 0x30, 0x40},
+        {"M high half first, side button",
+         0,
+         {0xC1, 0x10, 0x20, 0x30, 0x40},
          {0xD0, 0x20, 0x10, 0x40, 0x30}},
-        {"M low half first kept as is, side bit cleared", 0, {0xD1, 0x10, 0x20, 0x30, 0x40},
+        {"M low half first kept as is, side bit cleared",
+         0,
+         {0xD1, 0x10, 0x20, 0x30, 0x40},
          {0xD0, 0x10, 0x20, 0x30, 0x40}},
         {"M pen up", 3, {0x90, 1, 2, 3, 4}, {0x90, 1, 2, 3, 4}},
         {"E (4095, 0) pen down", 2, EPacket(4095, 0, kEPen), {0xD8, 0x7C, 0x7F, 0x00, 0x00}},
         {"E (0, 4095) pen up", 2, EPacket(0, 4095, 0), {0x98, 0x00, 0x00, 0x7C, 0x7F}},
-        {"E status bit 1 is pen down", 2, EPacket(33, 1000, 0x02),
+        {"E status bit 1 is pen down",
+         2,
+         EPacket(33, 1000, 0x02),
          {0xD8, (33 & 0x1F) << 2, 33 >> 5, (1000 & 0x1F) << 2, 1000 >> 5}},
     };
     dev.DisableReport = 1;
@@ -290,7 +304,8 @@ TEST_F(Pipeline, ReportsOffCopiesPacketsIntoQueue) {
 TEST_F(Pipeline, ReportsOffKeepsQueueBounded) {
     dev.DisableReport = 1;
     const auto p = MRaw(10, 10, true);
-    for (int i = 0; i < 2000; ++i) feed(p);
+    for (int i = 0; i < 2000; ++i)
+        feed(p);
     EXPECT_LE(QueueDataLength(dev), kResponseQueueCapacity);
     EXPECT_EQ(QueueDataLength(dev) % 5, 0u) << "only whole packets are queued";
 }
@@ -304,7 +319,7 @@ TEST_F(Pipeline, TouchedControllerSearch) {
     ext.TouchSearchDevice = kNoDevice;
     feed(dev3, MRaw(10, 10, true));
     EXPECT_EQ(ext.TouchSearchFound, 0) << "a touch counts when it ends";
-    dev3.DisableReport = 1;  // the search runs with reports switched off too
+    dev3.DisableReport = 1; // the search runs with reports switched off too
     feed(dev3, MRaw(10, 10, false));
     EXPECT_EQ(ext.TouchSearchFound, 1);
     EXPECT_EQ(ext.TouchSearchDevice, 3);
@@ -352,9 +367,9 @@ TEST(DisplayPartitionArrangement, EntriesFromArrangement) {
         DisplayPartitionEntry want;
     };
     const Case cases[] = {
-        {1, 0, {0, 0, 65535, 65535}},      {1, 2, {131070, 0, 65535, 65535}},
-        {2, 3, {0, 196605, 65535, 65535}}, {3, 0, {0, 0, 65535, 65535}},
-        {3, 1, {65535, 0, 65535, 65535}},  {3, 2, {0, 65535, 65535, 65535}},
+        {1, 0, {0, 0, 65535, 65535}},         {1, 2, {131070, 0, 65535, 65535}},
+        {2, 3, {0, 196605, 65535, 65535}},    {3, 0, {0, 0, 65535, 65535}},
+        {3, 1, {65535, 0, 65535, 65535}},     {3, 2, {0, 65535, 65535, 65535}},
         {3, 3, {65535, 65535, 65535, 65535}},
     };
     for (const auto& c : cases) {
@@ -369,9 +384,9 @@ TEST(DisplayPartitionArrangement, EntriesFromArrangement) {
     }
     ControlExtension ext;
     ext.DisplayPartition[2] = DisplayPartitionEntry{1, 2, 3, 4};
-    ArrangeDisplayPartition(ext, 0, 2);  // arrangement 0 changes nothing
+    ArrangeDisplayPartition(ext, 0, 2); // arrangement 0 changes nothing
     EXPECT_EQ(ext.DisplayPartition[2].originX, 1);
-    ArrangeDisplayPartition(ext, 1, 9);  // outside the table: ignored
+    ArrangeDisplayPartition(ext, 1, 9); // outside the table: ignored
     EXPECT_EQ(ext.DisplayPartition[8].originX, 0);
 }
 

@@ -45,10 +45,13 @@ struct Modes : EngineFixture {
 
 std::vector<std::uint16_t> Flags(std::initializer_list<std::vector<std::uint16_t>> parts) {
     std::vector<std::uint16_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
-std::vector<std::uint16_t> Moves(int n) { return std::vector<std::uint16_t>(static_cast<std::size_t>(n), MV); }
+std::vector<std::uint16_t> Moves(int n) {
+    return std::vector<std::uint16_t>(static_cast<std::size_t>(n), MV);
+}
 
 struct SequenceCase {
     const char* name;
@@ -63,7 +66,10 @@ TEST_F(Modes, ButtonFlagSequences) {
         {"drawing: a second up releases again", kReportModeDrawing, {Dn, Up, Up}, {LD, LU, LU}},
         {"drawing: up without a press", kReportModeDrawing, {Up}, {LU}},
         {"drawing: side button held", kReportModeDrawing, {Side, Side, Side, Up}, {RD, RU, RU, RU}},
-        {"drawing: side button then plain samples", kReportModeDrawing, {Side, Dn, Up}, {RD, LD, RU}},
+        {"drawing: side button then plain samples",
+         kReportModeDrawing,
+         {Side, Dn, Up},
+         {RD, LD, RU}},
         {"any other mode value draws", 0, {Dn, Dn, Up}, {LD, MV, LU}},
         {"mode 200 draws", 200, {Dn, Up}, {LD, LU}},
         {"desktop: tap of 5", kReportModeDesktop, Touch(5), Moves(6)},
@@ -72,7 +78,9 @@ TEST_F(Modes, ButtonFlagSequences) {
         {"desktop: exactly 10 ends with a bare release", kReportModeDesktop, Touch(10),
          Flags({Moves(10), {LU}})},
         {"desktop: 11 samples", kReportModeDesktop, Touch(11), Flags({Moves(10), {LD, LU}})},
-        {"desktop: side button toggles", kReportModeDesktop, {Side, Side, Side, Up},
+        {"desktop: side button toggles",
+         kReportModeDesktop,
+         {Side, Side, Side, Up},
          {RD, RU, RU, RU}},
         {"button: each sample clicks", kReportModeButton, {Dn, Dn, Up}, {LD, LU, LD, LU, LD, LU}},
         {"button: side button ignored", kReportModeButton, {Side}, {LD, LU}},
@@ -189,8 +197,8 @@ TEST_F(Modes, ManualRightClickIsTakenByWhicheverDevicePresses) {
     registerAll();
     ext.ManualRightClick = 1;
     Rs232Device& other = ext.Devices[6];
-    run({Dn}, &other);  // device 6 takes the right press
-    run({Dn, Up});      // device 0 presses while it is still held: right press too
+    run({Dn}, &other); // device 6 takes the right press
+    run({Dn, Up});     // device 0 presses while it is still held: right press too
     EXPECT_EQ(rec.flags(), (std::vector<std::uint16_t>{RD, RD, RU}));
     EXPECT_EQ(ext.ManualRightClick, 0) << "cleared by the first release under it";
     rec.calls.clear();
@@ -211,7 +219,7 @@ TEST_F(Modes, DriverWideNotificationsUntilRead) {
     registerAll();
     Rs232Device& dev2 = ext.Devices[2];
     run(Touch(2), &dev2);
-    run(Touch(2));  // a second touch (another device) while nobody read: quiet
+    run(Touch(2)); // a second touch (another device) while nobody read: quiet
     EXPECT_EQ(rec.eventCount(kGlobalDown), 1);
     EXPECT_EQ(rec.eventCount(kGlobalUp), 1);
     EXPECT_EQ(ext.LastDownDevice, 2);
@@ -272,7 +280,7 @@ TEST_F(Modes, PointerNotConnected) {
 
 TEST_F(Modes, PressStateSurvivesModeChangeUntilNextRelease) {
     dev.ReportMode = kReportModeDesktop;
-    run(std::vector<Step>(12, Dn));  // left pressed on the 11th sample
+    run(std::vector<Step>(12, Dn)); // left pressed on the 11th sample
     EXPECT_EQ(dev.LeftPressed, 1);
     dev.ReportMode = kReportModeDrawing;
     run({Dn, Up});

@@ -13,7 +13,7 @@ namespace {
 
 // Bytes that mean something to a decoder come up often.
 std::uint8_t InterestingByte(std::mt19937& rng) {
-    static constexpr std::uint8_t kSpecial[] = {0x55, 0x54, 0x01, 0x0D, 'i', 'T', 0x00,
+    static constexpr std::uint8_t kSpecial[] = {0x55, 0x54, 0x01, 0x0D, 'i',  'T',  0x00,
                                                 0x80, 0xC0, 0xD1, 0x81, 0x83, 0x8F, 0x7F};
     const unsigned pick = rng() % 4;
     if (pick == 0) return kSpecial[rng() % sizeof(kSpecial)];
@@ -74,7 +74,8 @@ TEST(EngineRobustness, RandomStreamsWithRandomSettings) {
         Rs232Device& d = ext.Devices[rng() % kMaxDevices];
         if (round % 7 == 0) RandomSettings(d, rng);
         chunk.resize(rng() % 600);
-        for (auto& b : chunk) b = InterestingByte(rng);
+        for (auto& b : chunk)
+            b = InterestingByte(rng);
         DecodeChunk(d, chunk.data(), chunk.size());
         ExpectSane(d);
         if (round % 5 == 0) {
@@ -98,7 +99,8 @@ TEST(EngineRobustness, QueueStaysBoundedWhenNobodyReads) {
             d.PacketFormat = format;
             d.DisableReport = off;
             for (int i = 0; i < 400; ++i) {
-                for (auto& b : chunk) b = InterestingByte(rng);
+                for (auto& b : chunk)
+                    b = InterestingByte(rng);
                 DecodeChunk(d, chunk.data(), chunk.size());
             }
             EXPECT_LE(d.ResponseQueue.count(), kResponseQueueCapacity);
@@ -112,7 +114,7 @@ TEST(EngineRobustness, QueueStaysBoundedWhenNobodyReads) {
 // under the device lock and driver-wide fields under the driver-wide lock: everything ends.
 TEST(EngineRobustness, DevicesReadersAndControlRunTogether) {
     ControlExtension ext;
-    Recorder sink;  // its vector is only touched under the pointer-port lock
+    Recorder sink; // its vector is only touched under the pointer-port lock
     sink.isConnected = true;
     ext.Pointer.Port = &sink;
     std::atomic<bool> stop{false};
@@ -124,19 +126,21 @@ TEST(EngineRobustness, DevicesReadersAndControlRunTogether) {
             std::mt19937 rng(static_cast<unsigned>(n));
             std::vector<std::uint8_t> chunk(200);
             for (int i = 0; i < 300; ++i) {
-                for (auto& b : chunk) b = InterestingByte(rng);
+                for (auto& b : chunk)
+                    b = InterestingByte(rng);
                 DecodeChunk(d, chunk.data(), chunk.size());
             }
             decodersDone.fetch_add(1);
         });
     }
-    threads.emplace_back([&] {  // reader of every queue
+    threads.emplace_back([&] { // reader of every queue
         std::uint8_t out[512];
         while (!stop.load()) {
-            for (auto& d : ext.Devices) ReadQueueData(d, out, sizeof out);
+            for (auto& d : ext.Devices)
+                ReadQueueData(d, out, sizeof out);
         }
     });
-    threads.emplace_back([&] {  // setting changes
+    threads.emplace_back([&] { // setting changes
         std::mt19937 rng(99);
         while (!stop.load()) {
             Rs232Device& d = ext.Devices[rng() % 4];
@@ -156,11 +160,13 @@ TEST(EngineRobustness, DevicesReadersAndControlRunTogether) {
             FlushQueueData(ext.Devices[rng() % 4]);
         }
     });
-    EXPECT_TRUE(kvr::test::waitUntil([&] { return decodersDone.load() == 4; },
-                                     std::chrono::seconds(60)));
+    EXPECT_TRUE(
+        kvr::test::waitUntil([&] { return decodersDone.load() == 4; }, std::chrono::seconds(60)));
     stop.store(true);
-    for (auto& t : threads) t.join();
-    for (const auto& d : ext.Devices) ExpectSane(d);
+    for (auto& t : threads)
+        t.join();
+    for (const auto& d : ext.Devices)
+        ExpectSane(d);
 }
 
 } // namespace
