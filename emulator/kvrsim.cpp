@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -87,15 +88,17 @@ the controller sends to FILE ("-": hex on stdout) and exits: a quick way to make
 byte streams.
 )";
 
-bool parseWordSetting(const std::string& text, uint8_t* address, uint16_t* value) {
+bool parseWordSetting(std::string_view text, uint8_t* address, uint16_t* value) {
     const auto eq = text.find('=');
-    if (eq == std::string::npos) return false;
-    char* end = nullptr;
-    const unsigned long a = std::strtoul(text.substr(0, eq).c_str(), &end, 16);
-    if (*end != '\0' || eq == 0 || a > 0xFF) return false;
-    const std::string v = text.substr(eq + 1);
-    const unsigned long w = std::strtoul(v.c_str(), &end, 16);
-    if (*end != '\0' || v.empty() || w > 0xFFFF) return false;
+    if (eq == std::string_view::npos) return false;
+    const auto hexNumber = [](std::string_view t, unsigned max, unsigned* out) {
+        if (t.empty()) return false;
+        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), *out, 16);
+        return ec == std::errc() && end == t.data() + t.size() && *out <= max;
+    };
+    unsigned a = 0, w = 0;
+    if (!hexNumber(text.substr(0, eq), 0xFF, &a) || !hexNumber(text.substr(eq + 1), 0xFFFF, &w))
+        return false;
     *address = static_cast<uint8_t>(a);
     *value = static_cast<uint16_t>(w);
     return true;

@@ -391,6 +391,12 @@ TEST(KvrsimProgram, HelpAndBadArguments) {
         {{"--profile", "nope"}, "unknown profile 'nope'"},
         {{"--link", "LPT1"}, "bad link name 'LPT1'"},
         {{"--set", "100=1"}, "bad --set 100=1"},
+        {{"--set", "9E="}, "bad --set 9E="},
+        {{"--set", "=1"}, "bad --set =1"},
+        {{"--set", "9E=10000"}, "bad --set 9E=10000"},
+        {{"--set", "zz=1"}, "bad --set zz=1"},
+        {{"--ext-level", "10000"}, "bad --ext-level 10000"},
+        {{"--format", "x"}, "bad --format x"},
         {{"--scenario", "/nonexistent.scn"}, "cannot read scenario"},
         {{"--no-such-option"}, ""},
     };
