@@ -169,5 +169,69 @@ TEST(EngineRobustness, DevicesReadersAndControlRunTogether) {
         ExpectSane(d);
 }
 
+// Which locks are held while the engine calls out: probed from another thread, since a
+// thread may not try_lock a std::mutex it already owns.
+class LockProbe : public PointerPort, public EventSignaller {
+public:
+    explicit LockProbe(ControlExtension& ext) : ext_(ext) {}
+    struct Held {
+        bool device, driver, pointer, queueFree;
+    };
+    std::vector<Held> atDelivery, atEvent;
+
+    bool connected() const override { return true; }
+    void deliver(const MouseInputData&) override { atDelivery.push_back(probe()); }
+    void setEvent(EventRef) override { atEvent.push_back(probe()); }
+
+private:
+    static bool heldByOther(std::mutex& m) {
+        if (m.try_lock()) {
+            m.unlock();
+            return false;
+        }
+        return true;
+    }
+    Held probe() {
+        Held h{};
+        std::thread t([&] {
+            h.device = heldByOther(ext_.Devices[0].Lock);
+            h.driver = heldByOther(ext_.Lock);
+            h.pointer = heldByOther(ext_.Pointer.Lock);
+            h.queueFree = QueueDataLength(ext_.Devices[0]) < kResponseQueueCapacity + 1;
+        });
+        t.join();
+        return h;
+    }
+    ControlExtension& ext_;
+};
+
+TEST(EngineLocks, DocumentedLocksAreHeldWhenTheEngineCallsOut) {
+    ControlExtension ext;
+    LockProbe probe(ext);
+    ext.Pointer.Port = &probe;
+    ext.Signaller = &probe;
+    ext.GlobalDownEvent = 1;
+    Rs232Device& d = ext.Devices[0];
+    d.ReinitEvent = 2;
+    const std::vector<std::uint8_t> bytes = {0xD0, 1, 2, 3, 4, 0x01, 'i', 'T', 0x0D};
+    DecodeChunk(d, bytes.data(), bytes.size());
+    ASSERT_EQ(probe.atDelivery.size(), 1u);
+    EXPECT_TRUE(probe.atDelivery[0].device);
+    EXPECT_TRUE(probe.atDelivery[0].driver);
+    EXPECT_TRUE(probe.atDelivery[0].pointer);
+    EXPECT_TRUE(probe.atDelivery[0].queueFree) << "the queue lock is never held around a call";
+    ASSERT_EQ(probe.atEvent.size(), 2u); // global down, then the restart announcement
+    EXPECT_TRUE(probe.atEvent[0].device);
+    EXPECT_TRUE(probe.atEvent[0].driver);
+    EXPECT_FALSE(probe.atEvent[0].pointer);
+    EXPECT_TRUE(probe.atEvent[1].device);
+    EXPECT_FALSE(probe.atEvent[1].driver);
+    // Everything is released when the decode entry returns.
+    EXPECT_TRUE(d.Lock.try_lock());
+    d.Lock.unlock();
+    EXPECT_TRUE(ext.Lock.try_lock());
+    ext.Lock.unlock();
+}
+
 } // namespace
 } // namespace kvr::engine::test
