@@ -303,6 +303,14 @@ TEST_F(DispatchTest, ChangeComPortStoresSettingsAndConnects) {
     EXPECT_EQ(ctx.baudRate(2), 38400u);
 }
 
+TEST_F(DispatchTest, ChangeComPortWithoutReplyRoomStillConnects) {
+    const Result r = send(ctx, IOCTL_RS232_CHANGE_COM_PORT, comRequest(1, 16, 9600), 0);
+    EXPECT_EQ(r.status, kBufferTooSmall);
+    EXPECT_EQ(r.info, 0u);
+    EXPECT_EQ(ctx.comPort(1), 16);
+    EXPECT_TRUE(link.connected(1));
+}
+
 TEST_F(DispatchTest, ChangeComPortRefusesPortZeroAndAboveSixteen) {
     for (std::uint32_t com : {0u, 17u, 0xFFFFFFFFu}) {
         const Result r = send(ctx, IOCTL_RS232_CHANGE_COM_PORT, comRequest(0, com, 9600, 2), 1);
@@ -566,6 +574,18 @@ TEST_F(DispatchTest, TouchSearchArmsAndReportsOnce) {
     EXPECT_EQ(ctx.extension().TouchSearchArmed, 0);
     EXPECT_EQ(send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {1}, 0).status, kBufferTooSmall);  // ack-with-reply
     EXPECT_EQ(ctx.extension().TouchSearchArmed, 1);
+}
+
+TEST_F(DispatchTest, TouchSearchRecordsTheDeviceWhoseTouchEnds) {
+    ASSERT_EQ(send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {0x05}, 1).status, kSuccess);
+    const std::uint8_t penDown[] = {0xC0, 0x10, 0x20, 0x30, 0x40};
+    const std::uint8_t penUp[] = {0x80, 0x10, 0x20, 0x30, 0x40};
+    engine::DecodeChunk(dev(3), penDown, sizeof penDown);
+    EXPECT_EQ(send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4).buffer[0], 0);
+    engine::DecodeChunk(dev(3), penUp, sizeof penUp);
+    engine::DecodeChunk(dev(5), penUp, sizeof penUp);  // a later touch end does not replace it
+    const Result r = send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4);
+    EXPECT_EQ(r.buffer, (std::vector<std::uint8_t>{1, 3, 1, 1}));
 }
 
 TEST_F(DispatchTest, DisplayPartitionEntries) {
