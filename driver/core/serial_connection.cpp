@@ -1,0 +1,390 @@
+#include "driver/core/serial_connection.h"
+
+#include "driver/control/registry_params.h"
+#include "engine/decode.h"
+#include "engine/pipeline.h"
+#include "platform/clock/clock.h"
+#include "platform/common/log.h"
+#include "platform/serial/dos_names.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace kvr::driver {
+
+namespace {
+
+// NT statuses of the connection (for logs; the control interface acknowledges regardless).
+constexpr std::uint32_t kStatusSuccess = 0x00000000;
+constexpr std::uint32_t kStatusUnsuccessful = 0xC0000001;
+constexpr std::uint32_t kStatusInsufficientResources = 0xC000009A;
+constexpr std::uint32_t kStatusDeviceNotConnected = 0xC000009D;
+constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
+constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
+
+// Line timeouts set at every opening: a read returns as soon as a byte is there. (The read
+// loop itself blocks until bytes come or a stop is asked for, so an idle line costs nothing.)
+constexpr serial::Timeouts kLineTimeouts{serial::kMaxDword, serial::kMaxDword, 10, 0, 0};
+
+// A read that failed for no known reason is tried again, but not faster than this, so a
+// port stuck in an error state cannot make the thread spin.
+constexpr std::chrono::milliseconds kFailedReadRetry{10};
+
+// The read thread runs at the lowest real-time priority when the system allows it; touches
+// then reach the pointer even on a busy machine. Without the right to it, normal priority.
+void RaiseToRealtime() {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+        KVR_LOG_DEBUG("read thread: real-time priority not permitted, staying at normal");
+}
+
+} // namespace
+
+namespace command {
+std::array<std::uint8_t, 4> reportModeCommand(std::uint8_t reportMode) {
+    return {kSoh, 'M', static_cast<std::uint8_t>(reportMode == engine::kReportModeButton ? 'P' : 'S'),
+            kCr};
+}
+} // namespace command
+
+std::uint8_t PacketFormatFromIdentification(const std::uint8_t* reply, std::size_t taken,
+                                            std::uint8_t current) {
+    if (taken != kIdentificationBytes) return engine::kPacketFormatM;
+    // Only these four positions of the tag are compared; controllers of the family vary the
+    // others.
+    for (std::size_t i : {0U, 4U, 5U, 7U})
+        if (reply[i] != static_cast<std::uint8_t>(kVendorTag[i])) return engine::kPacketFormatM;
+    if (reply[8] != '0') return current;
+    switch (reply[9]) {
+    case '0': return 0;
+    case '1': return 1;
+    case '2': return 2;
+    case '3': return 3;
+    default: return current;
+    }
+}
+
+void Delay(std::chrono::milliseconds duration) { clock::sleepFor(duration); }
+
+SerialConnection::SerialConnection(DriverContext& context) : context_(context) {
+    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) {
+        Line& line = lines_[n];
+        line.Stop = ipc::Event::create(ipc::ResetMode::Manual);
+        line.StartSignal = ipc::Event::create(ipc::ResetMode::Manual);
+        line.Ended = ipc::Event::create(ipc::ResetMode::Manual);
+        line.Reinit = ipc::Event::create(ipc::ResetMode::Auto);
+        if (line.Reinit) {
+            // The engine sets the twin in the event table when the controller announces a
+            // restart; the read loop consumes it here.
+            if (auto twin = line.Reinit->duplicate())
+                context_.events().install(EventTable::reinitEvent(n), std::move(*twin));
+            std::lock_guard guard(context_.device(n).Lock);
+            context_.device(n).ReinitEvent = EventTable::reinitEvent(n);
+        }
+    }
+}
+
+SerialConnection::~SerialConnection() {
+    disconnectAll();
+    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) {
+        {
+            std::lock_guard guard(context_.device(n).Lock);
+            context_.device(n).ReinitEvent = engine::kNoEvent;
+        }
+        for (auto& t : lines_[n].Stragglers)
+            if (t.joinable()) t.join();
+    }
+}
+
+std::shared_ptr<serial::Port> SerialConnection::portOf(std::uint8_t device) const {
+    std::lock_guard guard(lines_[device].StateLock);
+    return lines_[device].Port;
+}
+
+bool SerialConnection::connected(std::uint8_t device) const {
+    return context_.validDevice(device) && portOf(device) != nullptr;
+}
+
+bool SerialConnection::started(std::uint8_t device) const {
+    return context_.validDevice(device) && lines_[device].Started.load();
+}
+
+// ---- opening the port ---------------------------------------------------------------------------
+
+bool SerialConnection::ConnectCOMMPortObject(std::uint8_t device) {
+    const std::uint8_t comPort = context_.comPort(device);
+    const std::uint32_t baud = context_.baudRate(device);
+    std::filesystem::path path;
+    if (context_.role().servesDoubleClick)
+        path = serial::usbLinkPath(device);  // the USB role: unit n is the tty linked as usbN
+    else
+        path = serial::comDevicePath(comPort);
+
+    serial::OpenOptions options;  // 9600 8N1 first; the stored rate is set just below
+    options.line = serial::LineControl{serial::StopBits::One, serial::Parity::None, 8};
+    serial::Error error;
+    std::unique_ptr<serial::Port> port = serial::Port::open(path, options, &error);
+    if (!port) {
+        KVR_LOG_INFO("device %u: cannot open %s: %s", device, path.c_str(), error.text.c_str());
+        return false;
+    }
+    // As with the serial driver's requests, the results of the settings are not checked: a
+    // rate the line does not know leaves it at 9600.
+    if (!port->setBaudRate(baud, &error))
+        KVR_LOG_WARN("device %u: baud rate %u refused: %s", device, baud, error.text.c_str());
+    port->setLineControl(options.line);
+    port->setTimeouts(kLineTimeouts);
+    std::lock_guard guard(lines_[device].StateLock);
+    lines_[device].Port = std::shared_ptr<serial::Port>(std::move(port));
+    return true;
+}
+
+bool SerialConnection::InitSerialPort(std::uint8_t device) {
+    if (portOf(device)) return true;
+    return ConnectCOMMPortObject(device);
+}
+
+// ---- connect ------------------------------------------------------------------------------------
+
+std::uint32_t SerialConnection::connect(std::uint8_t device) {
+    if (!context_.validDevice(device)) return kStatusUnsuccessful;
+    Line& line = lines_[device];
+    std::lock_guard connectGuard(line.ConnectLock);
+
+    const std::uint8_t comPort = context_.comPort(device);
+    const bool usb = context_.role().servesDoubleClick;
+    if (!usb && (comPort < 1 || comPort > kMaxComPort)) return kStatusUnsuccessful;
+    if (line.Started.load() || line.ThreadRunning.load()) return kStatusSuccess;
+    // A device whose read ended on a serial error still holds its port; only a disconnect
+    // (code 12) followed by a new connect brings it back.
+    if (portOf(device)) return kStatusSuccess;
+
+    if (!InitSerialPort(device)) return kStatusObjectNameNotFound;
+    std::shared_ptr<serial::Port> port = portOf(device);
+    if (!port || !line.Stop || !line.StartSignal || !line.Ended)
+        return kStatusInsufficientResources;
+
+    engine::Rs232Device& record = context_.device(device);
+    {
+        std::lock_guard guard(record.Lock);
+        record.ReplyWatcher = 0;
+        record.DeviceIndex = device;
+    }
+
+    ManageRegistry(context_, device);
+    UpdateRegistryValue(context_, "COMPORT", comPort, device);
+    WriteConnectMarker(context_, device);
+
+    line.Stop->reset();
+    line.StartSignal->reset();
+    line.Ended->reset();
+    line.HungUp.store(false);
+    if (line.Reinit) line.Reinit->reset();
+    {
+        std::lock_guard guard(line.StateLock);
+        if (line.Thread.joinable()) line.Thread.join();  // an earlier thread that has ended
+        try {
+            line.ThreadRunning.store(true);
+            line.Thread = std::thread(&SerialConnection::ReadThreadRoutine, this, device, port);
+        } catch (const std::system_error& e) {
+            line.ThreadRunning.store(false);
+            line.Started.store(false);
+            KVR_LOG_ERROR("device %u: cannot start the read thread: %s", device, e.what());
+            // The port stays open, as a disconnect (code 12) expects to close it.
+            return kStatusInsufficientResources;
+        }
+    }
+    line.StartSignal->wait();
+    line.Started.store(true);
+
+    Greet(device);
+    KVR_LOG_INFO("device %u connected on %s", device, port->path().c_str());
+    return kStatusSuccess;
+}
+
+void SerialConnection::Greet(std::uint8_t device) {
+    engine::Rs232Device& record = context_.device(device);
+
+    SendBytes(device, command::kZ);
+    Delay(kAfterZ);
+    engine::FlushQueueData(record);
+
+    // Identification: the read thread decodes the reply with the format in force now.
+    SendBytes(device, command::kIdentify);
+    Delay(kIdentifyWait);
+    std::uint8_t id[kIdentificationBytes] = {};
+    const std::size_t idTaken = engine::ReadQueueData(record, id, sizeof id);
+    std::uint8_t format = 0;
+    {
+        std::lock_guard guard(record.Lock);
+        record.PacketFormat = PacketFormatFromIdentification(id, idTaken, record.PacketFormat);
+        format = record.PacketFormat;
+    }
+
+    // Display setting: which partition entry the controller reports into.
+    engine::FlushQueueData(record);
+    SendBytes(device, command::kGetDisplay);
+    Delay(kDisplayWait);
+    std::uint8_t reply[kDisplayReplyBytes] = {};
+    const std::size_t taken = engine::ReadQueueData(record, reply, sizeof reply);
+    std::uint8_t arrangement = 0, index = 0;
+    {
+        std::lock_guard guard(record.Lock);
+        engine::SetDisplayLayoutFromReply(record, reply, taken);
+        arrangement = record.DisplayArrangement;
+        index = record.DisplayIndex;
+        // Device lock, then driver-wide lock: the documented order.
+        std::lock_guard extGuard(context_.extension().Lock);
+        engine::ArrangeDisplayPartition(context_.extension(), arrangement, index);
+    }
+    KVR_LOG_INFO("device %u: packet format %u, display arrangement %u index %u", device, format,
+                 arrangement, index);
+}
+
+// ---- the read thread ----------------------------------------------------------------------------
+
+void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<serial::Port> port) {
+    Line& line = lines_[device];
+    engine::Rs232Device& record = context_.device(device);
+    RaiseToRealtime();
+
+    line.StartSignal->set();
+    std::uint8_t buffer[engine::kReadBufferBytes];
+    // Re-initialisation: the second report-mode command is due at this time (the read goes on
+    // meanwhile, so touches are not held up by the gap).
+    bool secondCommandDue = false;
+    clock::TimePoint secondCommandAt{};
+    std::array<std::uint8_t, 4> reinitCommand{};
+
+    for (;;) {
+        std::optional<std::chrono::milliseconds> timeout;
+        if (secondCommandDue) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(secondCommandAt - clock::now());
+            timeout = std::max(left, std::chrono::milliseconds(0));
+        }
+        const serial::IoResult r = port->read(buffer, *line.Stop, timeout);
+
+        if (r.status == serial::IoStatus::Stopped) break;
+        if (r.status == serial::IoStatus::Disconnected) {
+            // The line hung up or the adapter went away: the thread ends, the port stays held
+            // until a disconnect releases it.
+            KVR_LOG_INFO("device %u: line hung up", device);
+            line.HungUp.store(true);
+            line.Stop->set();
+            break;
+        }
+        if (r.status == serial::IoStatus::Ok && r.count > 0) {
+            engine::DecodeChunk(record, buffer, r.count);
+        } else if (r.status == serial::IoStatus::Failed) {
+            KVR_LOG_DEBUG("device %u: read failed (errno %d), trying again", device, r.error);
+            if (line.Stop->wait(kFailedReadRetry)) break;
+        }
+
+        // Stop first, then the read, then the re-initialisation (the wait order).
+        if (line.Stop->isSet()) break;
+        if (secondCommandDue && clock::now() >= secondCommandAt) {
+            secondCommandDue = false;
+            port->write(reinitCommand);
+        }
+        if (line.Reinit && line.Reinit->wait(std::chrono::milliseconds(0))) {
+            std::uint8_t mode = 0;
+            {
+                std::lock_guard guard(record.Lock);
+                mode = record.ReportMode;
+            }
+            reinitCommand = command::reportModeCommand(mode);
+            KVR_LOG_INFO("device %u: controller restarted, sending M%c again", device,
+                         static_cast<char>(reinitCommand[2]));
+            port->write(reinitCommand);
+            secondCommandAt = clock::now() + kReinitGap;
+            secondCommandDue = true;
+        }
+    }
+    line.Started.store(false);
+    line.ThreadRunning.store(false);
+    line.Ended->set();
+}
+
+// ---- disconnect ---------------------------------------------------------------------------------
+
+void SerialConnection::DisconnectLocked(std::uint8_t device) {
+    Line& line = lines_[device];
+    std::shared_ptr<serial::Port> port = portOf(device);
+    if (port) {
+        if (line.Stop) line.Stop->set();
+        // The thread leaves its read at once on the stop; the bound only matters for a
+        // thread held up elsewhere (a pointer sink that blocks).
+        if (line.ThreadRunning.load() && line.Ended) line.Ended->wait(kStopWait);
+        std::lock_guard guard(line.StateLock);
+        if (line.Thread.joinable()) {
+            if (line.ThreadRunning.load()) {
+                KVR_LOG_WARN("device %u: read thread did not stop in time; port released", device);
+                line.Stragglers.push_back(std::move(line.Thread));
+            } else {
+                line.Thread.join();
+            }
+        }
+        // The thread holds its own share of the port, so a straggler never sees it closed.
+        line.Port.reset();
+    }
+    line.Started.store(false);
+}
+
+void SerialConnection::disconnect(std::uint8_t device) {
+    if (!context_.validDevice(device)) return;
+    std::lock_guard connectGuard(lines_[device].ConnectLock);
+    DisconnectLocked(device);
+}
+
+void SerialConnection::disconnectAll() {
+    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) disconnect(n);
+}
+
+void SerialConnection::scanHotplug() {
+    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) {
+        Line& line = lines_[n];
+        {
+            std::lock_guard connectGuard(line.ConnectLock);
+            // A unit whose line hung up is gone: release it so that it can come back.
+            if (line.HungUp.load() && portOf(n)) {
+                DisconnectLocked(n);
+                line.HungUp.store(false);
+                KVR_LOG_INFO("unit %u: gone", n);
+            }
+            if (portOf(n)) continue;
+            std::error_code ec;
+            // exists() follows the link: a link to a tty that has gone is not a unit.
+            if (!std::filesystem::exists(serial::usbLinkPath(n), ec)) continue;
+        }
+        connect(n);
+    }
+}
+
+// ---- writing --------------------------------------------------------------------------------------
+
+std::uint32_t SerialConnection::SendBytes(std::uint8_t device, std::span<const std::uint8_t> bytes) {
+    std::shared_ptr<serial::Port> port = portOf(device);
+    if (!port) return kStatusDeviceNotConnected;
+    // The port serialises its writers, so two commands never interleave on the line.
+    const serial::IoResult r = port->write(bytes);
+    switch (r.status) {
+    case serial::IoStatus::Ok: return kStatusSuccess;
+    case serial::IoStatus::Disconnected: return kStatusDeviceNotConnected;
+    case serial::IoStatus::TimedOut: return kStatusIoTimeout;
+    default: return kStatusUnsuccessful;
+    }
+}
+
+std::uint32_t SerialConnection::write(std::uint8_t device, std::span<const std::uint8_t> bytes) {
+    if (!context_.validDevice(device)) return kStatusUnsuccessful;
+    return SendBytes(device, bytes);
+}
+
+} // namespace kvr::driver

@@ -1,0 +1,116 @@
+#pragma once
+// The serial connection of each device and its read loop: opening the controller's port,
+// the read thread that feeds every chunk to the decoders, the greeting at connect
+// (identification, display setting, partition entry), re-initialisation after a controller
+// restart, the byte writer and the disconnect.
+//
+// Per device the "serial reference" is a shared Port: the read thread holds its own share,
+// so a disconnect that gives up waiting for the thread can release its share without pulling
+// the descriptor from under a read in progress.
+//
+// Locks: ConnectLock (per device, connect / disconnect / hot-plug only; held across the
+// connect's waits but never while another lock is taken) -> StateLock (a leaf: guards the
+// port and thread handles for a moment). The device lock of the engine record is taken by
+// the decoder inside the read thread and by the connect for a few field changes; neither of
+// the two locks here is ever held while it is.
+
+#include "driver/control/context.h"
+#include "platform/ipc/event.h"
+#include "platform/serial/port.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+namespace kvr::driver {
+
+// Commands the driver itself sends (SOH text CR).
+namespace command {
+inline constexpr std::uint8_t kSoh = 0x01;
+inline constexpr std::uint8_t kCr = 0x0D;
+inline constexpr std::array<std::uint8_t, 3> kZ{kSoh, 'Z', kCr};
+inline constexpr std::array<std::uint8_t, 4> kIdentify{kSoh, 'U', 'u', kCr};
+inline constexpr std::array<std::uint8_t, 6> kGetDisplay{kSoh, 'G', 'P', '9', 'E', kCr};
+// Report-mode command: 'P' (first sample of each touch) in button mode, else 'S' (stream).
+std::array<std::uint8_t, 4> reportModeCommand(std::uint8_t reportMode);
+} // namespace command
+
+// The tag this family of controllers sends at the start of its identification reply.
+inline constexpr char kVendorTag[] = "Lumarcon";
+inline constexpr std::size_t kIdentificationBytes = 10;
+inline constexpr std::size_t kDisplayReplyBytes = 6;
+
+// Waits of the connect and the re-initialisation.
+inline constexpr std::chrono::milliseconds kAfterZ{50};
+inline constexpr std::chrono::milliseconds kIdentifyWait{200};
+inline constexpr std::chrono::milliseconds kDisplayWait{200};
+inline constexpr std::chrono::milliseconds kReinitGap{50};
+// Disconnect: how long to wait for the read thread before the port is released regardless.
+inline constexpr std::chrono::milliseconds kStopWait{2000};
+
+// Judges an identification reply as taken from the response queue and returns the packet
+// format it selects: exactly ten bytes whose bytes 0, 4, 5 and 7 match the vendor tag; then
+// byte 8 '0' and byte 9 '0'..'3' select that format, anything else keeps `current`. Any
+// other reply selects format 0.
+std::uint8_t PacketFormatFromIdentification(const std::uint8_t* reply, std::size_t taken,
+                                            std::uint8_t current);
+
+// Sleeps (never spins) for the given time on the steady clock.
+void Delay(std::chrono::milliseconds duration);
+
+class SerialConnection final : public SerialLink {
+public:
+    explicit SerialConnection(DriverContext& context);
+    ~SerialConnection() override;
+    SerialConnection(const SerialConnection&) = delete;
+    SerialConnection& operator=(const SerialConnection&) = delete;
+
+    // SerialLink
+    std::uint32_t connect(std::uint8_t device) override;  // StartReadPacket
+    void disconnect(std::uint8_t device) override;        // DisConnectCOMMPortObject
+    std::uint32_t write(std::uint8_t device, std::span<const std::uint8_t> bytes) override;
+    bool connected(std::uint8_t device) const override;
+
+    // True while the device's read thread runs (the started flag).
+    [[nodiscard]] bool started(std::uint8_t device) const;
+    // Disconnects every device (unload).
+    void disconnectAll();
+    // USB role: a unit whose line hung up is released, and a unit whose tty link is present
+    // and that holds no port is connected. Called at start and once a second.
+    void scanHotplug();
+
+private:
+    struct Line {
+        std::mutex ConnectLock;
+        mutable std::mutex StateLock;                // guards Port and Thread
+        std::shared_ptr<serial::Port> Port;          // the serial reference
+        std::thread Thread;                          // the read thread
+        std::atomic<bool> ThreadRunning{false};      // the record's thread reference
+        std::atomic<bool> Started{false};            // the started flag
+        std::atomic<bool> HungUp{false};             // the read ended on a hang-up
+        std::optional<ipc::Event> Stop;              // manual reset
+        std::optional<ipc::Event> StartSignal;       // manual reset
+        std::optional<ipc::Event> Ended;             // manual reset; set as the thread ends
+        std::optional<ipc::Event> Reinit;            // auto reset; the engine sets its twin
+        std::vector<std::thread> Stragglers;         // threads given up on, joined later
+    };
+
+    bool InitSerialPort(std::uint8_t device);
+    bool ConnectCOMMPortObject(std::uint8_t device);
+    void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<serial::Port> port);
+    void Greet(std::uint8_t device);
+    void DisconnectLocked(std::uint8_t device);
+    std::uint32_t SendBytes(std::uint8_t device, std::span<const std::uint8_t> bytes);
+    std::shared_ptr<serial::Port> portOf(std::uint8_t device) const;
+
+    DriverContext& context_;
+    std::array<Line, engine::kMaxDevices> lines_;
+};
+
+} // namespace kvr::driver

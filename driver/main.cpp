@@ -1,0 +1,107 @@
+// KvrRs232: the serial touch driver daemon (or, with --usb, the stand-in for the USB touch
+// driver). Loads the driver, serves its control device until SIGTERM/SIGINT, then unloads.
+//
+// The daemon always stays in the foreground: systemd runs it as a simple service, and a
+// shell user can put it in the background with '&'. --foreground only keeps the log on
+// stderr; without it every line also goes to syslog under the daemon's name.
+
+#include "driver/core/driver.h"
+#include "platform/common/log.h"
+#include "platform/common/unique_fd.h"
+
+#include <CLI/CLI.hpp>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Blocks the stop signals in every thread (the mask is inherited by the threads the driver
+// starts) and hands them to a signalfd, so no work ever runs in a signal handler.
+kvr::UniqueFd blockStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return {};
+    // A client that goes away mid-reply must not kill the daemon.
+    signal(SIGPIPE, SIG_IGN);
+    return kvr::UniqueFd(signalfd(-1, &set, SFD_CLOEXEC));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"KvrRs232: Lumarcon serial touch driver daemon.\n"
+                 "State folder from KVR_STATE_DIR (default /var/lib/lumarcon), control sockets\n"
+                 "in KVR_RUNTIME_DIR (default /run/lumarcon). Runs until SIGTERM or SIGINT.",
+                 "KvrRs232"};
+    bool usb = false;
+    bool foreground = false;
+    std::string pointer = "auto";
+    std::string trace;
+    std::string group;
+    std::string logLevel = "info";
+    app.add_flag("--usb", usb,
+                 "serve \\\\.\\KvrUsbMgr with units 0-3 (ttys linked as dosdevices/usbN)");
+    app.add_flag("--foreground", foreground, "log to stderr only (no syslog)");
+    app.add_option("--pointer", pointer, "pointer sink: auto, uinput, xtest, trace or none")
+        ->check(CLI::IsMember({"auto", "uinput", "xtest", "trace", "none"}));
+    app.add_option("--trace", trace,
+                   "trace target (file, or a FIFO); given alone it selects --pointer=trace");
+    app.add_option("--group", group, "group that may open the control socket");
+    app.add_option("--log-level", logLevel, "error, warning, info or debug")
+        ->check(CLI::IsMember({"error", "warning", "info", "debug"}));
+    CLI11_PARSE(app, argc, argv);
+
+    kvr::log::setLevel(logLevel);
+    if (!foreground) kvr::log::setSyslog(usb ? "KvrUsbMgr" : "KvrRs232");
+    if (!trace.empty() && pointer == "auto") pointer = "trace";
+    if (pointer == "trace" && trace.empty()) {
+        std::fprintf(stderr, "KvrRs232: --pointer=trace needs --trace=FILE\n");
+        return 2;
+    }
+
+    kvr::UniqueFd signals = blockStopSignals();
+    if (!signals) {
+        std::fprintf(stderr, "KvrRs232: cannot set up signal handling\n");
+        return 1;
+    }
+
+    kvr::driver::DriverOptions options;
+    options.role = usb ? kvr::driver::Role::Usb : kvr::driver::Role::Serial;
+    options.pointerKind = pointer;
+    options.traceTarget = trace;
+    options.group = group;
+    std::string error;
+    auto driver = kvr::driver::Driver::load(options, error);
+    if (!driver) {
+        KVR_LOG_ERROR("load failed: %s", error.c_str());
+        return 1;
+    }
+    KVR_LOG_INFO("serving %s", driver->controlDeviceName().c_str());
+
+    // Idle until a stop signal. The USB role also looks for its ttys once a second, as a
+    // hot-plug notification would tell it; the serial role sleeps without any wake-up.
+    const int timeoutMs = usb ? 1000 : -1;
+    for (;;) {
+        pollfd pfd{signals.get(), POLLIN, 0};
+        const int n = poll(&pfd, 1, timeoutMs);
+        if (n < 0 && errno != EINTR) break;
+        if (n > 0) {
+            signalfd_siginfo info{};
+            if (read(signals.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                KVR_LOG_INFO("signal %u: unloading", info.ssi_signo);
+                break;
+            }
+        }
+        if (usb) driver->scanHotplug();
+    }
+    driver->unload();
+    return 0;
+}
