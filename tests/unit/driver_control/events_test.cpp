@@ -171,6 +171,33 @@ TEST(ControlEvents, DestroyingTheContextReleasesEveryEvent) {
     EXPECT_EQ(eventFdCount(), before);
 }
 
+// The whole path a client takes: the eventfd travels over the control-device socket, the
+// dispatch keeps its duplicate, and the engine's reference sets the client's own event.
+TEST(ControlEvents, RegistrationThroughTheControlDeviceSocket) {
+    DriverContext ctx;
+    std::string error;
+    auto server = ipc::ControlServer::start(std::string(ctx.role().controlDeviceName), ControlDispatch(ctx), "", error);
+    ASSERT_TRUE(server) << error;
+    auto device = ipc::ControlDevice::open("\\\\.\\KvrRs232D");
+    ASSERT_TRUE(device.has_value());
+    ipc::Event client = newEvent();
+    const std::vector<std::uint8_t> in = eventRequest({}, client.fd());
+    std::uint32_t returned = 99;
+    std::uint32_t status = 1;
+    EXPECT_TRUE(device->ioctl(IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, in.data(), static_cast<std::uint32_t>(in.size()),
+                              nullptr, 0, &returned, client.fd(), &status));
+    EXPECT_EQ(status, kSuccess);
+    EXPECT_EQ(returned, 0u);
+    engine::SetEngineEvent(ctx.extension(), ctx.extension().GlobalDownEvent);
+    EXPECT_TRUE(client.wait(std::chrono::seconds(20)));
+    // without a descriptor
+    EXPECT_FALSE(device->ioctl(IOCTL_RS232_SET_GLOBAL_UP_EVENT, in.data(), static_cast<std::uint32_t>(in.size()),
+                               nullptr, 0, &returned, -1, &status));
+    EXPECT_EQ(status, kInvalidHandle);
+    device->close();
+    server->stop();
+}
+
 TEST(ControlEvents, UnknownReferencesAreIgnored) {
     EventTable table;
     EXPECT_FALSE(table.install(0, *ipc::Event::create()));
