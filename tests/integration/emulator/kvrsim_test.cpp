@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/control_client.h"
 #include "emulator/frame_log.h"
 #include "emulator/pty_emulator.h"
 #include "platform/common/unique_fd.h"
@@ -102,41 +101,20 @@ private:
     bool hungUp_ = false;
 };
 
-// A line-oriented client of the control socket.
+// The control socket through the library's client; "no connection" answers every line with "".
 class Control {
 public:
     explicit Control(const fs::path& path) {
-        fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-        if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fd_.reset();
+        std::string error;
+        client_ = ControlClient::connect(path, &error);
+        if (!client_) ADD_FAILURE() << error;
     }
-    [[nodiscard]] bool ok() const { return fd_.valid(); }
-    std::string say(const std::string& line) {
-        const std::string l = line + "\n";
-        if (::send(fd_.get(), l.data(), l.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(l.size())) return "send failed";
-        return readLine();
-    }
-    std::string readLine() {
-        for (;;) {
-            if (const auto nl = buf_.find('\n'); nl != std::string::npos) {
-                std::string line = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return line;
-            }
-            pollfd p{fd_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0) return "timeout";
-            char b[4096];
-            const ssize_t n = ::read(fd_.get(), b, sizeof b);
-            if (n <= 0) return "closed";
-            buf_.append(b, static_cast<size_t>(n));
-        }
-    }
+    [[nodiscard]] bool ok() const { return client_ != nullptr; }
+    std::string say(const std::string& line) { return client_ ? client_->say(line) : ""; }
+    std::string readLine() { return client_ ? client_->readLine() : ""; }
 
 private:
-    UniqueFd fd_;
-    std::string buf_;
+    std::unique_ptr<ControlClient> client_;
 };
 
 // kvrsim started for one test, with its link, receive log and control socket.
@@ -216,8 +194,10 @@ TEST(KvrsimLine, EveryCommandRepliesByteForByte) {
     // The control socket shows the same log.
     Control control(sim.control);
     ASSERT_TRUE(control.ok());
-    control.say("sync");
+    EXPECT_EQ(control.say("sync"), "ok");
     ASSERT_EQ(control.say("frames"), formatFrameRecord(log[0]));
+    for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(control.readLine(), formatFrameRecord(log[i]));
+    EXPECT_EQ(control.readLine(), "end");
 }
 
 TEST(KvrsimLine, SettingsKeptAcrossResetRestoredByDefaults) {

@@ -3,6 +3,12 @@
 
 #include "emulator/scenario.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/test_env.h"
+
 namespace kvr::emu {
 namespace {
 
@@ -108,6 +114,24 @@ TEST(ScenarioParse, WholeScenarioNamesTheBadLine) {
     all.clear();
     EXPECT_FALSE(parseScenario("tap 1 2\nlift\nfly\n", &all, &error));
     EXPECT_EQ(error, "line 3: unknown statement 'fly'");
+}
+
+TEST(ScenarioParse, ShippedScenariosParse) {
+    int files = 0;
+    for (const char* dir : {"emulator/scenarios", "tests/data/emulator"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(test::sourceDir() / dir)) {
+            if (entry.path().extension() != ".scn") continue;
+            std::ifstream in(entry.path());
+            std::stringstream text;
+            text << in.rdbuf();
+            std::vector<Statement> all;
+            std::string error;
+            EXPECT_TRUE(parseScenario(text.str(), &all, &error)) << entry.path() << ": " << error;
+            EXPECT_FALSE(all.empty()) << entry.path();
+            ++files;
+        }
+    }
+    EXPECT_GE(files, 2);
 }
 
 } // namespace
