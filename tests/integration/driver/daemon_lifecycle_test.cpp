@@ -1,0 +1,167 @@
+// Lines that hang up, unloading with controllers connected, and the USB role's units.
+
+#include "driver/control/control_codes.h"
+#include "platform/registry/registry.h"
+#include "tests/integration/driver/driver_harness.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <thread>
+
+namespace kvr::test::driver {
+namespace {
+
+using namespace kvr::driver;
+
+std::size_t countOf(const std::vector<std::string>& texts, const std::string& text) {
+    std::size_t n = 0;
+    for (const auto& t : texts) n += t == text ? 1 : 0;
+    return n;
+}
+
+TEST(DriverLifecycle, HangUpEndsTheReadAndOnlyDisconnectThenReopenRestartsIt) {
+    Sim sim("COM1");
+    ASSERT_TRUE(sim.ok());
+    Daemon daemon;
+    ASSERT_TRUE(daemon.ready());
+    Client client;
+    ASSERT_TRUE(client.connect(0, 1));
+    ASSERT_TRUE(sim.waitFrame("GP9E"));
+
+    ASSERT_TRUE(sim.play({"hangup"}));
+    ASSERT_TRUE(waitUntil([&] {
+        return daemon.process().stderrText().find("device 0: line hung up") != std::string::npos;
+    }));
+    // A fresh line under the same name, as when a cable is plugged back in.
+    ASSERT_TRUE(sim.play({"reconnect"}));
+
+    // The device still holds its (dead) port: code 21 acknowledges and does nothing.
+    const auto reopened = client.reopen(0);
+    EXPECT_EQ(reopened.status, 0U);
+    EXPECT_EQ(reopened.reply, std::vector<std::uint8_t>{1});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(countOf(sim.frameTexts(), "Z"), 1U);
+
+    // Disconnect, then reopen: a whole new connect on the stored port.
+    EXPECT_EQ(client.disconnect(0), 0U);
+    EXPECT_EQ(client.reopen(0).status, 0U);
+    ASSERT_TRUE(sim.waitFrame("Z", 2));
+    ASSERT_TRUE(sim.waitFrame("GP9E", 2));
+    ASSERT_TRUE(sim.play({"tap 8192 8192 1"}));
+    EXPECT_EQ(daemon.waitRecords(2).size(), 2U);
+}
+
+TEST(DriverLifecycle, DisconnectStopsDeliveryAndReleasesThePort) {
+    Sim sim("COM1");
+    Daemon daemon;
+    ASSERT_TRUE(daemon.ready());
+    Client client;
+    ASSERT_TRUE(client.connect(0, 1));
+    EXPECT_EQ(client.disconnect(0), 0U);
+    EXPECT_EQ(client.write(0, {0x01, 'Z', 0x0D}), 0xC0000023U);  // not connected
+    ASSERT_TRUE(sim.play({"tap 8192 8192 3"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(daemon.records().empty());
+    // Disconnecting again, or a device never connected, is harmless.
+    EXPECT_EQ(client.disconnect(0), 0U);
+    EXPECT_EQ(client.disconnect(5), 0U);
+}
+
+TEST(DriverLifecycle, SigtermWithConnectedControllersUnloadsCleanly) {
+    Sim a("COM1"), b("COM2");
+    ASSERT_TRUE(a.ok() && b.ok());
+    auto daemon = std::make_unique<Daemon>();
+    ASSERT_TRUE(daemon->ready());
+    {
+        Client client;
+        ASSERT_TRUE(client.connect(0, 1));
+        ASSERT_TRUE(client.connect(1, 2));
+    }
+    // Touches are streaming while the signal arrives.
+    std::string error;
+    ASSERT_TRUE(a.pty().execute("drag 100 100 16000 16000 300", &error));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(daemon->process().signal(SIGTERM));
+    const auto status = daemon->process().wait(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value());
+    ASSERT_TRUE(WIFEXITED(*status)) << daemon->process().stderrText();
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_NE(daemon->process().stderrText().find("unloaded"), std::string::npos);
+    // The socket and the device-map entry went with it.
+    EXPECT_FALSE(std::filesystem::exists(daemon->socketPath()));
+    reg::Value v;
+    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
+              reg::Status::NotFound);
+    // A new daemon loads under the same pointer-port name.
+    Daemon again;
+    ASSERT_TRUE(again.ready());
+    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
+              reg::Status::Ok);
+}
+
+TEST(DriverLifecycle, SecondDaemonTakesTheNextPointerPortAndCannotServeTheSameSocket) {
+    Daemon first;
+    ASSERT_TRUE(first.ready());
+    ChildProcess second(program("KvrRs232"), {"--foreground", "--pointer=none"});
+    const auto status = second.wait(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_FALSE(second.stderrText().empty());
+    // The failed load left no device-map entry behind.
+    reg::Value v;
+    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort1", v),
+              reg::Status::NotFound);
+}
+
+TEST(DriverLifecycle, CommandLineRejectsBadOptions) {
+    EXPECT_EQ(runProgram(program("KvrRs232"), {"--help"}).exitCode, 0);
+    EXPECT_NE(runProgram(program("KvrRs232"), {"--pointer=mouse"}).exitCode, 0);
+    EXPECT_NE(runProgram(program("KvrRs232"), {"--pointer=trace"}).exitCode, 0);
+    EXPECT_NE(runProgram(program("KvrRs232"), {"--log-level=loud"}).exitCode, 0);
+}
+
+TEST(DriverUsbRole, UnitsComeAndGoWithTheirLines) {
+    Daemon daemon(/*usb=*/true);
+    ASSERT_TRUE(daemon.ready()) << daemon.process().stderrText();
+    const std::string product = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
+    std::uint32_t marker = 0;
+    {
+        Sim unit("usb1");
+        ASSERT_TRUE(unit.ok());
+        // Found by the once-a-second look, greeted like a serial controller.
+        ASSERT_TRUE(unit.waitFrame("GP9E"));
+        ASSERT_TRUE(waitUntil([&] {
+            return reg::queryDword(product, "USB_DEVICE1", marker) == reg::Status::Ok;
+        }));
+        EXPECT_EQ(marker, 1U);
+        EXPECT_EQ(reg::keyExists(product + "\\USB\\Device1"), reg::Status::Ok);
+
+        Client client("KvrUsbMgr");
+        ASSERT_TRUE(client.ok());
+        ASSERT_TRUE(unit.play({"tap 8192 8192 1"}));
+        EXPECT_EQ(daemon.waitRecords(2).size(), 2U);
+
+        // The double-click switch of the USB touch driver; four units only.
+        auto set = client.ioctl(IOCTL_RS232_SET_DOUBLE_CLICK, {1, 1}, 1);
+        EXPECT_EQ(set.status, 0U);
+        auto get = client.ioctl(IOCTL_RS232_GET_DOUBLE_CLICK, {1}, 1);
+        EXPECT_EQ(get.status, 0U);
+        EXPECT_EQ(get.reply, std::vector<std::uint8_t>{1});
+        EXPECT_EQ(client.ioctl(IOCTL_RS232_GET_ROTATION, {4}, 1).status, 0xC0000010U);
+
+        // The unit's line hangs up: it is released.
+        ASSERT_TRUE(unit.play({"hangup"}));
+        ASSERT_TRUE(waitUntil([&] {
+            return daemon.process().stderrText().find("unit 1: gone") != std::string::npos;
+        }));
+        ASSERT_TRUE(unit.play({"reconnect"}));
+        // Plugged in again: connected again.
+        ASSERT_TRUE(unit.waitFrame("Z", 2));
+    }
+}
+
+} // namespace
+} // namespace kvr::test::driver
