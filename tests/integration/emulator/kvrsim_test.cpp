@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -328,6 +330,37 @@ TEST(KvrsimFaults, HangUpThenReconnect) {
     Port again(sim.linkPath);
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again.exchange("GP01", 6), frameOf("1403"));
+}
+
+TEST(KvrsimFaults, RandomBytesOnTheLineDoNoHarm) {
+    Sim sim({"--restart-ms", "10"});
+    ASSERT_TRUE(sim.ready());
+    Port port(sim.linkPath);
+    ASSERT_TRUE(port.ok());
+    std::mt19937 rng(4);
+    std::uniform_int_distribution<int> any(0, 255), pick(0, 7);
+    const std::string letters = "GPSRDMIZUuTO0123456789ABCDEF";
+    Bytes noise(64 * 1024);
+    for (auto& b : noise) {
+        const int p = pick(rng);
+        b = p == 0 ? 0x01 : p == 1 ? 0x0D : p < 5 ? static_cast<uint8_t>(letters[static_cast<size_t>(any(rng)) % letters.size()])
+                                                  : static_cast<uint8_t>(any(rng));
+    }
+    for (size_t at = 0; at < noise.size(); at += 512) {
+        port.write(Bytes(noise.begin() + static_cast<long>(at), noise.begin() + static_cast<long>(at + 512)));
+        port.read(4096, 1ms); // keep the replies to the noise from filling the line
+    }
+    // Whatever the noise left half-received ends at this CR; then a word of our own.
+    port.write(join(join({0x0D}, frameOf("SP77BEEF")), frameOf("GP77")));
+    const Bytes tail = join(kAck, frameOf("BEEF"));
+    Bytes got;
+    ASSERT_TRUE(test::waitUntil([&] {
+        const Bytes more = port.read(4096, 10ms);
+        got.insert(got.end(), more.begin(), more.end());
+        // A restart announcement asked for by the noise may still follow our reply.
+        return std::search(got.begin(), got.end(), tail.begin(), tail.end()) != got.end();
+    })) << hex(Bytes(got.end() - std::min<long>(32, static_cast<long>(got.size())), got.end()));
+    EXPECT_TRUE(sim.proc.running());
 }
 
 // ---- the program -----------------------------------------------------------------------------
