@@ -26,7 +26,7 @@ constexpr const char* kFooter = R"(
 The line: kvrsim makes a pty, prints its slave path on stdout (one line, flushed; again after
 each "reconnect"), optionally links it as $KVR_STATE_DIR/dosdevices/comN (--link COMn) or
 dosdevices/usbN (--link usbN), and serves until SIGTERM or SIGINT (or "quit" on the control
-socket); then it removes the link and exits with 0.
+socket, or SIGHUP); then it removes the link and exits with 0.
 
 Commands it answers (SOH text CR in):
   GPaa          SOH + word aa as 4 upper-case hex digits + CR
@@ -258,6 +258,7 @@ int run(int argc, char** argv) {
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGHUP); // the terminal it ran in went away: stop as cleanly
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     kvr::UniqueFd sigFd(::signalfd(-1, &mask, SFD_CLOEXEC));

@@ -366,7 +366,7 @@ TEST(KvrsimFaults, RandomBytesOnTheLineDoNoHarm) {
 // ---- the program -----------------------------------------------------------------------------
 
 TEST(KvrsimProgram, StopsCleanlyAndRemovesItsLink) {
-    for (const int sig : {SIGTERM, SIGINT}) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(sig);
         Sim sim({}, "usb1");
         ASSERT_TRUE(sim.ready());
