@@ -25,8 +25,8 @@ using namespace kvr::emu;
 constexpr const char* kFooter = R"(
 The line: kvrsim makes a pty, prints its slave path on stdout (one line, flushed; again after
 each "reconnect"), optionally links it as $KVR_STATE_DIR/dosdevices/comN (--link COMn) or
-dosdevices/usbN (--link usbN), and serves until SIGTERM or SIGINT (or "quit" on the control
-socket, or SIGHUP); then it removes the link and exits with 0.
+dosdevices/usbN (--link usbN), and serves until SIGTERM, SIGINT or SIGHUP (or "quit" on the
+control socket); then it removes the link and exits with 0.
 
 Commands it answers (SOH text CR in):
   GPaa          SOH + word aa as 4 upper-case hex digits + CR
