@@ -232,7 +232,7 @@ void Controller::restartNow() {
     emit(announce);
 }
 
-void Controller::addFault(const FaultSpec& f) {
+void Controller::addFault(const FaultSetting& f) {
     fault(f.kind) = f;
     if (f.kind == FaultKind::Drop) bytesSent_ = 0; // count the interval from here
 }

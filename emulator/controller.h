@@ -87,7 +87,7 @@ public:
     bool enqueueScenario(std::string_view text, SimTime now, std::string* error);
 
     // Faults can also be set directly (kvrsim --fault).
-    void addFault(const FaultSpec& fault);
+    void addFault(const FaultSetting& fault);
     void clearFaults();
 
     [[nodiscard]] uint16_t word(uint8_t address) const { return words_[address]; }
@@ -122,7 +122,7 @@ private:
     void flushStray(SimTime now);
     void handleFrame(std::string_view text, SimTime now);
     std::vector<uint8_t> execute(std::string_view text, bool* restart);
-    std::optional<FaultSpec>& fault(FaultKind kind) { return faults_[static_cast<size_t>(kind)]; }
+    std::optional<FaultSetting>& fault(FaultKind kind) { return faults_[static_cast<size_t>(kind)]; }
     bool takeFault(FaultKind kind, uint32_t* arg = nullptr);
     uint16_t resolve(const Coordinate& c) const;
 
@@ -153,7 +153,7 @@ private:
     bool penDown_ = false;
     bool button_ = false;
 
-    std::array<std::optional<FaultSpec>, 6> faults_{};
+    std::array<std::optional<FaultSetting>, 6> faults_{};
     uint64_t bytesSent_ = 0;
     uint64_t bytesDropped_ = 0;
     uint32_t restarts_ = 0;

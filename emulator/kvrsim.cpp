@@ -105,7 +105,7 @@ bool parseWordSetting(std::string_view text, uint8_t* address, uint16_t* value) 
 }
 
 int writeStream(const ControllerProfile& profile, const std::vector<Statement>& scenario,
-                const std::vector<FaultSpec>& faults, const std::string& target) {
+                const std::vector<FaultSetting>& faults, const std::string& target) {
     Controller c(profile);
     for (const auto& f : faults) c.addFault(f);
     for (const auto& s : scenario) c.enqueue(s, SimTime(0));
@@ -134,7 +134,7 @@ int run(int argc, char** argv) {
                  "on a pseudo-terminal"};
     app.footer(kFooter);
     std::string link, frameLog, control, scenarioFile, profileName = "nvlt3000", writeTo;
-    std::vector<std::string> runLines, faultSpecs, wordSettings;
+    std::vector<std::string> runLines, faultTexts, wordSettings;
     std::string unitType, identity, extLevel, vendorTag, format, formatDigit, identification;
     std::string powerOn, logLevel = "warning";
     uint32_t rate = 0, restartMs = 0;
@@ -144,7 +144,7 @@ int run(int argc, char** argv) {
     app.add_option("--control", control, "serve scenario lines on this unix socket");
     app.add_option("--scenario", scenarioFile, "play this scenario file from the start");
     app.add_option("--run", runLines, "play this scenario statement (repeatable; after --scenario)")->allow_extra_args(false);
-    app.add_option("--fault", faultSpecs, "a fault in force from the start, e.g. \"late 200\" (repeatable)")->allow_extra_args(false);
+    app.add_option("--fault", faultTexts, "a fault in force from the start, e.g. \"late 200\" (repeatable)")->allow_extra_args(false);
     app.add_option("--profile", profileName, "controller profile (see below)");
     app.add_flag("--list-profiles", listProfiles, "list the profiles and exit");
     app.add_option("--unit-type", unitType, "\"UT\" answer (8 characters on a good unit)");
@@ -241,12 +241,12 @@ int run(int argc, char** argv) {
         if (!parseStatement(line, &s, &error)) return usage("--run \"" + line + "\": " + error);
         if (s) scenario.push_back(std::move(*s));
     }
-    std::vector<FaultSpec> faults;
-    for (const auto& spec : faultSpecs) {
+    std::vector<FaultSetting> faults;
+    for (const auto& text : faultTexts) {
         std::optional<Statement> s;
         std::string error;
-        if (!parseStatement("fault " + spec, &s, &error) || !s || s->op != Op::Fault)
-            return usage("--fault \"" + spec + "\": " + (error.empty() ? "not a fault" : error));
+        if (!parseStatement("fault " + text, &s, &error) || !s || s->op != Op::Fault)
+            return usage("--fault \"" + text + "\": " + (error.empty() ? "not a fault" : error));
         faults.push_back(s->fault);
     }
 

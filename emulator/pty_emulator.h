@@ -28,7 +28,7 @@ struct PtyOptions {
     std::filesystem::path frameLog;      // empty: no file
     std::filesystem::path controlSocket; // empty: no control channel
     std::vector<Statement> scenario;     // played from the start
-    std::vector<FaultSpec> faults;       // in force from the start
+    std::vector<FaultSetting> faults;       // in force from the start
     // Called (on the serving thread, or in start()) with the slave path of every new line:
     // once at start and after each reconnect.
     std::function<void(const std::string& slavePath)> onLine;

@@ -111,7 +111,7 @@ public:
     bool fault(Statement* s) {
         if (t_.size() < 2) return fail("fault needs a kind");
         const std::string_view kind = t_[1];
-        FaultSpec& f = s->fault;
+        FaultSetting& f = s->fault;
         s->op = Op::Fault;
         if (kind == "clear" || kind == "none") {
             s->op = Op::ClearFaults;

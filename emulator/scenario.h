@@ -46,7 +46,7 @@ struct Point {
 
 enum class FaultKind : uint8_t { Silence, Late, Garble, Cut, Nak, Drop };
 
-struct FaultSpec {
+struct FaultSetting {
     FaultKind kind = FaultKind::Silence;
     uint32_t arg = 0;    // late: ms; cut: bytes kept; drop: every n-th byte
     int64_t count = -1;  // commands / replies / bytes affected; -1 = until cleared
@@ -63,7 +63,7 @@ struct Statement {
     uint32_t number = 1;      // samples (touch, hold, move, drag, tap), ms (wait), Hz (rate)
     bool on = false;          // button down
     std::vector<uint8_t> bytes; // raw
-    FaultSpec fault;
+    FaultSetting fault;
 };
 
 // Parses one line. A blank or comment-only line gives true and an empty `out`. On a syntax
