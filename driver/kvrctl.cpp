@@ -7,6 +7,8 @@
 //   kvrctl write DEV HEX...                          code 13 (3 to 10 bytes to the controller)
 //   kvrctl read DEV [MAX]                            code 14 (bytes from the response queue)
 //   kvrctl raw CODE [HEX...] [--out N]               any code, request bytes as given
+//   kvrctl sim SOCKET LINE...                        scenario lines to a kvrsim control
+//                                                    socket, then waits until they are played
 // --device NAME picks the control device (default KvrRs232D; KvrUsbMgr for the USB role).
 // Prints the completion status and the reply bytes in hex; exits 0 on a success status.
 
@@ -14,10 +16,14 @@
 #include "platform/ipc/control_device.h"
 
 #include <CLI/CLI.hpp>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,6 +68,56 @@ int request(const std::string& deviceName, std::uint32_t code, const std::vector
     return ok ? 0 : 1;
 }
 
+// Sends each line to kvrsim's control socket and reads its answer; then "sync", which kvrsim
+// answers once everything queued has been played.
+int simLines(const std::string& path, std::vector<std::string> lines) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "kvrctl: socket path too long\n");
+        return 2;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::fprintf(stderr, "kvrctl: cannot reach kvrsim at %s\n", path.c_str());
+        if (fd >= 0) ::close(fd);
+        return 2;
+    }
+    lines.push_back("sync");
+    int rc = 0;
+    std::string pending;
+    for (const auto& line : lines) {
+        const std::string out = line + "\n";
+        if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
+            rc = 2;
+            break;
+        }
+        std::string answer;
+        for (;;) {
+            const auto nl = pending.find('\n');
+            if (nl != std::string::npos) {
+                answer = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                break;
+            }
+            char buf[256];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                answer = "error: kvrsim closed the connection";
+                break;
+            }
+            pending.append(buf, static_cast<std::size_t>(n));
+        }
+        if (answer != "ok") {
+            std::fprintf(stderr, "kvrctl: '%s': %s\n", line.c_str(), answer.c_str());
+            rc = 1;
+        }
+    }
+    ::close(fd);
+    return rc;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,7 +151,14 @@ int main(int argc, char** argv) {
     raw->add_option("CODE", codeText, "code (0x22002C) or function number (11)")->required();
     raw->add_option("HEX", hex);
     raw->add_option("--out", out, "reply capacity in bytes");
+    std::string simSocket;
+    std::vector<std::string> simScenario;
+    auto* sim = app.add_subcommand("sim", "play scenario lines on a kvrsim control socket");
+    sim->add_option("SOCKET", simSocket)->required();
+    sim->add_option("LINE", simScenario)->required();
     CLI11_PARSE(app, argc, argv);
+
+    if (*sim) return simLines(simSocket, simScenario);
 
     std::vector<std::uint8_t> in;
     const auto index = static_cast<std::uint8_t>(dev);
