@@ -83,6 +83,10 @@ digit 2), legacy (unit type NVLT2000, firmware V32050, no "ii"), foreign (anothe
 tag), short-id (9-byte identification), mute (answers nothing). The identity options below
 override the profile.
 
+--serial DEVICE serves an existing serial line instead (a real port on a null-modem cable,
+or one end of a pty pair), raw 8N1 at --baud; the device path is printed, no link is made,
+"hangup" closes it and "reconnect" opens it again.
+
 --write-stream FILE plays the scenario without a line, in simulated time, writes every byte
 the controller sends to FILE ("-": hex on stdout) and exits: a quick way to make golden
 byte streams.
@@ -139,6 +143,10 @@ int run(int argc, char** argv) {
     std::string powerOn, logLevel = "warning";
     uint32_t rate = 0, restartMs = 0;
     bool mute = false, listProfiles = false;
+    std::string serial;
+    uint32_t baud = 9600;
+    app.add_option("--serial", serial, "serve this serial device (a real port, a pty end) instead of making a pty");
+    app.add_option("--baud", baud, "baud rate of --serial (1200..115200, default 9600)");
     app.add_option("--link", link, "link the line as $KVR_STATE_DIR/dosdevices/comN (COMn) or usbN");
     app.add_option("--frame-log", frameLog, "write every received frame to FILE");
     app.add_option("--control", control, "serve scenario lines on this unix socket");
@@ -270,6 +278,8 @@ int run(int argc, char** argv) {
     PtyOptions options;
     options.profile = *profile;
     options.link = link;
+    options.serialDevice = serial;
+    options.baudRate = baud;
     options.frameLog = frameLog;
     options.controlSocket = control;
     options.scenario = std::move(scenario);

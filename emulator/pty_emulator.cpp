@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -73,6 +74,10 @@ std::unique_ptr<PtyEmulator> PtyEmulator::start(PtyOptions options, std::string*
     try {
         std::unique_ptr<PtyEmulator> emu(new PtyEmulator(std::move(options)));
         PtyOptions& o = emu->options_;
+        if (!o.link.empty() && !o.serialDevice.empty()) {
+            *error = "a serial line gets no link";
+            return nullptr;
+        }
         if (!o.link.empty() && dosDeviceLinkName(o.link).empty()) {
             *error = "bad link name '" + o.link + "' (COMn or usbN)";
             return nullptr;
@@ -146,7 +151,43 @@ std::string PtyEmulator::slavePath() const {
     return slavePath_;
 }
 
+bool PtyEmulator::openSerial(std::string* error) {
+    static constexpr std::pair<uint32_t, speed_t> kSpeeds[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
+    };
+    const auto* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                                     [&](const auto& s) { return s.first == options_.baudRate; });
+    if (speed == std::end(kSpeeds)) {
+        *error = "unsupported baud rate " + std::to_string(options_.baudRate);
+        return false;
+    }
+    const std::string path = options_.serialDevice.string();
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    termios t{};
+    if (!fd || ::tcgetattr(fd.get(), &t) != 0) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD; // 8N1 from cfmakeraw; no modem control lines on a 3-wire cable
+    ::cfsetispeed(&t, speed->second);
+    ::cfsetospeed(&t, speed->second);
+    if (::tcsetattr(fd.get(), TCSANOW, &t) != 0) {
+        *error = "cannot set up " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::tcflush(fd.get(), TCIOFLUSH);
+    {
+        std::lock_guard lock(mutex_);
+        slavePath_ = path;
+    }
+    master_ = std::move(fd);
+    return true;
+}
+
 bool PtyEmulator::openLine(std::string* error) {
+    if (!options_.serialDevice.empty()) return openSerial(error);
     UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
         *error = std::string("cannot make a pty: ") + std::strerror(errno);
@@ -345,12 +386,18 @@ void PtyEmulator::serve() {
                 break;
             }
             if (fds[0].revents & POLLIN) drainFd(wakeFd_.get());
-            if (master_ && (fds[masterAt].revents & POLLIN)) {
+            if (master_ && (fds[masterAt].revents & (POLLIN | POLLHUP | POLLERR))) {
                 uint8_t buf[4096];
                 const ssize_t n = ::read(master_.get(), buf, sizeof buf);
                 if (n > 0) {
                     std::lock_guard lock(mutex_);
                     controller_.receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)), now());
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    // The far end hung up (a serial line's other side went away). Stop
+                    // watching the line, or poll would report it over and over.
+                    KVR_LOG_WARN("kvrsim: the line is gone");
+                    master_.reset();
+                    slaveHold_.reset();
                 }
             }
             if (listenFd_ && (fds[listenAt].revents & POLLIN)) {

@@ -29,6 +29,10 @@ struct PtyOptions {
     std::filesystem::path controlSocket; // empty: no control channel
     std::vector<Statement> scenario;     // played from the start
     std::vector<FaultSetting> faults;       // in force from the start
+    // Serve an existing serial line (a real port on a null-modem cable, or one end of a pty
+    // pair) instead of making a pty; no link is made then.
+    std::filesystem::path serialDevice;
+    uint32_t baudRate = 9600;
     // Called (on the serving thread, or in start()) with the slave path of every new line:
     // once at start and after each reconnect.
     std::function<void(const std::string& slavePath)> onLine;
@@ -66,6 +70,7 @@ private:
     struct Client;
     explicit PtyEmulator(PtyOptions options);
     bool openLine(std::string* error); // a fresh pty (and link); mutex_ not needed
+    bool openSerial(std::string* error);
     bool updateLink(std::string* error);
     void removeLink();
     void serve();

@@ -420,6 +420,50 @@ TEST(KvrsimProgram, HelpAndBadArguments) {
     }
 }
 
+TEST(KvrsimProgram, ServesAnExistingSerialLine) {
+    // A pty pair stands in for a null-modem cable: kvrsim gets one end, the test the other.
+    UniqueFd far(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(far && ::grantpt(far.get()) == 0 && ::unlockpt(far.get()) == 0);
+    char name[128];
+    ASSERT_EQ(::ptsname_r(far.get(), name, sizeof name), 0);
+    termios t{};
+    ::tcgetattr(far.get(), &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(far.get(), TCSANOW, &t);
+
+    const fs::path log = test::makeTempDir("serial") / "frames.log";
+    test::ChildProcess proc(test::program("kvrsim"),
+                            {"--serial", name, "--baud", "19200", "--frame-log", log.string()});
+    ASSERT_TRUE(test::waitUntil([&] { return proc.stdoutText() == std::string(name) + "\n"; }))
+        << proc.stderrText();
+    const Bytes command = frameOf("UT");
+    ASSERT_EQ(::write(far.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
+    Bytes got;
+    ASSERT_TRUE(test::waitUntil([&] {
+        uint8_t buf[64];
+        pollfd p{far.get(), POLLIN, 0};
+        if (::poll(&p, 1, 10) == 1) {
+            const ssize_t n = ::read(far.get(), buf, sizeof buf);
+            if (n > 0) got.insert(got.end(), buf, buf + n);
+        }
+        return got.size() >= 10;
+    }));
+    EXPECT_EQ(got, frameOf("NVLT3000"));
+    // The far end goes away: kvrsim notices, keeps running, and still stops cleanly.
+    far.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return proc.stderrText().find("the line is gone") != std::string::npos; }));
+    EXPECT_TRUE(proc.running());
+    ASSERT_TRUE(proc.signal(SIGTERM));
+    const auto status = proc.wait();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+    const auto bad = test::runProgram(test::program("kvrsim"), {"--serial", name, "--link", "COM1"});
+    EXPECT_NE(bad.err.find("a serial line gets no link"), std::string::npos) << bad.err;
+    const auto baud = test::runProgram(test::program("kvrsim"), {"--serial", "/dev/null", "--baud", "300"});
+    EXPECT_NE(baud.err.find("unsupported baud rate 300"), std::string::npos) << baud.err;
+}
+
 // ---- in-process ------------------------------------------------------------------------------
 
 TEST(PtyEmulatorInProcess, ServesALineAndTakesStatements) {
