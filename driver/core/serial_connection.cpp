@@ -75,9 +75,6 @@ void Delay(std::chrono::milliseconds duration) { clock::sleepFor(duration); }
 SerialConnection::SerialConnection(DriverContext& context) : context_(context) {
     for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) {
         Line& line = lines_[n];
-        line.Stop = ipc::Event::create(ipc::ResetMode::Manual);
-        line.StartSignal = ipc::Event::create(ipc::ResetMode::Manual);
-        line.Ended = ipc::Event::create(ipc::ResetMode::Manual);
         line.Reinit = ipc::Event::create(ipc::ResetMode::Auto);
         if (line.Reinit) {
             // The engine sets the twin in the event table when the controller announces a
@@ -107,12 +104,19 @@ std::shared_ptr<serial::Port> SerialConnection::portOf(std::uint8_t device) cons
     return lines_[device].Port;
 }
 
+std::shared_ptr<SerialConnection::Session> SerialConnection::sessionOf(std::uint8_t device) const {
+    std::lock_guard guard(lines_[device].StateLock);
+    return lines_[device].Current;
+}
+
 bool SerialConnection::connected(std::uint8_t device) const {
     return context_.validDevice(device) && portOf(device) != nullptr;
 }
 
 bool SerialConnection::started(std::uint8_t device) const {
-    return context_.validDevice(device) && lines_[device].Started.load();
+    if (!context_.validDevice(device)) return false;
+    const auto session = sessionOf(device);
+    return session && session->Started.load();
 }
 
 // ---- opening the port ---------------------------------------------------------------------------
@@ -160,15 +164,20 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
     const std::uint8_t comPort = context_.comPort(device);
     const bool usb = context_.role().servesDoubleClick;
     if (!usb && (comPort < 1 || comPort > kMaxComPort)) return kStatusUnsuccessful;
-    if (line.Started.load() || line.ThreadRunning.load()) return kStatusSuccess;
+    if (const auto running = sessionOf(device); running && running->Running.load())
+        return kStatusSuccess;
     // A device whose read ended on a serial error still holds its port; only a disconnect
     // (code 12) followed by a new connect brings it back.
     if (portOf(device)) return kStatusSuccess;
 
     if (!InitSerialPort(device)) return kStatusObjectNameNotFound;
     std::shared_ptr<serial::Port> port = portOf(device);
-    if (!port || !line.Stop || !line.StartSignal || !line.Ended)
-        return kStatusInsufficientResources;
+    auto stop = ipc::Event::create(ipc::ResetMode::Manual);
+    auto startSignal = ipc::Event::create(ipc::ResetMode::Manual);
+    auto ended = ipc::Event::create(ipc::ResetMode::Manual);
+    if (!port || !stop || !startSignal || !ended) return kStatusInsufficientResources;
+    auto session = std::shared_ptr<Session>(
+        new Session{port, std::move(*stop), std::move(*startSignal), std::move(*ended)});
 
     engine::Rs232Device& record = context_.device(device);
     {
@@ -177,31 +186,24 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
         record.DeviceIndex = device;
     }
 
-    ManageRegistry(context_, device);
-    UpdateRegistryValue(context_, "COMPORT", comPort, device);
-    WriteConnectMarker(context_, device);
+    // Registry parameters, COMPORT and the connect marker.
+    RegistryAtConnect(context_, device);
 
-    line.Stop->reset();
-    line.StartSignal->reset();
-    line.Ended->reset();
-    line.HungUp.store(false);
     if (line.Reinit) line.Reinit->reset();
     {
         std::lock_guard guard(line.StateLock);
         if (line.Thread.joinable()) line.Thread.join();  // an earlier thread that has ended
         try {
-            line.ThreadRunning.store(true);
-            line.Thread = std::thread(&SerialConnection::ReadThreadRoutine, this, device, port);
+            line.Thread = std::thread(&SerialConnection::ReadThreadRoutine, this, device, session);
         } catch (const std::system_error& e) {
-            line.ThreadRunning.store(false);
-            line.Started.store(false);
             KVR_LOG_ERROR("device %u: cannot start the read thread: %s", device, e.what());
             // The port stays open, as a disconnect (code 12) expects to close it.
             return kStatusInsufficientResources;
         }
+        line.Current = session;
     }
-    line.StartSignal->wait();
-    line.Started.store(true);
+    session->StartSignal.wait();
+    session->Started.store(true);
 
     Greet(device);
     KVR_LOG_INFO("device %u connected on %s", device, port->path().c_str());
@@ -249,12 +251,13 @@ void SerialConnection::Greet(std::uint8_t device) {
 
 // ---- the read thread ----------------------------------------------------------------------------
 
-void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<serial::Port> port) {
+void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session) {
     Line& line = lines_[device];
     engine::Rs232Device& record = context_.device(device);
+    serial::Port& port = *session->Port;
     RaiseToRealtime();
 
-    line.StartSignal->set();
+    session->StartSignal.set();
     std::uint8_t buffer[engine::kReadBufferBytes];
     // Re-initialisation: the second report-mode command is due at this time (the read goes on
     // meanwhile, so touches are not held up by the gap).
@@ -269,29 +272,29 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<se
                 std::chrono::ceil<std::chrono::milliseconds>(secondCommandAt - clock::now());
             timeout = std::max(left, std::chrono::milliseconds(0));
         }
-        const serial::IoResult r = port->read(buffer, *line.Stop, timeout);
+        const serial::IoResult r = port.read(buffer, session->Stop, timeout);
 
         if (r.status == serial::IoStatus::Stopped) break;
         if (r.status == serial::IoStatus::Disconnected) {
             // The line hung up or the adapter went away: the thread ends, the port stays held
             // until a disconnect releases it.
             KVR_LOG_INFO("device %u: line hung up", device);
-            line.HungUp.store(true);
-            line.Stop->set();
+            session->HungUp.store(true);
+            session->Stop.set();
             break;
         }
         if (r.status == serial::IoStatus::Ok && r.count > 0) {
             engine::DecodeChunk(record, buffer, r.count);
         } else if (r.status == serial::IoStatus::Failed) {
             KVR_LOG_DEBUG("device %u: read failed (errno %d), trying again", device, r.error);
-            if (line.Stop->wait(kFailedReadRetry)) break;
+            if (session->Stop.wait(kFailedReadRetry)) break;
         }
 
         // Stop first, then the read, then the re-initialisation (the wait order).
-        if (line.Stop->isSet()) break;
+        if (session->Stop.isSet()) break;
         if (secondCommandDue && clock::now() >= secondCommandAt) {
             secondCommandDue = false;
-            port->write(reinitCommand);
+            port.write(reinitCommand);
         }
         if (line.Reinit && line.Reinit->wait(std::chrono::milliseconds(0))) {
             std::uint8_t mode = 0;
@@ -302,29 +305,31 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<se
             reinitCommand = command::reportModeCommand(mode);
             KVR_LOG_INFO("device %u: controller restarted, sending M%c again", device,
                          static_cast<char>(reinitCommand[2]));
-            port->write(reinitCommand);
+            port.write(reinitCommand);
             secondCommandAt = clock::now() + kReinitGap;
             secondCommandDue = true;
         }
     }
-    line.Started.store(false);
-    line.ThreadRunning.store(false);
-    line.Ended->set();
+    session->Started.store(false);
+    session->Running.store(false);
+    session->Ended.set();
 }
 
 // ---- disconnect ---------------------------------------------------------------------------------
 
 void SerialConnection::DisconnectLocked(std::uint8_t device) {
     Line& line = lines_[device];
-    std::shared_ptr<serial::Port> port = portOf(device);
-    if (port) {
-        if (line.Stop) line.Stop->set();
-        // The thread leaves its read at once on the stop; the bound only matters for a
-        // thread held up elsewhere (a pointer sink that blocks).
-        if (line.ThreadRunning.load() && line.Ended) line.Ended->wait(kStopWait);
+    const std::shared_ptr<Session> session = sessionOf(device);
+    if (portOf(device)) {
+        if (session) {
+            session->Stop.set();
+            // The thread leaves its read at once on the stop; the bound only matters for a
+            // thread held up elsewhere (a pointer sink that blocks).
+            if (session->Running.load()) session->Ended.wait(kStopWait);
+        }
         std::lock_guard guard(line.StateLock);
         if (line.Thread.joinable()) {
-            if (line.ThreadRunning.load()) {
+            if (session && session->Running.load()) {
                 KVR_LOG_WARN("device %u: read thread did not stop in time; port released", device);
                 line.Stragglers.push_back(std::move(line.Thread));
             } else {
@@ -334,7 +339,7 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
         // The thread holds its own share of the port, so a straggler never sees it closed.
         line.Port.reset();
     }
-    line.Started.store(false);
+    if (session) session->Started.store(false);
 }
 
 void SerialConnection::disconnect(std::uint8_t device) {
@@ -353,9 +358,9 @@ void SerialConnection::scanHotplug() {
         {
             std::lock_guard connectGuard(line.ConnectLock);
             // A unit whose line hung up is gone: release it so that it can come back.
-            if (line.HungUp.load() && portOf(n)) {
+            const auto session = sessionOf(n);
+            if (session && session->HungUp.load() && portOf(n)) {
                 DisconnectLocked(n);
-                line.HungUp.store(false);
                 KVR_LOG_INFO("unit %u: gone", n);
             }
             if (portOf(n)) continue;

@@ -86,24 +86,31 @@ public:
     void scanHotplug();
 
 private:
+    // One run of a read thread: its own events and flags, shared with the thread, so a
+    // thread that was given up on can never be confused with the one started after it.
+    struct Session {
+        std::shared_ptr<serial::Port> Port;
+        ipc::Event Stop;         // manual reset
+        ipc::Event StartSignal;  // manual reset; set once the thread runs
+        ipc::Event Ended;        // manual reset; set as the thread ends
+        std::atomic<bool> Running{true};   // the record's thread reference
+        std::atomic<bool> Started{false};  // the started flag
+        std::atomic<bool> HungUp{false};   // the read ended on a hang-up
+    };
     struct Line {
         std::mutex ConnectLock;
-        mutable std::mutex StateLock;                // guards Port and Thread
-        std::shared_ptr<serial::Port> Port;          // the serial reference
-        std::thread Thread;                          // the read thread
-        std::atomic<bool> ThreadRunning{false};      // the record's thread reference
-        std::atomic<bool> Started{false};            // the started flag
-        std::atomic<bool> HungUp{false};             // the read ended on a hang-up
-        std::optional<ipc::Event> Stop;              // manual reset
-        std::optional<ipc::Event> StartSignal;       // manual reset
-        std::optional<ipc::Event> Ended;             // manual reset; set as the thread ends
-        std::optional<ipc::Event> Reinit;            // auto reset; the engine sets its twin
-        std::vector<std::thread> Stragglers;         // threads given up on, joined later
+        mutable std::mutex StateLock;            // guards Port, Current and Thread
+        std::shared_ptr<serial::Port> Port;      // the serial reference
+        std::shared_ptr<Session> Current;        // the latest read thread's session
+        std::thread Thread;                      // the read thread
+        std::optional<ipc::Event> Reinit;        // auto reset; the engine sets its twin
+        std::vector<std::thread> Stragglers;     // threads given up on, joined at the end
     };
 
+    std::shared_ptr<Session> sessionOf(std::uint8_t device) const;
     bool InitSerialPort(std::uint8_t device);
     bool ConnectCOMMPortObject(std::uint8_t device);
-    void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<serial::Port> port);
+    void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session);
     void Greet(std::uint8_t device);
     void DisconnectLocked(std::uint8_t device);
     std::uint32_t SendBytes(std::uint8_t device, std::span<const std::uint8_t> bytes);
