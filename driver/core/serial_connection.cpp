@@ -213,12 +213,12 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
 void SerialConnection::Greet(std::uint8_t device) {
     engine::Rs232Device& record = context_.device(device);
 
-    SendBytes(device, command::kZ);
+    SerialPortWriteBuff(device, command::kZ);
     Delay(kAfterZ);
     engine::FlushQueueData(record);
 
     // Identification: the read thread decodes the reply with the format in force now.
-    SendBytes(device, command::kIdentify);
+    SerialPortWriteBuff(device, command::kIdentify);
     Delay(kIdentifyWait);
     std::uint8_t id[kIdentificationBytes] = {};
     const std::size_t idTaken = engine::ReadQueueData(record, id, sizeof id);
@@ -231,7 +231,7 @@ void SerialConnection::Greet(std::uint8_t device) {
 
     // Display setting: which partition entry the controller reports into.
     engine::FlushQueueData(record);
-    SendBytes(device, command::kGetDisplay);
+    SerialPortWriteBuff(device, command::kGetDisplay);
     Delay(kDisplayWait);
     std::uint8_t reply[kDisplayReplyBytes] = {};
     const std::size_t taken = engine::ReadQueueData(record, reply, sizeof reply);
@@ -250,6 +250,31 @@ void SerialConnection::Greet(std::uint8_t device) {
 }
 
 // ---- the read thread ----------------------------------------------------------------------------
+
+bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& session,
+                                            const serial::IoResult& r, const std::uint8_t* buffer) {
+    switch (r.status) {
+    case serial::IoStatus::Stopped:
+        return false;
+    case serial::IoStatus::Disconnected:
+        // The line hung up or the adapter went away: the thread ends, the port stays held
+        // until a disconnect releases it.
+        KVR_LOG_INFO("device %u: line hung up", device);
+        session.HungUp.store(true);
+        session.Stop.set();
+        return false;
+    case serial::IoStatus::Ok:
+        if (r.count > 0) engine::DecodeChunk(context_.device(device), buffer, r.count);
+        return true;
+    case serial::IoStatus::TimedOut:
+        return true;
+    case serial::IoStatus::Failed:
+    default:
+        // Read again without decoding, but not faster than the retry pace.
+        KVR_LOG_DEBUG("device %u: read failed (errno %d), trying again", device, r.error);
+        return !session.Stop.wait(kFailedReadRetry);
+    }
+}
 
 void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session) {
     Line& line = lines_[device];
@@ -274,21 +299,7 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Se
         }
         const serial::IoResult r = port.read(buffer, session->Stop, timeout);
 
-        if (r.status == serial::IoStatus::Stopped) break;
-        if (r.status == serial::IoStatus::Disconnected) {
-            // The line hung up or the adapter went away: the thread ends, the port stays held
-            // until a disconnect releases it.
-            KVR_LOG_INFO("device %u: line hung up", device);
-            session->HungUp.store(true);
-            session->Stop.set();
-            break;
-        }
-        if (r.status == serial::IoStatus::Ok && r.count > 0) {
-            engine::DecodeChunk(record, buffer, r.count);
-        } else if (r.status == serial::IoStatus::Failed) {
-            KVR_LOG_DEBUG("device %u: read failed (errno %d), trying again", device, r.error);
-            if (session->Stop.wait(kFailedReadRetry)) break;
-        }
+        if (!ReadPacketCompletion(device, *session, r, buffer)) break;
 
         // Stop first, then the read, then the re-initialisation (the wait order).
         if (session->Stop.isSet()) break;
@@ -374,7 +385,7 @@ void SerialConnection::scanHotplug() {
 
 // ---- writing --------------------------------------------------------------------------------------
 
-std::uint32_t SerialConnection::SendBytes(std::uint8_t device, std::span<const std::uint8_t> bytes) {
+std::uint32_t SerialConnection::SerialPortWriteBuff(std::uint8_t device, std::span<const std::uint8_t> bytes) {
     std::shared_ptr<serial::Port> port = portOf(device);
     if (!port) return kStatusDeviceNotConnected;
     // The port serialises its writers, so two commands never interleave on the line.
@@ -387,9 +398,10 @@ std::uint32_t SerialConnection::SendBytes(std::uint8_t device, std::span<const s
     }
 }
 
+// RS232_VendorCommand: the control interface's writer.
 std::uint32_t SerialConnection::write(std::uint8_t device, std::span<const std::uint8_t> bytes) {
     if (!context_.validDevice(device)) return kStatusUnsuccessful;
-    return SendBytes(device, bytes);
+    return SerialPortWriteBuff(device, bytes);
 }
 
 } // namespace kvr::driver

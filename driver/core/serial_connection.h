@@ -113,7 +113,13 @@ private:
     void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session);
     void Greet(std::uint8_t device);
     void DisconnectLocked(std::uint8_t device);
-    std::uint32_t SendBytes(std::uint8_t device, std::span<const std::uint8_t> bytes);
+    // Writes the bytes unchanged; the port lets one writer at a time through, so commands
+    // from control requests and from the read thread never interleave on the line.
+    std::uint32_t SerialPortWriteBuff(std::uint8_t device, std::span<const std::uint8_t> bytes);
+    // Judges one completed read: decodes what came, or ends the thread on a stop or hang-up
+    // (false).
+    bool ReadPacketCompletion(std::uint8_t device, Session& session, const serial::IoResult& r,
+                              const std::uint8_t* buffer);
     std::shared_ptr<serial::Port> portOf(std::uint8_t device) const;
 
     DriverContext& context_;
