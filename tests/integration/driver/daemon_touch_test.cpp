@@ -2,6 +2,7 @@
 // restart announcement; command exchanges through the pass-through codes.
 
 #include "driver/control/control_codes.h"
+#include "platform/ipc/event.h"
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
@@ -122,6 +123,32 @@ TEST_F(Connected, RestartAnnouncementResendsTheReportModeTwice) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_EQ(sim.frames().size(), before + 2);
     }
+}
+
+TEST_F(Connected, RegisteredEventsAreSetByTouches) {
+    // Touch-down per device (code 5) and the driver-wide touch-up (code 48), handed over as
+    // descriptors; the daemon keeps its own duplicates.
+    auto down = ipc::Event::create();
+    auto up = ipc::Event::create();
+    ASSERT_TRUE(down && up);
+    std::vector<std::uint8_t> in{0};
+    putDword(in, static_cast<std::uint32_t>(down->fd()));
+    EXPECT_EQ(client.ioctl(IOCTL_RS232_SET_DOWN_EVENT, in, 0, down->fd()).status, 0U);
+    std::vector<std::uint8_t> global;
+    putDword(global, static_cast<std::uint32_t>(up->fd()));
+    EXPECT_EQ(client.ioctl(IOCTL_RS232_SET_GLOBAL_UP_EVENT, global, 0, up->fd()).status, 0U);
+    // A second down event for the same device is refused.
+    EXPECT_EQ(client.ioctl(IOCTL_RS232_SET_DOWN_EVENT, in, 0, down->fd()).status, 0xC0000001U);
+
+    EXPECT_FALSE(down->isSet());
+    ASSERT_TRUE(sim.play({"touch 8192 8192 2"}));
+    EXPECT_TRUE(down->wait(std::chrono::seconds(20)));
+    EXPECT_FALSE(up->isSet());
+    ASSERT_TRUE(sim.play({"lift"}));
+    EXPECT_TRUE(up->wait(std::chrono::seconds(20)));
+    // The driver-wide notification names the device that raised it.
+    const auto last = client.ioctl(IOCTL_RS232_GET_LAST_UP_DEVICE, {}, 1);
+    EXPECT_EQ(last.reply, std::vector<std::uint8_t>{0});
 }
 
 TEST_F(Connected, TouchesKeepFlowingAcrossARestart) {

@@ -118,13 +118,13 @@ bool Sim::waitFrame(const std::string& text, std::size_t count,
 Client::Client(const std::string& device) : dev_(ipc::ControlDevice::open(device)) {}
 
 Client::Result Client::ioctl(std::uint32_t code, const std::vector<std::uint8_t>& in,
-                             std::uint32_t outLength) {
+                             std::uint32_t outLength, int passFd) {
     Result r;
     if (!dev_) return r;
     r.reply.resize(outLength);
     std::uint32_t returned = 0;
     dev_->ioctl(code, in.empty() ? nullptr : in.data(), static_cast<std::uint32_t>(in.size()),
-                r.reply.empty() ? nullptr : r.reply.data(), outLength, &returned, -1, &r.status);
+                r.reply.empty() ? nullptr : r.reply.data(), outLength, &returned, passFd, &r.status);
     r.reply.resize(std::min<std::size_t>(returned, r.reply.size()));
     return r;
 }

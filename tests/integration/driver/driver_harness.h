@@ -83,7 +83,8 @@ public:
         std::uint32_t status = 0xFFFFFFFF;
         std::vector<std::uint8_t> reply;
     };
-    Result ioctl(std::uint32_t code, const std::vector<std::uint8_t>& in, std::uint32_t outLength);
+    Result ioctl(std::uint32_t code, const std::vector<std::uint8_t>& in, std::uint32_t outLength,
+                 int passFd = -1);
 
     // Code 11: COM port, baud rate, and the packet format byte when given. True when acked.
     bool connect(std::uint8_t device, std::uint32_t com, std::uint32_t baud = 9600,
