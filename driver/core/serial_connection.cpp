@@ -11,6 +11,7 @@
 #include <sched.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -280,6 +281,9 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Se
     Line& line = lines_[device];
     engine::Rs232Device& record = context_.device(device);
     serial::Port& port = *session->Port;
+    char name[16];
+    std::snprintf(name, sizeof name, "kvr-read%u", device);
+    pthread_setname_np(pthread_self(), name);
     RaiseToRealtime();
 
     session->StartSignal.set();
