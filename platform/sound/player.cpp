@@ -25,21 +25,15 @@ constexpr int kMaxChannels = 8;
 
 class Player {
 public:
-    Player() : creator_(::getpid()), thread_(std::make_unique<std::thread>([this] { run(); })) {}
+    Player() : creator_(::getpid()), thread_([this] { run(); }) {}
     ~Player() {
-        if (!ownedByThisProcess()) {
-            // A forked child has a copy of this object but not the thread: there is nothing
-            // to stop, and joining a thread of another process is not possible.
-            (void)thread_.release();
-            return;
-        }
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
             generation_.fetch_add(1);
         }
         wake_.notify_all();
-        thread_->join();
+        thread_.join();
     }
 
     bool ownedByThisProcess() const { return ::getpid() == creator_; }
@@ -59,6 +53,11 @@ public:
         generation_.fetch_add(1);
     }
 
+    bool idle() {
+        std::lock_guard lock(mutex_);
+        return !pending_ && !busy_;
+    }
+
 private:
     void run() {
         for (;;) {
@@ -71,8 +70,12 @@ private:
                 job = std::move(*pending_);
                 pending_.reset();
                 gen = generation_.load();
+                busy_ = true;
             }
             play(job, gen);
+            job = PlayJob{}; // closes the file before going idle
+            std::lock_guard lock(mutex_);
+            busy_ = false;
         }
     }
 
@@ -111,19 +114,29 @@ private:
     std::condition_variable wake_;
     std::optional<PlayJob> pending_;
     bool quit_ = false;
+    bool busy_ = false; // a job is being played
     std::atomic<uint64_t> generation_{0}; // bumped by every submit/stop: the playing sound yields
     const pid_t creator_;
-    std::unique_ptr<std::thread> thread_; // last member: starts after the others exist
+    std::thread thread_; // last member: starts after the others exist
 };
 
 std::atomic<bool> g_started{false};
 
-// Built on first use (a process that never plays starts no thread), joined at exit.
-// Nothing in a forked child of a process that had started it: the child stays silent.
+// Built on first use (a process that never plays starts no thread) and stopped at exit.
+// A forked child of a process that had started it has a copy of the object but not the
+// thread: it stays silent, and at its exit the copy is left alone (joining a thread of
+// another process, or destroying a condition variable that thread waited on, would hang).
+struct PlayerHolder {
+    Player* player = new Player;
+    ~PlayerHolder() {
+        if (player->ownedByThisProcess()) delete player;
+    }
+};
+
 Player* player() {
-    static Player instance;
+    static PlayerHolder holder;
     g_started.store(true);
-    return instance.ownedByThisProcess() ? &instance : nullptr;
+    return holder.player->ownedByThisProcess() ? holder.player : nullptr;
 }
 
 } // namespace
@@ -145,6 +158,16 @@ void stopBackground() {
     try {
         if (Player* p = player()) p->stop();
     } catch (const std::exception&) {
+    }
+}
+
+bool backgroundIdle() {
+    if (!g_started.load()) return true;
+    try {
+        Player* p = player();
+        return p == nullptr || p->idle();
+    } catch (const std::exception&) {
+        return true;
     }
 }
 

@@ -26,5 +26,7 @@ struct PlayJob {
 bool playInBackground(PlayJob job);
 // Stops the sound playing now, if any.
 void stopBackground();
+// True when no background sound is waiting or playing (for tests that fork).
+bool backgroundIdle();
 
 } // namespace kvr::sound::detail

@@ -1,5 +1,7 @@
 #include "platform/sound/sound.h"
 
+#include "platform/sound/player.h"
+
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +217,9 @@ TEST(SoundSilent, AForkedChildEndsNormally) {
     ::unsetenv("KVR_SOUND_SINK");
     const auto wav = makeWave(dir / "DownSound.wav", 8000, 1, 800);
     ASSERT_TRUE(playWave(wav)); // starts the thread
+    // Fork only once the thread is idle: a fork while it is inside the sound libraries would
+    // leave their locks taken in the child, which no program of ours does (children exec).
+    ASSERT_TRUE(kvr::test::waitUntil([] { return detail::backgroundIdle(); }));
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
