@@ -1,5 +1,10 @@
 # Shared build settings for every target of the suite.
 
+include(KvrVersionNote)
+
+# The file version every binary of the suite carries in its ELF note.
+set(KVR_FILE_VERSION "${PROJECT_VERSION}.0")
+
 set(KVR_WARNINGS -Wall -Wextra -Wpedantic)
 if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false")
   list(APPEND KVR_WARNINGS -Werror)
@@ -26,5 +31,6 @@ function(kvr_program name)
   kvr_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  kvr_version_note(${name} ${KVR_FILE_VERSION})
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
