@@ -28,7 +28,7 @@ constexpr const char* kArmedText = "Right click: touch now";
 // controllers it has listed in this process, so the list is taken again each time (a
 // controller attached since the last press is included).
 bool armRightClick() {
-    GetExistControllers();
+    if (GetExistControllers() == 0) return false;
     return SetManualRightClick(1) == 1;
 }
 
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
 
     QObject::connect(button, &QPushButton::clicked, &window, [&] {
         if (!armRightClick()) {
-            std::fprintf(stderr, "RClick: no touch driver took the right click\n");
+            std::fprintf(stderr, "RClick: no touch controller to arm\n");
             return;
         }
         if (usedUp && !eventGiven) {
