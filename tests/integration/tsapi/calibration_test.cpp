@@ -1,0 +1,202 @@
+// Calibration and linearity exports against the driver daemon and an emulated controller:
+// captures driven by emulated touches, the linearity table written into the controller frame
+// by frame, the three-point block and the base point as the driver stores them.
+
+#include "platform/registry/registry.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
+#include "tests/support/test_env.h"
+#include "tsapi/tsapi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kvr::test::tsapi {
+namespace {
+
+constexpr const char* kDeviceKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device0";
+
+struct Point {
+    std::int32_t x, y;
+    bool operator==(const Point&) const = default;
+};
+
+// One emulated controller with E packets (12-bit coordinates that the captures take as they
+// are), connected as serial unit 0 and opened through the library.
+class CalibrationBench : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bench_.ready()) << bench_.diagnostics();
+        sim_ = bench_.addSerial(0, 1, Sim::profile("nvlt3000-e"));
+        ASSERT_NE(sim_, nullptr);
+        controller_ = std::make_unique<OpenedController>("RS232_DEVICE0");
+        ASSERT_TRUE(controller_->ok());
+        h_ = controller_->handle();
+    }
+
+    void touch(Point p, int samples) {
+        ASSERT_TRUE(sim_->play({"tap " + std::to_string(p.x) + " " + std::to_string(p.y) + " " +
+                                std::to_string(samples)}));
+    }
+
+    std::uint32_t deviceValue(const char* name) {
+        std::uint32_t v = 0xDEADBEEF;
+        reg::queryDword(kDeviceKey, name, v);
+        return v;
+    }
+
+    Bench bench_;
+    Sim* sim_ = nullptr;
+    std::unique_ptr<OpenedController> controller_;
+    std::int32_t h_ = -1;
+};
+
+std::string setFrame(unsigned address, unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "SP%02X%04X", address, value);
+    return text;
+}
+
+TEST_F(CalibrationBench, FivePointCaptureFillsTheTableAndStoresItInAddressOrder) {
+    const Point targets[] = {{100, 100}, {200, 300}, {400, 300}, {400, 500}, {200, 500}};
+    for (std::uint8_t p = 0; p < 5; ++p) {
+        SCOPED_TRACE(p);
+        ASSERT_EQ(SetLinearityPoint(h_, p, 60, 5), 1);
+        Point got{-1, -1};
+        EXPECT_EQ(GetLinearityData(h_, &got.x), 0); // nothing touched yet
+        EXPECT_EQ(got, (Point{0, 0}));
+        touch(targets[p], 70); // the point is ready on the 62nd sample, taken at the lift
+        ASSERT_TRUE(waitUntil([&] { return GetLinearityData(h_, &got.x) == 1; }));
+        EXPECT_EQ(got, targets[p]);
+    }
+    EXPECT_EQ(SetCalPoint(h_, 0, 0, 0), 1);
+
+    const std::size_t from = sim_->frameTexts().size();
+    ASSERT_EQ(StoreCalibrationData(h_), 1);
+    // Slot by slot, x then y: the targets in the even slots, midpoints in the odd ones.
+    const Point slots[9] = {{100, 100}, {200, 400}, {200, 300}, {300, 300}, {400, 300},
+                            {400, 400}, {400, 500}, {300, 500}, {200, 500}};
+    std::vector<std::string> expected{"Z"};
+    for (unsigned s = 0; s < 9; ++s) {
+        expected.push_back(setFrame(0x10 + 2 * s, static_cast<unsigned>(slots[s].x)));
+        expected.push_back(setFrame(0x11 + 2 * s, static_cast<unsigned>(slots[s].y)));
+    }
+    expected.push_back("PL");
+    EXPECT_EQ(framesSince(*sim_, from), expected);
+    for (unsigned s = 0; s < 9; ++s) {
+        const auto word = [&](unsigned a) {
+            return sim_->pty().inspect([a](const emu::Controller& c) { return c.word(a); });
+        };
+        EXPECT_EQ(word(0x10 + 2 * s), slots[s].x) << "slot " << s;
+        EXPECT_EQ(word(0x11 + 2 * s), slots[s].y) << "slot " << s;
+    }
+}
+
+TEST_F(CalibrationBench, NinePointCaptureKeepsTheNullPointerAndThreePointMarkerRules) {
+    ASSERT_EQ(SetCalPoint(h_, 4, 60, 9), 1);
+    touch({1234, 2345}, 70);
+    // A null pointer reports the point without filing it.
+    ASSERT_TRUE(waitUntil([&] { return CalCurrentPointReady(h_, nullptr) == 1; }));
+    Point got{};
+    ASSERT_EQ(CalCurrentPointReady(h_, &got.x), 1);
+    EXPECT_EQ(got, (Point{1234, 2345}));
+    ASSERT_TRUE(waitUntil([&] { return IsPenUp(h_) == 1; }));
+
+    // Only slot 4 changed: words 0x18/0x19 get the point, the rest keep the loaded values.
+    const std::size_t from = sim_->frameTexts().size();
+    ASSERT_EQ(StoreCalibrationData(h_), 1);
+    const auto frames = framesSince(*sim_, from);
+    ASSERT_EQ(frames.size(), 20U);
+    EXPECT_EQ(frames[9], setFrame(0x18, 1234));
+    EXPECT_EQ(frames[10], setFrame(0x19, 2345));
+    EXPECT_EQ(frames[1], setFrame(0x10, 0)); // never captured: written as it is
+
+    // A count of 3 is no linearity capture for SetLinearityPoint.
+    EXPECT_EQ(SetLinearityPoint(h_, 0, 60, 3), 0);
+}
+
+TEST_F(CalibrationBench, ThreePointCaptureSaveAndBasePoint) {
+    const Point targets[] = {{3900, 200}, {200, 3900}, {3900, 3900}};
+    std::vector<std::int32_t> block;
+    for (std::uint8_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(SetCalibrationPoint(h_, k), 1);
+        Point got{-1, -1};
+        EXPECT_EQ(GetCalibrationData(h_, &got.x), 0);
+        EXPECT_EQ(got, (Point{0, 0}));
+        touch(targets[k], 40); // ready after twenty steady samples
+        ASSERT_TRUE(waitUntil([&] { return GetCalibrationData(h_, &got.x) == 1; }));
+        EXPECT_EQ(got, targets[k]);
+        // The driver's point, copied, but no linearity slot for a three-point capture.
+        Point copy{};
+        EXPECT_EQ(CalCurrentPointReady(h_, &copy.x), 0);
+        EXPECT_EQ(copy, targets[k]);
+        ASSERT_TRUE(waitUntil([&] { return IsPenUp(h_) == 1; }));
+        block.push_back(got.x);
+        block.push_back(got.y);
+    }
+    SetCalibrationPoint(h_, 255);
+
+    const std::uint32_t before = deviceValue("CP1X");
+    EXPECT_EQ(SaveCalibrationData(h_, block.data(), 23), 0);
+    EXPECT_EQ(deviceValue("CP1X"), before) << "a short block must not be sent";
+    ASSERT_EQ(SaveCalibrationData(h_, block.data(), 24), 1);
+    const char* names[] = {"CP1X", "CP1Y", "CP2X", "CP2Y", "CP3X", "CP3Y"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(deviceValue(names[i]), static_cast<std::uint32_t>(block[i])) << names[i];
+
+    // The base point and the block derived from it.
+    const std::int32_t base[2] = {100, 200};
+    EXPECT_EQ(SetBasePoint(h_, base, 7), 0);
+    ASSERT_EQ(SetBasePoint(h_, base, 8), 1);
+    const std::uint32_t derived[6] = {3996, 200, 100, 3896, 100, 200};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(deviceValue(names[i]), derived[i]) << names[i];
+    std::int32_t back[2] = {-1, -1};
+    EXPECT_EQ(GetBasePoint(h_, back, 7), 0);
+    EXPECT_EQ(back[0], -1);
+    ASSERT_EQ(GetBasePoint(h_, back, 8), 1);
+    EXPECT_EQ(back[0], 100);
+    EXPECT_EQ(back[1], 200);
+}
+
+TEST_F(CalibrationBench, StoreStopsAtTheFirstWordNotAcknowledged) {
+    ASSERT_TRUE(sim_->play({"fault silence"}));
+    const std::size_t from = sim_->frameTexts().size();
+    EXPECT_EQ(StoreCalibrationData(h_), 0);
+    // The preamble, then four attempts at the first word, then nothing more.
+    const auto frames = framesSince(*sim_, from);
+    ASSERT_EQ(frames.size(), 5U);
+    for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(frames[i].substr(0, 4), "SP10");
+}
+
+TEST(CalibrationArguments, InvalidHandlesAndNullPointersFailWithoutTouchingAnything) {
+    for (const std::int32_t handle : {-1, 0, 99, 108, 150, 199, 204}) {
+        SCOPED_TRACE(handle);
+        std::int32_t point[2] = {7, 8};
+        EXPECT_EQ(SetCalPoint(handle, 0, 60, 5), 0);
+        EXPECT_EQ(SetLinearityPoint(handle, 0, 60, 9), 0);
+        EXPECT_EQ(CalCurrentPointReady(handle, point), 0);
+        EXPECT_EQ(GetCalibrationData(handle, point), 0);
+        EXPECT_EQ(GetBasePoint(handle, point, 8), 0);
+        EXPECT_EQ(point[0], 7);
+        EXPECT_EQ(point[1], 8);
+        EXPECT_EQ(GetLinearityData(handle, point), 0);
+        EXPECT_EQ(point[0], 0);
+        EXPECT_EQ(point[1], 0);
+        EXPECT_EQ(StoreCalibrationData(handle), 0);
+        EXPECT_EQ(SetCalibrationPoint(handle, 0), 0);
+        EXPECT_EQ(SaveCalibrationData(handle, point, 24), 0);
+        EXPECT_EQ(SetBasePoint(handle, point, 8), 0);
+    }
+    // A valid handle number with null pointers: refused, no crash.
+    EXPECT_EQ(GetCalibrationData(100, nullptr), 0);
+    EXPECT_EQ(GetLinearityData(100, nullptr), 0);
+    EXPECT_EQ(SaveCalibrationData(100, nullptr, 24), 0);
+    EXPECT_EQ(SetBasePoint(100, nullptr, 8), 0);
+    EXPECT_EQ(GetBasePoint(100, nullptr, 8), 0);
+}
+
+} // namespace
+} // namespace kvr::test::tsapi
