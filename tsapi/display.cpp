@@ -146,28 +146,37 @@ void applyPartition(DisplayTable& t) {
     t.count = static_cast<std::uint8_t>(t.count + n - 1);
 }
 
+// Which driver kinds serve a listed controller. Judged by the names, not the count: the count
+// outlives an enumeration that found no controller key.
+struct ListedKinds {
+    bool serial = false;
+    bool usb = false;
+    [[nodiscard]] bool any() const { return serial || usb; }
+};
+
+ListedKinds listedKinds() {
+    const ControllerTable& controllers = controllerTable();
+    ListedKinds kinds;
+    for (const auto& field : controllers.names) {
+        const std::string_view name(field.data(), strnlen(field.data(), field.size()));
+        if (name.starts_with(kSerialPrefix)) kinds.serial = true;
+        if (name.starts_with(kUsbPrefix)) kinds.usb = true;
+    }
+    return kinds;
+}
+
 // The control devices of the driver kinds that serve a listed controller, serial first, each
 // once. A driver that cannot be reached (a marker left behind by a driver that is gone) is
 // left out.
 std::vector<ipc::ControlDevice> openListedDevices() {
-    const ControllerTable& controllers = controllerTable();
-    bool serial = false, usb = false;
-    const std::size_t stored = std::min<std::size_t>(controllers.count, kTableEntries);
-    for (std::size_t i = 0; i < stored; ++i) {
-        const std::string_view name(controllers.names[i].data(),
-                                    strnlen(controllers.names[i].data(), kNameFieldBytes));
-        if (name.starts_with(kSerialPrefix)) serial = true;
-        if (name.starts_with(kUsbPrefix)) usb = true;
-    }
+    const ListedKinds kinds = listedKinds();
     std::vector<ipc::ControlDevice> devices;
-    if (serial)
+    if (kinds.serial)
         if (auto dev = openControlDevice(DriverKind::Serial)) devices.push_back(std::move(*dev));
-    if (usb)
+    if (kinds.usb)
         if (auto dev = openControlDevice(DriverKind::Usb)) devices.push_back(std::move(*dev));
     return devices;
 }
-
-bool listsAnyController() { return controllerTable().count > 0; }
 
 // A driver-wide request with a one-byte reply that must be 1.
 bool acknowledged(ipc::ControlDevice& device, std::uint32_t code,
@@ -286,7 +295,7 @@ bool assignTouchedController(AssignKind kind) {
 // Arms every listed driver's search for the first controller touched with `value`.
 // No controller listed: nothing to arm, and nothing fails.
 bool armTouchSearch(std::uint8_t value, bool withLayout, std::uint8_t arrangement) {
-    if (!listsAnyController()) return true;
+    if (!listedKinds().any()) return true;
     auto devices = openListedDevices();
     if (devices.empty()) return false;
     const DisplayTable& t = table();
