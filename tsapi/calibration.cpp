@@ -65,7 +65,8 @@ CalibrationState& state() noexcept {
 }
 
 LinearityPoint midpoint(const LinearityPoint& a, const LinearityPoint& b) {
-    return {static_cast<std::uint16_t>((a.x + b.x) / 2), static_cast<std::uint16_t>((a.y + b.y) / 2)};
+    return {static_cast<std::uint16_t>((a.x + b.x) / 2),
+            static_cast<std::uint16_t>((a.y + b.y) / 2)};
 }
 
 // Files a captured point under the recorded count and index. False when the recorded count is
@@ -217,7 +218,8 @@ int32_t SaveCalibrationData(int32_t handle, const int32_t* block, uint8_t length
         const auto controller = resolveHandle(handle);
         if (!controller || !block || length < kBlockBytes) return 0;
         std::vector<std::uint8_t> request;
-        for (int i = 0; i < 6; ++i) appendDword(request, static_cast<std::uint32_t>(block[i]));
+        for (int i = 0; i < 6; ++i)
+            appendDword(request, static_cast<std::uint32_t>(block[i]));
         return acknowledgedRequest(*controller, IOCTL_RS232_SAVE_CAL_DATA, request) ? 1 : 0;
     });
 }

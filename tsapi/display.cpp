@@ -17,6 +17,7 @@
 // controller's word 9E and has the driver read it back.
 
 #include "platform/display/display.h"
+
 #include "platform/registry/registry.h"
 #include "protocol/replies.h"
 #include "tsapi/internal.h"
@@ -48,12 +49,12 @@ constexpr std::uint32_t kMaxParts = 4;
 enum PartitionType : std::uint32_t { kColumns = 1, kRows = 2, kQuarters = 3 };
 
 constexpr std::uint8_t kMaxAssignDisplay = 7;
-constexpr std::uint8_t kSearchUnitsSerial = 8;  // QueryDisplayBeTouched accepts units below 8
-constexpr std::uint8_t kSearchUnitsLayout = 4;  // QueryMultiMonitorSetOK below 4
+constexpr std::uint8_t kSearchUnitsSerial = 8; // QueryDisplayBeTouched accepts units below 8
+constexpr std::uint8_t kSearchUnitsLayout = 4; // QueryMultiMonitorSetOK below 4
 constexpr std::uint32_t kSearchReplyBytes = 4; // found flag, unit, display index, arrangement
 
-constexpr std::uint8_t kIndexMask = 0x03;      // display index in the 9E high byte
-constexpr unsigned kArrangementShift = 2;      // arrangement in bits 2-3
+constexpr std::uint8_t kIndexMask = 0x03; // display index in the 9E high byte
+constexpr unsigned kArrangementShift = 2; // arrangement in bits 2-3
 constexpr int kAssignAttempts = 4;
 constexpr std::size_t kAssignReplyBuffer = 128;
 constexpr std::uint32_t kDisplayNumberReadBytes = 10;
@@ -90,7 +91,8 @@ std::string plainName(std::string_view systemName) {
 }
 
 std::int32_t part(std::int32_t from, std::int32_t to, std::int64_t numerator, std::int64_t parts) {
-    return static_cast<std::int32_t>(from + (static_cast<std::int64_t>(to) - from) * numerator / parts);
+    return static_cast<std::int32_t>(from +
+                                     (static_cast<std::int64_t>(to) - from) * numerator / parts);
 }
 
 // Divides display `d` (1-based) into `n` parts when the stored settings ask for it.
@@ -133,8 +135,10 @@ void applyPartition(DisplayTable& t) {
     }
     if (n >= 2) {
         Rect& first = t.rects[d - 1];
-        if (type == kColumns) first.right = part(L, R, 1, n);
-        else if (type == kRows) first.bottom = part(T0, B, 1, n);
+        if (type == kColumns)
+            first.right = part(L, R, 1, n);
+        else if (type == kRows)
+            first.bottom = part(T0, B, 1, n);
         else {
             first.right = part(L, R, 1, 2);
             first.bottom = part(T0, B, 1, 2);
@@ -218,8 +222,8 @@ public:
                  std::uint32_t outLength, std::uint32_t* returned) {
         std::vector<std::uint8_t> in{unit_};
         in.insert(in.end(), payload.begin(), payload.end());
-        return deviceIoControl(device_, code, in.data(), static_cast<std::uint32_t>(in.size()),
-                               out, outLength, returned);
+        return deviceIoControl(device_, code, in.data(), static_cast<std::uint32_t>(in.size()), out,
+                               outLength, returned);
     }
     void write(std::span<const std::uint8_t> frame) {
         request(IOCTL_RS232_WRITE_BUFFER, frame, nullptr, 0, nullptr);
@@ -240,8 +244,7 @@ public:
             const auto ask =
                 static_cast<std::uint32_t>(std::min<std::size_t>(pending, buffer.size()));
             std::uint32_t got = 0;
-            if (ask > 0 && !request(IOCTL_RS232_READ_BUFFER, {}, buffer.data(), ask, &got))
-                got = 0;
+            if (ask > 0 && !request(IOCTL_RS232_READ_BUFFER, {}, buffer.data(), ask, &got)) got = 0;
             buffer.resize(std::min(got, ask));
             if (replyPasses(test, buffer)) return buffer;
         }
@@ -278,10 +281,10 @@ bool assignTouchedController(AssignKind kind) {
         const std::size_t n = current->size();
         const char low[3] = {static_cast<char>((*current)[n - 3]),
                              static_cast<char>((*current)[n - 2]), 0};
-        const unsigned high = kind == AssignKind::Display
-                                  ? displayIndex
-                                  : static_cast<unsigned>((arrangement << kArrangementShift) |
-                                                          displayIndex);
+        const unsigned high =
+            kind == AssignKind::Display
+                ? displayIndex
+                : static_cast<unsigned>((arrangement << kArrangementShift) | displayIndex);
         char text[16];
         std::snprintf(text, sizeof text, "SP9E%02X%s", high & 0xFFu, low);
         if (!unit.exchange(commandFrame(text), ReplyTest::Acknowledgement)) continue;
@@ -372,10 +375,10 @@ uint8_t GetExistDisplays(void) {
         for (auto& device : openListedDevices()) {
             for (std::uint8_t e = 1; e <= t.count; ++e) {
                 const Rect& r = t.rects[e - 1];
-                const auto request = areaRequest(
-                    e, toPointer(r.left, width), toPointer(r.top, height),
-                    toPointer(static_cast<std::int64_t>(r.right) - r.left - 1, width),
-                    toPointer(static_cast<std::int64_t>(r.bottom) - r.top - 1, height));
+                const auto request =
+                    areaRequest(e, toPointer(r.left, width), toPointer(r.top, height),
+                                toPointer(static_cast<std::int64_t>(r.right) - r.left - 1, width),
+                                toPointer(static_cast<std::int64_t>(r.bottom) - r.top - 1, height));
                 if (!acknowledged(device, IOCTL_RS232_SET_DISPLAY_PARTITION, request)) return 0;
             }
         }
@@ -449,7 +452,7 @@ int32_t AskToSetDisplayNumber(uint8_t displayIndex) {
         if (displayIndex > kMaxAssignDisplay) return 0;
         // Arrangement 0: only the display index changes.
         return armTouchSearch(static_cast<std::uint8_t>(displayIndex & kIndexMask), false, 0) ? 1
-                                                                                            : 0;
+                                                                                              : 0;
     });
 }
 
@@ -460,7 +463,8 @@ int32_t QueryDisplayBeTouched(void) {
 int32_t AskToSetMultiMonitor(uint8_t arrangement, uint8_t displayIndex) {
     return guarded<int32_t>(0, [&]() -> int32_t {
         GetExistDisplays();
-        const auto value = static_cast<std::uint8_t>((arrangement << kArrangementShift) | displayIndex);
+        const auto value =
+            static_cast<std::uint8_t>((arrangement << kArrangementShift) | displayIndex);
         return armTouchSearch(value, true, arrangement) ? 1 : 0;
     });
 }
@@ -496,7 +500,7 @@ int32_t SetDisplayChange(int32_t flag) {
         if (kvr::reg::createKey(kAppKey) != kvr::reg::Status::Ok) return 0;
         const std::uint32_t value = flag == 1 ? 1 : 0;
         return kvr::reg::setDword(kAppKey, kDisplayChangeValue, value) == kvr::reg::Status::Ok ? 1
-                                                                                              : 0;
+                                                                                               : 0;
     });
 }
 

@@ -2,14 +2,16 @@
 // captures driven by emulated touches, the linearity table written into the controller frame
 // by frame, the three-point block and the base point as the driver stores them.
 
+#include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <deque>
+#include <gtest/gtest.h>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -152,7 +154,8 @@ TEST_F(CalibrationBench, ThreePointCaptureSaveAndBasePoint) {
     EXPECT_EQ(SetBasePoint(h_, base, 7), 0);
     ASSERT_EQ(SetBasePoint(h_, base, 8), 1);
     const std::uint32_t derived[6] = {3996, 200, 100, 3896, 100, 200};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(deviceValue(names[i]), derived[i]) << names[i];
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(deviceValue(names[i]), derived[i]) << names[i];
     std::int32_t back[2] = {-1, -1};
     EXPECT_EQ(GetBasePoint(h_, back, 7), 0);
     EXPECT_EQ(back[0], -1);
@@ -168,7 +171,98 @@ TEST_F(CalibrationBench, StoreStopsAtTheFirstWordNotAcknowledged) {
     // The preamble, then four attempts at the first word, then nothing more.
     const auto frames = framesSince(*sim_, from);
     ASSERT_EQ(frames.size(), 5U);
-    for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(frames[i].substr(0, 4), "SP10");
+    for (std::size_t i = 1; i < 5; ++i)
+        EXPECT_EQ(frames[i].substr(0, 4), "SP10");
+}
+
+// A serial control device whose controller 0 always has `point` captured, acknowledges every
+// frame written to it and keeps the texts of those frames: for points no sensor gives.
+class CapturedPointDevice {
+public:
+    explicit CapturedPointDevice(std::uint32_t x, std::uint32_t y) : x_(x), y_(y) {
+        std::string error;
+        server_ = ipc::ControlServer::start(
+            "KvrRs232D", [this](ipc::Request& r) { return serve(r); }, "", error);
+    }
+    [[nodiscard]] bool ok() const { return server_ != nullptr; }
+    std::vector<std::string> frames() {
+        std::lock_guard lock(mutex_);
+        return frames_;
+    }
+
+private:
+    ipc::Reply serve(ipc::Request& r) {
+        std::lock_guard lock(mutex_);
+        auto& b = r.buffer;
+        const auto putDword = [&b](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        };
+        switch (r.code) {
+        case 0x220048: // a captured point: ready, x, y
+            b[0] = 1;
+            putDword(1, x_);
+            putDword(5, y_);
+            return {0, 9};
+        case 0x220034: // a frame (unit byte first), acknowledged at once
+            frames_.emplace_back(b.begin() + 2, b.begin() + r.inLength - 1);
+            queue_.insert(queue_.end(), {0x01, '0', 0x0D});
+            return {0, 0};
+        case 0x22003C:
+            putDword(0, static_cast<std::uint32_t>(queue_.size()));
+            return {0, 4};
+        case 0x220038: {
+            const std::size_t n = std::min<std::size_t>(queue_.size(), r.outLength);
+            for (std::size_t i = 0; i < n; ++i, queue_.pop_front())
+                b[i] = queue_.front();
+            return {0, static_cast<std::uint32_t>(n)};
+        }
+        case 0x220040:
+            queue_.clear();
+            return {0, 0};
+        default:
+            return {0, 0};
+        }
+    }
+
+    std::uint32_t x_, y_;
+    std::mutex mutex_;
+    std::vector<std::string> frames_;
+    std::deque<std::uint8_t> queue_;
+    std::unique_ptr<ipc::ControlServer> server_;
+};
+
+TEST(CalibrationTable, KeepsLowSixteenBitsAndNeverWritesOutsideItsSlots) {
+    CapturedPointDevice device(70000, 0x12345);
+    ASSERT_TRUE(device.ok());
+    ASSERT_TRUE(writeMarkers({"RS232_DEVICE0"}));
+    OpenedController controller("RS232_DEVICE0");
+    ASSERT_TRUE(controller.ok());
+    const std::int32_t h = controller.handle();
+
+    // Indexes that name no slot of their count: the point is handed over, nothing is filed.
+    const struct {
+        std::uint8_t index, count;
+    } outside[] = {{9, 9}, {200, 9}, {5, 5}, {4, 3}, {255, 3}};
+    for (const auto& c : outside) {
+        SetCalPoint(h, c.index, 0, c.count);
+        std::int32_t point[2] = {};
+        EXPECT_EQ(CalCurrentPointReady(h, point), 0) << int(c.index) << "/" << int(c.count);
+        EXPECT_EQ(point[0], 70000);
+        EXPECT_EQ(point[1], 0x12345);
+    }
+    // Nine-point target 8 takes the last slot, cut to 16 bits.
+    SetCalPoint(h, 8, 60, 9);
+    std::int32_t point[2] = {};
+    ASSERT_EQ(CalCurrentPointReady(h, point), 1);
+    ASSERT_EQ(StoreCalibrationData(h), 1);
+    std::vector<std::string> expected{"Z"};
+    for (unsigned address = 0x10; address <= 0x1F; ++address)
+        expected.push_back(setFrame(address, 0));
+    expected.push_back("SP201170");
+    expected.push_back("SP212345");
+    expected.push_back("PL");
+    EXPECT_EQ(device.frames(), expected);
 }
 
 TEST(CalibrationArguments, InvalidHandlesAndNullPointersFailWithoutTouchingAnything) {

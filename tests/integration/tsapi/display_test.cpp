@@ -8,12 +8,11 @@
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvr::test::tsapi {
@@ -62,7 +61,9 @@ private:
     std::unique_ptr<ipc::ControlServer> server_;
 };
 
-void setDisplays(const char* layout) { ::setenv("KVR_DISPLAYS", layout, 1); }
+void setDisplays(const char* layout) {
+    ::setenv("KVR_DISPLAYS", layout, 1);
+}
 
 bool setPartition(std::uint32_t display, std::uint32_t parts, std::uint32_t type) {
     return reg::createKey(kAppKey) == reg::Status::Ok &&
@@ -98,18 +99,34 @@ struct LayoutCase {
 
 TEST(DisplayTable, LayoutsGiveTheirEntriesAndExactRequests) {
     const std::vector<LayoutCase> cases = {
-        {"two monitors", "\\\\.\\DISPLAY1:0,0,1280,1024;\\\\.\\DISPLAY2:1280,0,2304,768", 0, 0, 0,
+        {"two monitors",
+         "\\\\.\\DISPLAY1:0,0,1280,1024;\\\\.\\DISPLAY2:1280,0,2304,768",
+         0,
+         0,
+         0,
          {{"DISPLAY1", {0, 0, 1280, 1024}}, {"DISPLAY2", {1280, 0, 2304, 768}}},
          {{kSetDisplayPartition, {1, 0, 0, 65483, 65471}},
           {kSetDisplayPartition, {2, 65535, 0, 52376, 49087}}}},
-        {"one display", "DISPLAY:0,0,1024,768", 0, 0, 0,
+        {"one display",
+         "DISPLAY:0,0,1024,768",
+         0,
+         0,
+         0,
          {{"DISPLAY", {0, 0, 1024, 768}}},
          {{kSetDisplayPartition, {1, 0, 0, 65471, 65449}}}},
-        {"two columns", "DISPLAY:0,0,1024,768", 1, 2, 1,
+        {"two columns",
+         "DISPLAY:0,0,1024,768",
+         1,
+         2,
+         1,
          {{"Display1-1", {0, 0, 512, 768}}, {"Display1-2", {512, 0, 1024, 768}}},
          {{kSetDisplayPartition, {1, 0, 0, 32703, 65449}},
           {kSetDisplayPartition, {2, 32767, 0, 32703, 65449}}}},
-        {"quarters", "DISPLAY:0,0,1024,768", 1, 4, 3,
+        {"quarters",
+         "DISPLAY:0,0,1024,768",
+         1,
+         4,
+         3,
          {{"Display1-1", {0, 0, 512, 384}},
           {"Display1-2", {512, 0, 1024, 384}},
           {"Display1-3", {0, 384, 512, 768}},
@@ -118,10 +135,18 @@ TEST(DisplayTable, LayoutsGiveTheirEntriesAndExactRequests) {
           {kSetDisplayPartition, {2, 32767, 0, 32703, 32682}},
           {kSetDisplayPartition, {3, 0, 32767, 32703, 32682}},
           {kSetDisplayPartition, {4, 32767, 32767, 32703, 32682}}}},
-        {"partition of a display that is not there", "DISPLAY:0,0,1024,768", 2, 2, 1,
+        {"partition of a display that is not there",
+         "DISPLAY:0,0,1024,768",
+         2,
+         2,
+         1,
          {{"DISPLAY", {0, 0, 1024, 768}}},
          {{kSetDisplayPartition, {1, 0, 0, 65471, 65449}}}},
-        {"no monitor at the origin", "A:100,50,1124,818", 0, 0, 0,
+        {"no monitor at the origin",
+         "A:100,50,1124,818",
+         0,
+         0,
+         0,
          {{"A", {100, 50, 1124, 818}}},
          {{kSetDisplayPartition, {1, 6399, 4266, 65471, 65449}}}},
     };
@@ -131,8 +156,10 @@ TEST(DisplayTable, LayoutsGiveTheirEntriesAndExactRequests) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         setDisplays(c.displays);
-        if (c.parts) ASSERT_TRUE(setPartition(c.partitionDisplay, c.parts, c.type));
-        else reg::deleteKey(kAppKey);
+        if (c.parts)
+            ASSERT_TRUE(setPartition(c.partitionDisplay, c.parts, c.type));
+        else
+            reg::deleteKey(kAppKey);
         ASSERT_EQ(GetExistDisplays(), c.entries.size());
         const auto entries = table();
         ASSERT_EQ(entries.size(), c.entries.size());
@@ -162,6 +189,18 @@ TEST(DisplayTable, NamesAndAreasStayInsideTheTable) {
     EXPECT_EQ(GetDisplayArea("display1", rect), 0); // case matters
     EXPECT_EQ(GetDisplayArea(nullptr, rect), 0);
     EXPECT_EQ(GetDisplayArea("DISPLAY1", nullptr), 0);
+
+    // At most nine entries; a name longer than its field is cut, never left unterminated.
+    std::string many = "ABCDEFGHIJKLMNOPQRSTUVWXYZ:0,0,100,100";
+    for (int i = 1; i < 10; ++i)
+        many += ";M" + std::to_string(i) + ":" + std::to_string(100 * i) + ",0," +
+                std::to_string(100 * i + 100) + ",100";
+    setDisplays(many.c_str());
+    ASSERT_EQ(GetExistDisplays(), 9);
+    char wide[64] = {};
+    ASSERT_EQ(GetDisplayName(1, wide, sizeof wide), 1);
+    EXPECT_STREQ(wide, "ABCDEFGHIJKLMNOPQRS");
+    EXPECT_EQ(GetDisplayName(10, wide, sizeof wide), 0);
 
     setDisplays("none");
     EXPECT_EQ(GetExistDisplays(), 0);
