@@ -14,12 +14,11 @@
 //     "9D"     (kept)                         measure delay
 //     "9F"     noise level                    acceleration level
 
-#include "tsapi/tsapi.h"
-
 #include "platform/desktop/mouse_settings.h"
 #include "protocol/frame.h"
 #include "protocol/replies.h"
 #include "tsapi/internal.h"
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
 #include <array>
@@ -38,7 +37,7 @@ inline constexpr std::uint8_t kFirstSide = 1; // top
 inline constexpr std::uint8_t kLastSide = 4;  // right
 inline constexpr std::uint32_t kMaxExpandValue = 4095;
 
-inline constexpr std::uint32_t kSoundStatusBytes = 2;  // down switch, up switch
+inline constexpr std::uint32_t kSoundStatusBytes = 2;     // down switch, up switch
 inline constexpr std::uint32_t kRightClickReplyBytes = 5; // a 32-bit value, then the switch
 inline constexpr std::size_t kRightClickSwitchAt = 4;
 inline constexpr std::uint32_t kExpandReplyBytes = 4;
@@ -48,7 +47,9 @@ inline constexpr std::uint8_t kPointReportMode = 3;
 // What GetReportMode answers when the driver gives no mode: the desktop mode.
 inline constexpr std::uint8_t kFallbackReportMode = 2;
 
-std::uint8_t flagByte(std::int32_t flag) { return flag == 1 ? 1 : 0; }
+std::uint8_t flagByte(std::int32_t flag) {
+    return flag == 1 ? 1 : 0;
+}
 
 // A per-controller request acknowledged with one byte 1; 0 for a handle naming no controller.
 std::int32_t acknowledgedSetting(std::int32_t handle, std::uint32_t code,
@@ -125,19 +126,18 @@ enum class TakeOver : std::uint8_t {
 
 struct SetterRules {
     bool preamble = true;
-    ExchangeRules exchange = kFourAttemptRules; // attempts and buffer of every exchange
+    ExchangeRules exchange = kFourAttemptRules;             // attempts and buffer of every exchange
     ReplyTest acknowledgement = ReplyTest::Acknowledgement; // set-parameter and "R" replies
     TakeOver takeOver = TakeOver::ResetPending;
 };
 
-inline constexpr SetterRules kRightClickSetter{true, kThreeAttemptRules,
-                                               ReplyTest::Acknowledgement, TakeOver::StoreOnce};
+inline constexpr SetterRules kRightClickSetter{true, kThreeAttemptRules, ReplyTest::Acknowledgement,
+                                               TakeOver::StoreOnce};
 inline constexpr SetterRules kStandardSetter{true, kFourAttemptRules, ReplyTest::Acknowledgement,
                                              TakeOver::ResetPending};
 // Out-focus replies are judged by their status character only.
-inline constexpr SetterRules kOutfocusSetter{true, kFourAttemptRules,
-                                             ReplyTest::ShortAcknowledgement,
-                                             TakeOver::ResetPending};
+inline constexpr SetterRules kOutfocusSetter{
+    true, kFourAttemptRules, ReplyTest::ShortAcknowledgement, TakeOver::ResetPending};
 inline constexpr SetterRules kSensitivitySetter{true, kThreeAttemptRules,
                                                 ReplyTest::Acknowledgement, TakeOver::ResetHead};
 // Noise and acceleration level: no preamble.
@@ -152,8 +152,8 @@ std::vector<std::uint8_t> getParameterFrame(const Parameter& p) {
 std::optional<std::uint8_t> readParameter(const Controller& controller, const Parameter& p,
                                           const GetterRules& rules) {
     if (rules.preamble) sendPreamble(controller);
-    const ExchangeResult got = exchange(controller, getParameterFrame(p),
-                                        withTest(rules.exchange, ReplyTest::Value));
+    const ExchangeResult got =
+        exchange(controller, getParameterFrame(p), withTest(rules.exchange, ReplyTest::Value));
     if (!got.passed) return std::nullopt;
     return p.half == Half::High ? got.word.first : got.word.second;
 }
@@ -188,8 +188,8 @@ bool resetJudgedFromStart(const Controller& controller, std::uint32_t pendingAft
 std::int32_t writeParameter(const Controller& controller, const Parameter& p, std::uint8_t value,
                             const SetterRules& rules) {
     if (rules.preamble) sendPreamble(controller);
-    const ExchangeResult current = exchange(controller, getParameterFrame(p),
-                                            withTest(rules.exchange, ReplyTest::Value));
+    const ExchangeResult current =
+        exchange(controller, getParameterFrame(p), withTest(rules.exchange, ReplyTest::Value));
     if (!current.passed) return 0;
 
     const std::string newDigits = protocol::hexText(value); // "%02X", two digits for a byte
@@ -309,14 +309,16 @@ int32_t EnableUpSound(int32_t handle, int32_t flag) {
 
 int32_t GetDownSoundStatus(int32_t handle) {
     return guarded<int32_t>(0, [&] {
-        const auto reply = settingReply(handle, IOCTL_RS232_GET_SOUND_STATUS, {}, kSoundStatusBytes);
+        const auto reply =
+            settingReply(handle, IOCTL_RS232_GET_SOUND_STATUS, {}, kSoundStatusBytes);
         return reply && reply->size() == kSoundStatusBytes && (*reply)[0] == 1 ? 1 : 0;
     });
 }
 
 int32_t GetUpSoundStatus(int32_t handle) {
     return guarded<int32_t>(0, [&] {
-        const auto reply = settingReply(handle, IOCTL_RS232_GET_SOUND_STATUS, {}, kSoundStatusBytes);
+        const auto reply =
+            settingReply(handle, IOCTL_RS232_GET_SOUND_STATUS, {}, kSoundStatusBytes);
         return reply && reply->size() == kSoundStatusBytes && (*reply)[1] == 1 ? 1 : 0;
     });
 }
@@ -347,8 +349,7 @@ int32_t GetRightClickEnabled(int32_t handle) {
     return guarded<int32_t>(0, [&] {
         const auto reply =
             settingReply(handle, IOCTL_RS232_GET_RIGHT_CLICK, {}, kRightClickReplyBytes);
-        return reply && reply->size() == kRightClickReplyBytes &&
-                       (*reply)[kRightClickSwitchAt] == 1
+        return reply && reply->size() == kRightClickReplyBytes && (*reply)[kRightClickSwitchAt] == 1
                    ? 1
                    : 0;
     });
@@ -417,8 +418,8 @@ int32_t SetDoubleClickArea(int32_t, uint8_t level) {
 int32_t GetDoubleClickArea(int32_t) {
     return guarded<int32_t>(0, [] {
         // In 64 bits: two large stored values must not wrap their sum.
-        const std::uint64_t sum = std::uint64_t{kvr::desktop::doubleClickWidthPx()} +
-                                  kvr::desktop::doubleClickHeightPx();
+        const std::uint64_t sum =
+            std::uint64_t{kvr::desktop::doubleClickWidthPx()} + kvr::desktop::doubleClickHeightPx();
         return static_cast<int32_t>(sum / 2 / kPixelsPerAreaLevel);
     });
 }
@@ -441,51 +442,43 @@ int32_t SetRightClickTime(int32_t handle, int32_t timeMs) {
 }
 
 int32_t GetMeasureTime(int32_t handle) {
-    return guarded<int32_t>(0, [&] {
-        return readParameter(handle, kMeasureTime, kStandardGetter).value_or(0);
-    });
+    return guarded<int32_t>(
+        0, [&] { return readParameter(handle, kMeasureTime, kStandardGetter).value_or(0); });
 }
 
 int32_t SetMeasureTime(int32_t handle, int32_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeByteParameter(handle, kMeasureTime, value, kStandardSetter);
-    });
+    return guarded<int32_t>(
+        0, [&] { return writeByteParameter(handle, kMeasureTime, value, kStandardSetter); });
 }
 
 int32_t GetInfocus(int32_t handle) {
-    return guarded<int32_t>(0, [&] {
-        return readParameter(handle, kInfocus, kStandardGetter).value_or(0);
-    });
+    return guarded<int32_t>(
+        0, [&] { return readParameter(handle, kInfocus, kStandardGetter).value_or(0); });
 }
 
 int32_t SetInfocus(int32_t handle, int32_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeByteParameter(handle, kInfocus, value, kStandardSetter);
-    });
+    return guarded<int32_t>(
+        0, [&] { return writeByteParameter(handle, kInfocus, value, kStandardSetter); });
 }
 
 int32_t GetMeasureDelay(int32_t handle) {
-    return guarded<int32_t>(0, [&] {
-        return readParameter(handle, kMeasureDelay, kStandardGetter).value_or(0);
-    });
+    return guarded<int32_t>(
+        0, [&] { return readParameter(handle, kMeasureDelay, kStandardGetter).value_or(0); });
 }
 
 int32_t SetMeasureDelay(int32_t handle, int32_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeByteParameter(handle, kMeasureDelay, value, kStandardSetter);
-    });
+    return guarded<int32_t>(
+        0, [&] { return writeByteParameter(handle, kMeasureDelay, value, kStandardSetter); });
 }
 
 int32_t GetOutfocus(int32_t handle) {
-    return guarded<int32_t>(0, [&] {
-        return readParameter(handle, kOutfocus, kStandardGetter).value_or(0);
-    });
+    return guarded<int32_t>(
+        0, [&] { return readParameter(handle, kOutfocus, kStandardGetter).value_or(0); });
 }
 
 int32_t SetOutfocus(int32_t handle, int32_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeByteParameter(handle, kOutfocus, value, kOutfocusSetter);
-    });
+    return guarded<int32_t>(
+        0, [&] { return writeByteParameter(handle, kOutfocus, value, kOutfocusSetter); });
 }
 
 uint8_t GetTouchSensitivity(int32_t handle) {
@@ -508,9 +501,8 @@ uint8_t GetNoiseLevel(int32_t handle) {
 }
 
 int32_t SetNoiseLevel(int32_t handle, uint8_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeParameter(handle, kNoiseLevel, value, kLevelSetter);
-    });
+    return guarded<int32_t>(
+        0, [&] { return writeParameter(handle, kNoiseLevel, value, kLevelSetter); });
 }
 
 int32_t GetAccLevel(int32_t handle) {
@@ -521,9 +513,8 @@ int32_t GetAccLevel(int32_t handle) {
 }
 
 int32_t SetAccLevel(int32_t handle, uint8_t value) {
-    return guarded<int32_t>(0, [&] {
-        return writeParameter(handle, kAccLevel, value, kLevelSetter);
-    });
+    return guarded<int32_t>(0,
+                            [&] { return writeParameter(handle, kAccLevel, value, kLevelSetter); });
 }
 
 } // extern "C"
