@@ -8,6 +8,7 @@
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -44,12 +45,13 @@ public:
                         r.buffer[at] | r.buffer[at + 1] << 8 | r.buffer[at + 2] << 16 |
                         static_cast<std::uint32_t>(r.buffer[at + 3]) << 24));
                 seen_.push_back(a);
-                r.buffer[0] = 1;
+                r.buffer[0] = refuse ? 0 : 1;
                 return ipc::Reply{0, 1};
             },
             "", error);
     }
     [[nodiscard]] bool ok() const { return server_ != nullptr; }
+    std::atomic<bool> refuse{false}; // answer 0 instead of 1
     std::vector<Area> take() {
         std::lock_guard lock(mutex_);
         return std::exchange(seen_, {});
@@ -149,6 +151,14 @@ TEST(DisplayTable, LayoutsGiveTheirEntriesAndExactRequests) {
          0,
          {{"A", {100, 50, 1124, 818}}},
          {{kSetDisplayPartition, {1, 6399, 4266, 65471, 65449}}}},
+        {"a monitor far right (past 32-bit products)",
+         "A:0,0,1000,1000;B:40000,0,41000,1000",
+         0,
+         0,
+         0,
+         {{"A", {0, 0, 1000, 1000}}, {"B", {40000, 0, 41000, 1000}}},
+         {{kSetDisplayPartition, {1, 0, 0, 65469, 65469}},
+          {kSetDisplayPartition, {2, 2621400, 0, 65469, 65469}}}},
     };
     RecordingDevice device;
     ASSERT_TRUE(device.ok());
@@ -171,6 +181,11 @@ TEST(DisplayTable, LayoutsGiveTheirEntriesAndExactRequests) {
         }
         EXPECT_EQ(device.take(), c.requests);
     }
+    // A driver that refuses an entry: 0, and the entries after it are not sent.
+    device.refuse = true;
+    setDisplays("A:0,0,1000,1000;B:1000,0,2000,1000");
+    EXPECT_EQ(GetExistDisplays(), 0);
+    EXPECT_EQ(device.take().size(), 1U);
 }
 
 TEST(DisplayTable, NamesAndAreasStayInsideTheTable) {
