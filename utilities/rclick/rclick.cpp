@@ -35,6 +35,10 @@ bool armRightClick() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Catch "destroy" before the window can be found by its title, so a destroy sent at once
+    // after the start still closes the window cleanly.
+    const int messageFd = kvr::desktop::windowMessageFd();
+
     QApplication app(argc, argv);
 
     auto registration = kvr::desktop::WindowRegistration::create(kWindowTitle);
@@ -79,7 +83,6 @@ int main(int argc, char** argv) {
     }
 
     // "Destroy" (SIGTERM) closes the window and ends the program; "bring to front" raises it.
-    const int messageFd = kvr::desktop::windowMessageFd();
     std::optional<QSocketNotifier> messages;
     if (messageFd >= 0) {
         messages.emplace(messageFd, QSocketNotifier::Read);
