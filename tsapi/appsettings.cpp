@@ -5,15 +5,14 @@
 //
 // Nothing is kept between calls: each call reads or writes the registry.
 
-#include "tsapi/internal.h"
-#include "tsapi/tsapi.h"
-
 #include "platform/desktop/message_box.h"
 #include "platform/desktop/spawn.h"
 #include "platform/desktop/windows.h"
 #include "platform/registry/registry.h"
 #include "platform/service/service_control.h"
 #include "platform/sound/sound.h"
+#include "tsapi/internal.h"
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
 #include <array>
@@ -80,8 +79,7 @@ std::optional<std::uint32_t> readAppDword(std::string_view name) {
 
 // Steps 1 and 2 of every numeric setter: range, then the value. The service is told only after
 // the value is stored, so a reload it does on the control always finds the new value.
-int setAndAnnounce(std::string_view name, std::uint32_t value, Range range,
-                   std::uint32_t control) {
+int setAndAnnounce(std::string_view name, std::uint32_t value, Range range, std::uint32_t control) {
     if (!range.holds(value)) return 0;
     if (reg::setDword(kAppKey, name, value) != reg::Status::Ok) return 0;
     // The value stays written even when the service is not there: it reads it at its start.
@@ -93,8 +91,10 @@ int setAndAnnounce(std::string_view name, std::uint32_t value, Range range,
 int writeManualRight(std::uint32_t on) {
     switch (reg::setDword(kAppKey, kManualRight, on)) {
     case reg::Status::Ok:
-    case reg::Status::NotFound: return 1;
-    default: return 0;
+    case reg::Status::NotFound:
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -135,8 +135,10 @@ int manualRightClickOff() {
     // the program is closed, so the switch must read "off".
     switch (reg::deleteValue(kRunKey, kRunValue)) {
     case reg::Status::Ok:
-    case reg::Status::NotFound: break;
-    default: return 0;
+    case reg::Status::NotFound:
+        break;
+    default:
+        return 0;
     }
     return writeManualRight(0);
 }
@@ -196,9 +198,12 @@ int32_t Set_Sound_Type(uint32_t soundType) {
         // The type is a byte: only the low byte counts.
         const std::uint32_t type = soundType & 0xFFu;
         std::uint32_t control = 0;
-        if (type == kSoundTypeBeep) control = kControlBeepSound;
-        else if (type == kSoundTypeWave) control = kControlWaveSound;
-        else return 0;
+        if (type == kSoundTypeBeep)
+            control = kControlBeepSound;
+        else if (type == kSoundTypeWave)
+            control = kControlWaveSound;
+        else
+            return 0;
         // The service stores the type itself when it switches.
         return kvr::svc::controlService(kServiceName, control).delivered() ? 1 : 0;
     });
@@ -285,7 +290,8 @@ int32_t SetManualRightEvent(void* eventHandle) {
         std::vector<std::uint8_t> request;
         appendDword(request, static_cast<std::uint32_t>(handleFromPointer(eventHandle)));
         toEachDriver(IOCTL_RS232_SET_MANUAL_RIGHT_EVENT, request.data(),
-                     static_cast<std::uint32_t>(request.size()), descriptorFromPointer(eventHandle));
+                     static_cast<std::uint32_t>(request.size()),
+                     descriptorFromPointer(eventHandle));
         return 1;
     });
 }

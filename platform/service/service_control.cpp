@@ -4,14 +4,13 @@
 #include "platform/common/paths.h"
 #include "platform/common/unique_fd.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <system_error>
 
 namespace kvr::svc {
@@ -19,7 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void putWord(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+void putWord(std::uint8_t* at, std::uint32_t value) {
+    std::memcpy(at, &value, sizeof value);
+}
 std::uint32_t getWord(const std::uint8_t* at) {
     std::uint32_t value = 0;
     std::memcpy(&value, at, sizeof value);
@@ -76,9 +77,15 @@ std::optional<ControlRequest> decodeRequest(const std::uint8_t* data, std::size_
 
 void encodeReply(const ControlResult& reply, std::uint8_t (&out)[kReplyBytes]) {
     const ServiceStatus& s = reply.status;
-    const std::uint32_t words[] = {kWireMagic,         reply.error,        s.serviceType,
-                                   s.currentState,     s.controlsAccepted, s.win32ExitCode,
-                                   s.serviceSpecificExitCode, s.checkPoint, s.waitHint};
+    const std::uint32_t words[] = {kWireMagic,
+                                   reply.error,
+                                   s.serviceType,
+                                   s.currentState,
+                                   s.controlsAccepted,
+                                   s.win32ExitCode,
+                                   s.serviceSpecificExitCode,
+                                   s.checkPoint,
+                                   s.waitHint};
     static_assert(sizeof words == kReplyBytes);
     std::memcpy(out, words, sizeof words);
 }
@@ -89,10 +96,15 @@ std::optional<ControlResult> decodeReply(const std::uint8_t* data, std::size_t l
     ControlResult r;
     r.error = getWord(data + 4);
     ServiceStatus& s = r.status;
-    std::uint32_t* fields[] = {&s.serviceType,   &s.currentState,
-                               &s.controlsAccepted, &s.win32ExitCode,
-                               &s.serviceSpecificExitCode, &s.checkPoint, &s.waitHint};
-    for (std::size_t i = 0; i < std::size(fields); ++i) *fields[i] = getWord(data + 8 + 4 * i);
+    std::uint32_t* fields[] = {&s.serviceType,
+                               &s.currentState,
+                               &s.controlsAccepted,
+                               &s.win32ExitCode,
+                               &s.serviceSpecificExitCode,
+                               &s.checkPoint,
+                               &s.waitHint};
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        *fields[i] = getWord(data + 8 + 4 * i);
     return r;
 }
 
@@ -144,8 +156,8 @@ ControlResult controlService(std::string_view name, std::uint32_t code,
         sent = ::send(fd.get(), request, sizeof request, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent != static_cast<ssize_t>(sizeof request)) {
-        result.error = (sent < 0 && errno == EAGAIN) ? kErrorServiceRequestTimeout
-                                                     : kErrorServiceNotActive;
+        result.error =
+            (sent < 0 && errno == EAGAIN) ? kErrorServiceRequestTimeout : kErrorServiceNotActive;
         return result;
     }
 

@@ -44,8 +44,8 @@ int main() {
                 std::fprintf(stderr, "kvrautostart: started \"%s\": %s\n", value.name.c_str(),
                              value.sz.c_str());
             } else {
-                std::fprintf(stderr, "kvrautostart: cannot start \"%s\": %s\n",
-                             value.name.c_str(), value.sz.c_str());
+                std::fprintf(stderr, "kvrautostart: cannot start \"%s\": %s\n", value.name.c_str(),
+                             value.sz.c_str());
                 ++failures;
             }
         }

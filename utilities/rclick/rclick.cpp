@@ -13,7 +13,6 @@
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <QWidget>
-
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -69,8 +68,8 @@ int main(int argc, char** argv) {
         }
         if (usedUp && !eventGiven) {
             // Handed over once the drivers are open (the arming call opens them).
-            eventGiven = SetManualRightEvent(reinterpret_cast<void*>(
-                             static_cast<intptr_t>(usedUp->fd()))) == 1;
+            eventGiven = SetManualRightEvent(
+                             reinterpret_cast<void*>(static_cast<intptr_t>(usedUp->fd()))) == 1;
         }
         button->setText(kArmedText);
     });

@@ -3,24 +3,22 @@
 // beeps as measured from the sound sink, and the manual right-click program RClick started,
 // found, closed and started again from the start-up list.
 
-#include "tsapi/tsapi.h"
-
 #include "platform/desktop/spawn.h"
 #include "platform/desktop/windows.h"
 #include "platform/ipc/event.h"
 #include "platform/registry/registry.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
-#include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/unit/service/fake_service.h"
-
-#include <gtest/gtest.h>
-#include <sndfile.h>
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
+#include <sndfile.h>
 #include <string>
 #include <vector>
 
@@ -59,11 +57,23 @@ struct SetterCase {
 
 const std::vector<SetterCase>& setterCases() {
     static const std::vector<SetterCase> cases = {
-        {"BuzzerFreq", Set_BuzzerFreq, Get_BuzzerFreq, 224, {37, 2000, 32767},
+        {"BuzzerFreq",
+         Set_BuzzerFreq,
+         Get_BuzzerFreq,
+         224,
+         {37, 2000, 32767},
          {0, 36, 32768, 0xFFFFFFFFu}},
-        {"BuzzerDuration", Set_BuzzerDuration, Get_BuzzerDuration, 225, {5, 20, 1000},
+        {"BuzzerDuration",
+         Set_BuzzerDuration,
+         Get_BuzzerDuration,
+         225,
+         {5, 20, 1000},
          {0, 4, 1001, 0xFFFFFFFFu}},
-        {"TimeOut", Set_Touch_Access_Timeout, Touch_Access_Timeout, 230, {500, 3000, 10000},
+        {"TimeOut",
+         Set_Touch_Access_Timeout,
+         Touch_Access_Timeout,
+         230,
+         {500, 3000, 10000},
          {0, 499, 10001, 0xFFFFFFFFu /* -1 */}},
     };
     return cases;
@@ -125,7 +135,8 @@ TEST_F(AppSettings, SoundTypeIsSwitchedByTheServiceOnly) {
     };
     // The type is a byte: 257 is type 1.
     const Case cases[] = {{1, 1}, {2, 1}, {3, 0}, {0, 0}, {257, 1}, {0xFFFFFFFFu, 0}};
-    for (const Case& c : cases) EXPECT_EQ(Set_Sound_Type(c.type), c.result) << c.type;
+    for (const Case& c : cases)
+        EXPECT_EQ(Set_Sound_Type(c.type), c.result) << c.type;
     EXPECT_EQ(service.controls(), (std::vector<uint32_t>{222, 223, 222}));
     EXPECT_FALSE(appDword("SoundType")); // stored by the service, not the library
 }

@@ -2,13 +2,12 @@
 
 #include "platform/service/service_control.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <cstring>
 
 namespace kvr::test {
 

@@ -4,12 +4,10 @@
 #include "platform/service/service_control.h"
 #include "tests/unit/service/fake_service.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
-
-#include <cstring>
 
 namespace kvr::svc {
 namespace {
@@ -80,18 +78,17 @@ TEST(ServiceControl, SilentServiceTimesOut) {
 
 TEST(ServiceControl, BadAnswersAreRefused) {
     const std::vector<std::vector<std::uint8_t>> answers = {
-        {1, 2, 3},                          // short
-        std::vector<std::uint8_t>(36, 0),   // no magic
-        std::vector<std::uint8_t>(37, 0),   // too long
+        {1, 2, 3},                        // short
+        std::vector<std::uint8_t>(36, 0), // no magic
+        std::vector<std::uint8_t>(37, 0), // too long
     };
     for (const auto& answer : answers) {
         FakeService service(kName, [&](const std::vector<std::uint8_t>&) { return answer; });
         EXPECT_EQ(controlService(kName, 224).error, kErrorInvalidData) << answer.size();
     }
     // Closed without any answer: the service went away.
-    FakeService closing(kName, [](const std::vector<std::uint8_t>&) {
-        return std::vector<std::uint8_t>{};
-    });
+    FakeService closing(
+        kName, [](const std::vector<std::uint8_t>&) { return std::vector<std::uint8_t>{}; });
     EXPECT_EQ(controlService(kName, 224).error, kErrorServiceNotActive);
 }
 
