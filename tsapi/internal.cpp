@@ -107,7 +107,9 @@ bool writeBuffer(const Controller& controller, std::span<const std::uint8_t> byt
 
 std::uint32_t readBuffer(const Controller& controller, std::span<std::uint8_t> out) {
     if (out.empty()) return 0;
-    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), ipc::kMaxTransfer));
+    // The drivers deliver at most 512 bytes per call and refuse a larger reply buffer; asking
+    // for no more than that lets a caller with a large buffer still get what is waiting.
+    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), kMaxReadBytes));
     std::uint32_t returned = 0;
     if (!controllerRequest(controller, IOCTL_RS232_READ_BUFFER, {}, out.data(), length, &returned))
         return 0;
@@ -126,11 +128,10 @@ bool flushReadBuffer(const Controller& controller) {
 // ---- command exchange ------------------------------------------------------------------------
 
 std::vector<std::uint8_t> commandFrame(std::string_view text) {
-    std::vector<std::uint8_t> frame;
-    frame.reserve(text.size() + 2);
-    frame.push_back(0x01);
-    frame.insert(frame.end(), text.begin(), text.end());
-    frame.push_back(0x0D);
+    std::vector<std::uint8_t> frame(text.size() + 2);
+    frame.front() = 0x01;
+    std::copy(text.begin(), text.end(), frame.begin() + 1);
+    frame.back() = 0x0D;
     return frame;
 }
 

@@ -110,9 +110,12 @@ struct ControllerTable {
 ControllerTable& controllerTable() noexcept;
 
 // The per-process open control device of one kind and how many opens of this process use it.
+// The device stays open while any OpenController of its kind has not been closed.
 struct DeviceState {
     std::optional<ipc::ControlDevice> device; // empty: not open
-    std::uint8_t openCount = 0;
+    // OpenController calls of this kind not yet closed. Counted without wrapping: a count
+    // that wrapped at 256 would close a device that opens still use.
+    std::uint32_t openCount = 0;
 };
 DeviceState& deviceState(DriverKind kind) noexcept;
 
@@ -160,7 +163,11 @@ inline constexpr std::size_t kMaxWriteBytes = 255;
 // Pass-through write of `bytes` to the controller. False for no bytes, more than 255 bytes,
 // or a failed device call.
 bool writeBuffer(const Controller& controller, std::span<const std::uint8_t> bytes);
-// Up to out.size() reply bytes from the driver's reply queue; the count delivered.
+// Longest read the drivers serve in one call.
+inline constexpr std::size_t kMaxReadBytes = 512;
+
+// Up to out.size() (at most 512) reply bytes from the driver's reply queue, oldest first;
+// the count delivered.
 std::uint32_t readBuffer(const Controller& controller, std::span<std::uint8_t> out);
 // Reply bytes waiting in the driver; 0 unless exactly 4 bytes came back.
 std::uint32_t readLength(const Controller& controller);
