@@ -145,6 +145,9 @@ bool SerialConnection::ConnectCOMMPortObject(std::uint8_t device) {
         KVR_LOG_WARN("device %u: baud rate %u refused: %s", device, baud, error.text.c_str());
     port->setLineControl(options.line);
     port->setTimeouts(kLineTimeouts);
+    // Bytes that waited in the line's buffer while nobody had the port open (a pty keeps
+    // them) belong to no connection: a freshly opened serial port has received nothing.
+    port->discard(serial::Queue::Input);
     std::lock_guard guard(lines_[device].StateLock);
     lines_[device].Port = std::shared_ptr<serial::Port>(std::move(port));
     return true;
@@ -351,8 +354,10 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
                 line.Thread.join();
             }
         }
-        // The thread holds its own share of the port, so a straggler never sees it closed.
+        // The thread holds its own share of the port (through its session), so a straggler
+        // never sees it closed; once the thread has ended the port closes here.
         line.Port.reset();
+        line.Current.reset();
     }
     if (session) session->Started.store(false);
 }

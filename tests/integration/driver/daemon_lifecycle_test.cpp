@@ -68,6 +68,16 @@ TEST(DriverLifecycle, DisconnectStopsDeliveryAndReleasesThePort) {
     // Disconnecting again, or a device never connected, is harmless.
     EXPECT_EQ(client.disconnect(0), 0U);
     EXPECT_EQ(client.disconnect(5), 0U);
+
+    // The port was really let go: the same line connects again, and again.
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(client.connect(0, 1));
+        ASSERT_TRUE(sim.waitFrame("Z", static_cast<std::size_t>(round + 1)));
+        ASSERT_TRUE(sim.play({"tap 8192 8192 1"}));
+        EXPECT_EQ(daemon.waitRecords(static_cast<std::size_t>(2 * round)).size(),
+                  static_cast<std::size_t>(2 * round));
+        EXPECT_EQ(client.disconnect(0), 0U);
+    }
 }
 
 TEST(DriverLifecycle, SigtermWithConnectedControllersUnloadsCleanly) {
