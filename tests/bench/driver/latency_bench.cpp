@@ -53,8 +53,11 @@ std::int64_t nowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
 }
 
+pid_t g_daemonPid = -1;  // stopped on the way out, however the bench ends
+
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "latency_bench: %s\n", what.c_str());
+    if (g_daemonPid > 0) ::kill(g_daemonPid, SIGTERM);
     std::exit(1);
 }
 
@@ -122,11 +125,13 @@ public:
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
             die("cannot start " + program.string());
+        g_daemonPid = pid_;
     }
     ~Daemon() {
         ::kill(pid_, SIGTERM);
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        g_daemonPid = -1;
     }
     [[nodiscard]] pid_t pid() const { return pid_; }
 
@@ -273,7 +278,7 @@ struct Bench {
     // Receives one trace record: its time and X. False after a long silence.
     bool receive(std::int64_t& timeUs, int& x) {
         pollfd pfd{traceFd.get(), POLLIN, 0};
-        if (::poll(&pfd, 1, 5000) != 1) return false;
+        if (::poll(&pfd, 1, 2000) != 1) return false;
         char line[128];
         const ssize_t n = ::recv(traceFd.get(), line, sizeof line - 1, 0);
         if (n <= 0) return false;
@@ -310,7 +315,7 @@ struct Bench {
                 const int n = std::clamp(x / (65535 * kBandWidth12 / 4095 + 1), 0, kMaxControllers - 1);
                 latencies.push_back(static_cast<double>(t - sentAt[n]));
             }
-            if (lost > 10) die("records stopped arriving");
+            if (lost > 3) die("records stopped arriving");
         }
         // Lift every pen so the next run starts with a fresh touch.
         for (int n = 0; n < count; ++n) {
