@@ -1,76 +1,368 @@
 #include "service/framework/ntservice.h"
 
-#include <cstring>
+#include "platform/desktop/message_box.h"
+#include "platform/registry/registry.h"
+#include "platform/service/control_server.h"
+#include "platform/service/event_log.h"
+#include "platform/service/service_manager.h"
 
-namespace kvr::svc {
-class EventSource {};
-class StatusHandle {};
-} // namespace kvr::svc
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace kvr {
 
 CNTService* CNTService::m_pThis = nullptr;
+
+namespace {
+
+// The key a registration creates beside the service record (no values).
+constexpr const char* kSoftwareKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    return text;
+}
+
+bool argumentIs(const char* arg, const char* option) {
+    return arg != nullptr && ::strcasecmp(arg, option) == 0;
+}
+
+} // namespace
+
+// ServiceEvent ------------------------------------------------------------------------------
 
 void ServiceEvent::Set() {
     std::lock_guard lock(m_lock);
     m_set = true;
     m_changed.notify_all();
 }
+
 void ServiceEvent::Reset() {
     std::lock_guard lock(m_lock);
     m_set = false;
 }
+
 bool ServiceEvent::IsSet() const {
     std::lock_guard lock(m_lock);
     return m_set;
 }
+
 bool ServiceEvent::WaitFor(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_lock);
     return m_changed.wait_for(lock, timeout, [this] { return m_set; });
 }
+
 void ServiceEvent::Wait() const {
     std::unique_lock lock(m_lock);
     m_changed.wait(lock, [this] { return m_set; });
 }
 
+// Construction ------------------------------------------------------------------------------
+
 CNTService::CNTService(const char* serviceName) {
-    std::strncpy(m_szServiceName, serviceName ? serviceName : "", kMaxServiceName);
+    std::strncpy(m_szServiceName, serviceName != nullptr ? serviceName : "", kMaxServiceName);
+    m_szServiceName[kMaxServiceName] = '\0';
     m_Status.serviceType = SERVICE_WIN32_OWN_PROCESS;
     m_Status.currentState = svc::kStateStopped;
     m_Status.controlsAccepted = SERVICE_ACCEPT_STOP;
+    m_Status.win32ExitCode = 0;
+    m_Status.serviceSpecificExitCode = 0;
+    m_Status.checkPoint = 0;
+    m_Status.waitHint = 0;
     m_pThis = this;
 }
+
 CNTService::~CNTService() {
+    Trace("CNTService::~CNTService()");
     if (m_pThis == this) m_pThis = nullptr;
+    // The stop signal and the event source close with their owners.
 }
-void CNTService::Run() {}
-bool CNTService::OnInit() { return true; }
-void CNTService::OnStop() { m_StopSignal.Set(); }
-void CNTService::OnInterrogate() {}
-void CNTService::OnPause() {}
-void CNTService::OnContinue() {}
-void CNTService::OnShutdown() {}
-bool CNTService::OnUserControl(std::uint32_t) { return false; }
-bool CNTService::ParseStandardArgs(int, char**) { return false; }
-bool CNTService::IsServiceRegistered() { return false; }
-bool CNTService::RegisterWithManager() { return false; }
-bool CNTService::RemoveFromManager() { return false; }
-bool CNTService::StartService() { return false; }
+
+// Command line ------------------------------------------------------------------------------
+
+bool CNTService::ParseStandardArgs(int argc, char** argv) {
+    if (argc <= 1 || argv == nullptr) return false;
+    const char* arg = argv[1];
+
+    if (argumentIs(arg, "-v")) {
+        const std::string text =
+            format("%s Version %d.%d\n", m_szServiceName, int(m_iMajorVersion),
+                   int(m_iMinorVersion)) +
+            format("The service is %s installed\n", IsServiceRegistered() ? "currently" : "not");
+        desktop::messageBox(text, "Query Version", desktop::MB_OK);
+        return true;
+    }
+
+    if (argumentIs(arg, "-i")) {
+        if (IsServiceRegistered()) {
+            desktop::messageBox(format("%s is already installed\n", m_szServiceName),
+                                "Had installed", desktop::MB_OK);
+        } else if (RegisterWithManager()) {
+            const std::uint32_t started = svc::startService(m_szServiceName);
+            Trace("Starting %s: %lu", m_szServiceName, static_cast<unsigned long>(started));
+        } else {
+            desktop::messageBox(format("%s failed to install. Error %d\n", m_szServiceName,
+                                       static_cast<int>(svc::lastError())),
+                                "Error", desktop::MB_OK);
+        }
+        return true;
+    }
+
+    if (argumentIs(arg, "-u")) {
+        if (IsServiceRegistered() && !RemoveFromManager()) {
+            desktop::messageBox(format("Could not remove %s. Error %d\n", m_szServiceName,
+                                       static_cast<int>(svc::lastError())),
+                                "Error", desktop::MB_OK);
+        }
+        return true;
+    }
+
+    if (argumentIs(arg, "-s")) {
+        // A service that is not running or refuses leaves nothing to report here.
+        const svc::ControlResult r = svc::controlService(m_szServiceName, svc::kControlStop);
+        Trace("Stop control to %s: %lu", m_szServiceName, static_cast<unsigned long>(r.error));
+        return false;
+    }
+    return false;
+}
+
+bool CNTService::IsServiceRegistered() {
+    if (svc::openServiceManager() != svc::kErrorSuccess) return false;
+    return svc::openService(m_szServiceName) == svc::kErrorSuccess;
+}
+
+bool CNTService::RegisterWithManager() {
+    Trace("Entering CNTService::RegisterWithManager()");
+    if (svc::openServiceManager() != svc::kErrorSuccess) return false;
+
+    svc::ServiceConfig config;
+    config.name = m_szServiceName;
+    config.displayName = m_szServiceName;
+    config.serviceType = SERVICE_WIN32_OWN_PROCESS;
+    config.startType = svc::kServiceAutoStart;
+    config.errorControl = svc::kServiceErrorNormal;
+    config.imagePath = svc::ownProgramPath();
+    config.objectName = svc::kLocalSystem;
+    if (svc::createService(config) != svc::kErrorSuccess) {
+        Trace("CreateService failed (%lu)", static_cast<unsigned long>(svc::lastError()));
+        return false;
+    }
+
+    const std::string key = std::string(kSoftwareKey) + m_szServiceName;
+    const reg::Status created = reg::createKey(key);
+    if (created != reg::Status::Ok) {
+        // Half a registration would make "-i" say "already installed" from now on: take the
+        // record back so the next attempt starts clean.
+        const std::uint32_t error = created == reg::Status::InvalidArgument
+                                        ? svc::kErrorInvalidName
+                                        : svc::kErrorAccessDenied;
+        svc::deleteService(m_szServiceName);
+        svc::setLastError(error);
+        Trace("Creating key %s failed (%s)", key.c_str(), reg::statusText(created));
+        return false;
+    }
+    Trace("Leaving CNTService::RegisterWithManager()");
+    return true;
+}
+
+bool CNTService::RemoveFromManager() {
+    Trace("Entering CNTService::RemoveFromManager()");
+    if (svc::openServiceManager() != svc::kErrorSuccess) return false;
+    if (svc::deleteService(m_szServiceName) != svc::kErrorSuccess) {
+        Trace("DeleteService failed (%lu)", static_cast<unsigned long>(svc::lastError()));
+        return false;
+    }
+    Trace("Leaving CNTService::RemoveFromManager()");
+    return true;
+}
+
+// Running as a service ----------------------------------------------------------------------
+
+bool CNTService::StartService() {
+    Trace("Calling StartServiceCtrlDispatcher()");
+    const std::uint32_t result = svc::startServiceCtrlDispatcher(
+        m_szServiceName, [](int argc, char** argv) { CNTService::ServiceMain(argc, argv); });
+    if (result != svc::kErrorSuccess)
+        Trace("StartServiceCtrlDispatcher failed (%lu)", static_cast<unsigned long>(result));
+    Trace("Returned from StartServiceCtrlDispatcher()");
+    return result == svc::kErrorSuccess;
+}
+
+void CNTService::ServiceMain(int argc, char** argv) {
+    (void)argc;
+    (void)argv;
+    CNTService* self = m_pThis;
+    if (self == nullptr) return;
+    self->Trace("Entering CNTService::ServiceMain()");
+    {
+        std::lock_guard lock(self->m_statusLock);
+        self->m_Status.currentState = svc::kStateStartPending;
+        self->m_Status.controlsAccepted =
+            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+    }
+    self->m_hServiceStatus =
+        svc::registerServiceCtrlHandler(self->m_szServiceName, &CNTService::Handler);
+    if (self->m_hServiceStatus == nullptr) {
+        self->Trace("RegisterServiceCtrlHandler failed (%lu)",
+                    static_cast<unsigned long>(svc::lastError()));
+        return;
+    }
+
+    if (self->Initialize()) {
+        // The running flag is set by Initialize before it reports running, so a stop control
+        // that comes at once is never undone here.
+        {
+            std::lock_guard lock(self->m_statusLock);
+            self->m_Status.win32ExitCode = 0;
+            self->m_Status.checkPoint = 0;
+            self->m_Status.waitHint = 0;
+        }
+        self->Run();
+    }
+    self->SetStatus(svc::kStateStopped);
+    self->Trace("Leaving CNTService::ServiceMain()");
+}
+
+bool CNTService::Initialize() {
+    Trace("Entering CNTService::Initialize()");
+    SetStatus(svc::kStateStartPending);
+    svc::setLastError(svc::kErrorSuccess); // only what OnInit leaves counts
+    const bool ok = OnInit();
+    {
+        std::lock_guard lock(m_statusLock);
+        m_Status.win32ExitCode = svc::lastError();
+        // A failure without a reason would end the program with exit code 0, as a success.
+        if (!ok && m_Status.win32ExitCode == svc::kErrorSuccess)
+            m_Status.win32ExitCode = svc::kErrorServiceSpecificError;
+        m_Status.checkPoint = 0;
+        m_Status.waitHint = 0;
+    }
+    if (!ok) {
+        SetStatus(svc::kStateStopped);
+        Trace("OnInit() is FALSE");
+        return false;
+    }
+    m_bIsRunning = 1;
+    SetStatus(svc::kStateRunning);
+    Trace("Leaving CNTService::Initialize()");
+    return true;
+}
+
+void CNTService::Handler(std::uint32_t opcode) {
+    CNTService* self = m_pThis;
+    if (self == nullptr) return;
+    self->Trace("CNTService::Handler(%lu)", static_cast<unsigned long>(opcode));
+    switch (opcode) {
+    case svc::kControlStop:
+        self->WriteEventLog(EVENTLOG_INFORMATION_TYPE, 107, "Start SetStatus");
+        self->SetStatus(svc::kStateStopPending);
+        self->WriteEventLog(EVENTLOG_INFORMATION_TYPE, 107, "End SetStatus");
+        self->OnStop();
+        self->m_bIsRunning = 0;
+        self->WriteEventLog(EVENTLOG_INFORMATION_TYPE, 108, "Stoped ", self->m_szServiceName);
+        break;
+    case svc::kControlPause: self->OnPause(); break;
+    case svc::kControlContinue: self->OnContinue(); break;
+    case svc::kControlInterrogate: self->OnInterrogate(); break;
+    case svc::kControlShutdown: self->OnShutdown(); break;
+    default:
+        if (opcode >= svc::kFirstUserControl) (void)self->OnUserControl(opcode);
+        break;
+    }
+    self->Trace("Updating status (%lu, %lu)", svc::statusHandleId(self->m_hServiceStatus),
+                static_cast<unsigned long>(self->GetStatus().currentState));
+    self->ReportStatus();
+}
+
 void CNTService::SetStatus(std::uint32_t state) {
+    Trace("CNTService::SetStatus(%lu, %lu)", svc::statusHandleId(m_hServiceStatus),
+          static_cast<unsigned long>(state));
     std::lock_guard lock(m_statusLock);
     m_Status.currentState = state;
+    // Reported under the lock, so two threads' reports never arrive out of order.
+    svc::setServiceStatus(m_hServiceStatus, m_Status);
 }
-bool CNTService::Initialize() { return false; }
-void CNTService::WriteEventLog(std::uint16_t, std::uint32_t, const char*, const char*,
-                               const char*) {}
-void CNTService::Trace(const char*, ...) {}
-void CNTService::ServiceMain(int, char**) {}
-void CNTService::Handler(std::uint32_t) {}
+
+void CNTService::ReportStatus() {
+    std::lock_guard lock(m_statusLock);
+    svc::setServiceStatus(m_hServiceStatus, m_Status);
+}
+
 svc::ServiceStatus CNTService::GetStatus() const {
     std::lock_guard lock(m_statusLock);
     return m_Status;
 }
-int CNTService::ProcessExitCode() const { return 0; }
-void CNTService::ReportStatus() {}
+
+int CNTService::ProcessExitCode() const {
+    const std::uint32_t code = GetStatus().win32ExitCode;
+    if (code == 0) return 0;
+    // Only the low byte reaches the parent: a failure must not read as 0 there.
+    return (code & 0xFF) != 0 ? static_cast<int>(code & 0xFF) : 1;
+}
+
+// Event log and trace -----------------------------------------------------------------------
+
+void CNTService::WriteEventLog(std::uint16_t type, std::uint32_t eventId, const char* text1,
+                               const char* text2, const char* text3) {
+    std::vector<std::string> texts;
+    for (const char* t : {text1, text2, text3})
+        if (t != nullptr) texts.emplace_back(t);
+    std::lock_guard lock(m_eventSourceLock);
+    if (!m_hEventSource) m_hEventSource = svc::EventSource::registerSource(m_szServiceName);
+    if (!m_hEventSource) return;
+    m_hEventSource->report(type, 0, eventId, texts);
+}
+
+void CNTService::Trace(const char* fmt, ...) {
+    char line[1024];
+    const int prefix = std::snprintf(line, sizeof line, "[%s](%lu): ", m_szServiceName,
+                                     static_cast<unsigned long>(::gettid()));
+    if (prefix < 0 || static_cast<std::size_t>(prefix) >= sizeof line) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line + prefix, sizeof line - static_cast<std::size_t>(prefix), fmt, ap);
+    va_end(ap);
+    svc::traceLine(m_szServiceName, line);
+}
+
+// Default operations ------------------------------------------------------------------------
+
+void CNTService::Run() {
+    Trace("Entering CNTService::Run()");
+    while (m_bIsRunning && !m_StopSignal.WaitFor(std::chrono::seconds(5))) {
+    }
+    Trace("Leaving CNTService::Run()");
+}
+
+bool CNTService::OnInit() {
+    Trace("CNTService::OnInit()");
+    return true;
+}
+
+void CNTService::OnStop() {
+    Trace("CNTService::OnStop()");
+    m_StopSignal.Set();
+}
+
+void CNTService::OnInterrogate() { Trace("CNTService::OnInterrogate()"); }
+void CNTService::OnPause() { Trace("CNTService::OnPause()"); }
+void CNTService::OnContinue() { Trace("CNTService::OnContinue()"); }
+void CNTService::OnShutdown() { Trace("CNTService::OnShutdown()"); }
+
+bool CNTService::OnUserControl(std::uint32_t opcode) {
+    Trace("KVRService::OnUserControl(%8.8lXH)", static_cast<unsigned long>(opcode));
+    return false;
+}
 
 } // namespace kvr
