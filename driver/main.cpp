@@ -79,7 +79,12 @@ int main(int argc, char** argv) {
     options.traceTarget = trace;
     options.group = group;
     std::string error;
-    auto driver = kvr::driver::Driver::load(options, error);
+    std::unique_ptr<kvr::driver::Driver> driver;
+    try {
+        driver = kvr::driver::Driver::load(options, error);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
     if (!driver) {
         KVR_LOG_ERROR("load failed: %s", error.c_str());
         return 1;

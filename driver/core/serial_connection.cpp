@@ -207,7 +207,7 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
         line.Current = session;
     }
     session->StartSignal.wait();
-    session->Started.store(true);
+    session->Started.store(session->Running.load());
 
     Greet(device);
     KVR_LOG_INFO("device %u connected on %s", device, port->path().c_str());
@@ -281,6 +281,22 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
 }
 
 void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session) {
+    // Nothing may leave the thread: whatever goes wrong ends this connection's reading only.
+    try {
+        ReadLoop(device, *session);
+    } catch (const std::exception& e) {
+        KVR_LOG_ERROR("device %u: read thread ended: %s", device, e.what());
+    } catch (...) {
+        KVR_LOG_ERROR("device %u: read thread ended", device);
+    }
+    session->StartSignal.set();  // a connect waiting for the start is not left hanging
+    session->Started.store(false);
+    session->Running.store(false);
+    session->Ended.set();
+}
+
+void SerialConnection::ReadLoop(std::uint8_t device, Session& sessionRef) {
+    Session* session = &sessionRef;
     Line& line = lines_[device];
     engine::Rs232Device& record = context_.device(device);
     serial::Port& port = *session->Port;
@@ -328,9 +344,6 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Se
             secondCommandDue = true;
         }
     }
-    session->Started.store(false);
-    session->Running.store(false);
-    session->Ended.set();
 }
 
 // ---- disconnect ---------------------------------------------------------------------------------

@@ -111,6 +111,7 @@ private:
     bool InitSerialPort(std::uint8_t device);
     bool ConnectCOMMPortObject(std::uint8_t device);
     void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session);
+    void ReadLoop(std::uint8_t device, Session& session);
     void Greet(std::uint8_t device);
     void DisconnectLocked(std::uint8_t device);
     // Writes the bytes unchanged; the port lets one writer at a time through, so commands
