@@ -2,18 +2,16 @@
 // and closing the control devices, the raw channel, pen and report state, the touch-up event,
 // the COM port of serial controllers and the driver's version and port.
 
-#include "tsapi/internal.h"
-#include "tsapi/tsapi.h"
-
 #include "platform/desktop/version_note.h"
 #include "platform/registry/registry.h"
-
-#include <dlfcn.h>
+#include "tsapi/internal.h"
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -158,7 +156,8 @@ extern "C" {
 uint8_t GetExistControllers(void) {
     return guarded<uint8_t>(0, [] {
         ControllerTable& table = controllerTable();
-        for (auto& field : table.names) field.fill('\0');
+        for (auto& field : table.names)
+            field.fill('\0');
         std::vector<kvr::reg::Value> values;
         if (kvr::reg::enumValues(kControllerKey, values) != kvr::reg::Status::Ok) return 0;
         std::size_t stored = 0;
@@ -394,7 +393,8 @@ uint8_t SetUpEventHandle(void* handle, void* eventHandle) {
         // The request carries the handle value as the driver's layout has it; the descriptor
         // itself travels beside it.
         std::vector<std::uint8_t> request;
-        appendDword(request, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(eventHandle)));
+        appendDword(request,
+                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(eventHandle)));
         std::uint8_t reply = 0;
         std::uint32_t returned = 0;
         if (!controllerRequest(*c, IOCTL_RS232_SET_UP_EVENT, request, &reply, 1, &returned, fd))

@@ -12,7 +12,8 @@ namespace kvr::tsapi {
 
 std::optional<Controller> resolveHandle(std::int32_t handle) noexcept {
     if (handle >= kSerialHandleBase && handle < kSerialHandleBase + kSerialUnits)
-        return Controller{DriverKind::Serial, static_cast<std::uint8_t>(handle - kSerialHandleBase)};
+        return Controller{DriverKind::Serial,
+                          static_cast<std::uint8_t>(handle - kSerialHandleBase)};
     if (handle >= kUsbHandleBase && handle < kUsbHandleBase + kUsbUnits)
         return Controller{DriverKind::Usb, static_cast<std::uint8_t>(handle - kUsbHandleBase)};
     return std::nullopt;
@@ -88,13 +89,15 @@ std::vector<std::uint8_t> replyRequest(const Controller& controller, std::uint32
 }
 
 void appendDword(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 std::uint32_t dwordAt(std::span<const std::uint8_t> bytes, std::size_t at) noexcept {
     if (at > bytes.size() || bytes.size() - at < 4) return 0;
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
     return value;
 }
 
@@ -109,7 +112,8 @@ std::uint32_t readBuffer(const Controller& controller, std::span<std::uint8_t> o
     if (out.empty()) return 0;
     // The drivers deliver at most 512 bytes per call and refuse a larger reply buffer; asking
     // for no more than that lets a caller with a large buffer still get what is waiting.
-    const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), kMaxReadBytes));
+    const auto length =
+        static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), kMaxReadBytes));
     std::uint32_t returned = 0;
     if (!controllerRequest(controller, IOCTL_RS232_READ_BUFFER, {}, out.data(), length, &returned))
         return 0;
@@ -135,7 +139,9 @@ std::vector<std::uint8_t> commandFrame(std::string_view text) {
     return frame;
 }
 
-void sleepFor(std::chrono::milliseconds duration) { clock::sleepFor(duration); }
+void sleepFor(std::chrono::milliseconds duration) {
+    clock::sleepFor(duration);
+}
 
 void sendPreamble(const Controller& controller) {
     writeBuffer(controller, commandFrame("Z"));

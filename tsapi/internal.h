@@ -86,7 +86,7 @@ inline constexpr std::int32_t kInvalidHandle = -1;
 inline constexpr std::uint8_t kSerialUnits = 8; // handles 100..107
 inline constexpr std::uint8_t kUsbUnits = 4;    // handles 200..203
 
-inline constexpr std::size_t kTableEntries = 8;   // names kept by GetExistControllers
+inline constexpr std::size_t kTableEntries = 8;    // names kept by GetExistControllers
 inline constexpr std::size_t kNameFieldBytes = 20; // one name and its zero, zero-padded
 
 enum class DriverKind : std::uint8_t { Serial, Usb };
@@ -220,9 +220,9 @@ inline constexpr ExchangeRules withTest(ExchangeRules rules, ReplyTest test) {
 struct ExchangeResult {
     bool passed = false;
     int attemptsMade = 0;
-    std::uint32_t pendingLength = 0;     // what ReadLength reported in the last attempt
-    std::vector<std::uint8_t> reply;     // the bytes read in the last attempt
-    protocol::ParameterWord word;        // value replies: the word (library hex reading)
+    std::uint32_t pendingLength = 0; // what ReadLength reported in the last attempt
+    std::vector<std::uint8_t> reply; // the bytes read in the last attempt
+    protocol::ParameterWord word;    // value replies: the word (library hex reading)
 };
 
 // Up to `rules.attempts` of: FlushReadBuffer; WriteBuffer(frame); sleep 50 ms; ReadLength;
@@ -247,8 +247,7 @@ int descriptorFromPointer(const void* value) noexcept;
 // ---- export boundary -------------------------------------------------------------------------
 
 // Runs an export's body; any exception becomes the export's failure value.
-template <typename Result, typename Body>
-Result guarded(Result failure, Body&& body) noexcept {
+template <typename Result, typename Body> Result guarded(Result failure, Body&& body) noexcept {
     try {
         return static_cast<Result>(body());
     } catch (...) {

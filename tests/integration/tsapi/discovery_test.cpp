@@ -3,31 +3,29 @@
 // the COM port and the driver's version and port texts, against the real driver daemon and
 // emulated controllers. Every case runs in its own process with its own registry.
 
-#include "tests/integration/tsapi/tsapi_harness.h"
-
 #include "platform/clock/clock.h"
 #include "platform/common/unique_fd.h"
 #include "platform/desktop/version_note.h"
 #include "platform/registry/registry.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <iostream>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::test::tsapi {
 namespace {
 
 constexpr std::uint32_t kSetThreePointCapture = 0x220094; // arms a raw-point capture
-constexpr std::uint32_t kSetUpSound = 0x220020;            // the touch-up sound switch
+constexpr std::uint32_t kSetUpSound = 0x220020;           // the touch-up sound switch
 
 std::string controllerName(std::uint8_t index, std::uint8_t length = 32) {
     std::vector<char> buffer(length + 1, '#');
@@ -38,7 +36,8 @@ std::string controllerName(std::uint8_t index, std::uint8_t length = 32) {
 std::vector<std::string> tableNames() {
     std::vector<std::string> out;
     const std::uint8_t n = GetExistControllers();
-    for (std::uint8_t i = 1; i <= n; ++i) out.push_back(controllerName(i));
+    for (std::uint8_t i = 1; i <= n; ++i)
+        out.push_back(controllerName(i));
     return out;
 }
 
@@ -72,7 +71,9 @@ struct EnumerationCase {
     std::uint8_t count;
 };
 
-void PrintTo(const EnumerationCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const EnumerationCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class TsapiEnumeration : public ::testing::TestWithParam<EnumerationCase> {};
 
@@ -81,33 +82,37 @@ TEST_P(TsapiEnumeration, ListsTheMarkersInOrder) {
     ASSERT_TRUE(writeMarkers(c.markers));
     EXPECT_EQ(GetExistControllers(), c.count);
     std::vector<std::string> names;
-    for (std::uint8_t i = 1; i <= c.count; ++i) names.push_back(controllerName(i));
+    for (std::uint8_t i = 1; i <= c.count; ++i)
+        names.push_back(controllerName(i));
     EXPECT_EQ(names, c.expected);
 }
 
 const std::vector<std::string> kTenSerial = {
     "RS232_DEVICE0", "RS232_DEVICE1", "RS232_DEVICE2", "RS232_DEVICE3", "RS232_DEVICE4",
-    "RS232_DEVICE5", "RS232_DEVICE6", "RS232_DEVICE7", "USB_DEVICE0", "USB_DEVICE1"};
+    "RS232_DEVICE5", "RS232_DEVICE6", "RS232_DEVICE7", "USB_DEVICE0",   "USB_DEVICE1"};
 
 INSTANTIATE_TEST_SUITE_P(
     Markers, TsapiEnumeration,
     ::testing::Values(
-        EnumerationCase{"SerialAndUsb", {"RS232_DEVICE0", "USB_DEVICE1"},
-                        {"RS232_DEVICE0", "USB_DEVICE1"}, 2},
+        EnumerationCase{
+            "SerialAndUsb", {"RS232_DEVICE0", "USB_DEVICE1"}, {"RS232_DEVICE0", "USB_DEVICE1"}, 2},
         EnumerationCase{"CreationOrderNotNameOrder",
                         {"USB_DEVICE3", "RS232_DEVICE5", "RS232_DEVICE0"},
-                        {"USB_DEVICE3", "RS232_DEVICE5", "RS232_DEVICE0"}, 3},
+                        {"USB_DEVICE3", "RS232_DEVICE5", "RS232_DEVICE0"},
+                        3},
         // Only the two prefixes count, with their case; other values are not controllers.
         EnumerationCase{"OtherValuesSkipped",
                         {"COMPORT", "RS232_DEVIC", "rs232_device1", "USB_DEVICE", "Usb_Device2",
                          "RS232_DEVICE4"},
-                        {"USB_DEVICE", "RS232_DEVICE4"}, 2},
+                        {"USB_DEVICE", "RS232_DEVICE4"},
+                        2},
         // A name of 19 characters fits the 20-byte field; one of 20 does not and is skipped.
         EnumerationCase{"LongNamesSkipped",
                         {"RS232_DEVICE1234567", "RS232_DEVICE12345678", "USB_DEVICE123456789"},
-                        {"RS232_DEVICE1234567", "USB_DEVICE123456789"}, 2},
-        EnumerationCase{"CappedAtEight", kTenSerial,
-                        {kTenSerial.begin(), kTenSerial.begin() + 8}, 8}),
+                        {"RS232_DEVICE1234567", "USB_DEVICE123456789"},
+                        2},
+        EnumerationCase{
+            "CappedAtEight", kTenSerial, {kTenSerial.begin(), kTenSerial.begin() + 8}, 8}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(TsapiDiscovery, NoControllerKeyMeansNoController) {
@@ -118,7 +123,8 @@ TEST(TsapiDiscovery, NoControllerKeyMeansNoController) {
 
 TEST(TsapiDiscovery, TheTableIsRebuiltByEveryEnumeration) {
     ASSERT_TRUE(writeMarkers({"RS232_DEVICE0", "RS232_DEVICE1", "USB_DEVICE0"}));
-    EXPECT_EQ(tableNames(), (std::vector<std::string>{"RS232_DEVICE0", "RS232_DEVICE1", "USB_DEVICE0"}));
+    EXPECT_EQ(tableNames(),
+              (std::vector<std::string>{"RS232_DEVICE0", "RS232_DEVICE1", "USB_DEVICE0"}));
     ASSERT_EQ(reg::deleteValue(kControllerKey, "RS232_DEVICE0"), reg::Status::Ok);
     EXPECT_EQ(tableNames(), (std::vector<std::string>{"RS232_DEVICE1", "USB_DEVICE0"}));
     // Without the key the result is 0 and no stale name stays behind.
@@ -167,7 +173,8 @@ TEST(TsapiNames, NumbersOutsideTheTableReadNothing) {
         EXPECT_EQ(buffer[0], '#') << int(index);
     }
     // Above the count but inside the table: a cleared field, an empty name.
-    for (const std::uint8_t index : {3, 8}) EXPECT_EQ(controllerName(index), "") << int(index);
+    for (const std::uint8_t index : {3, 8})
+        EXPECT_EQ(controllerName(index), "") << int(index);
     EXPECT_EQ(GetControllerName(1, nullptr, 32), 0);
     EXPECT_EQ(GetControllerName(1, buffer, 0), 0);
 }
@@ -247,7 +254,8 @@ TEST(TsapiHandles, ClosingTooOftenNeverClosesAnotherOpensDevice) {
     ASSERT_EQ(OpenController("RS232_DEVICE0"), 100);
     ASSERT_EQ(OpenController("RS232_DEVICE1"), 101);
     // Controller 0 closed three times for one open: controller 1's open still holds the device.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(CloseController(100), 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(CloseController(100), 1);
     EXPECT_EQ(FlushReadBuffer(101), 1);
     EXPECT_EQ(FlushReadBuffer(100), 1) << "the device is shared by the process";
     EXPECT_EQ(CloseController(101), 1);
@@ -260,8 +268,10 @@ TEST(TsapiHandles, ManyOpensDoNotWrapTheCount) {
     ASSERT_TRUE(bench.ready()) << bench.diagnostics();
     ASSERT_EQ(GetExistControllers(), 1);
     constexpr int kOpens = 300; // more than an 8-bit count holds
-    for (int i = 0; i < kOpens; ++i) ASSERT_EQ(OpenController("RS232_DEVICE0"), 100);
-    for (int i = 0; i < kOpens - 1; ++i) ASSERT_EQ(CloseController(100), 1);
+    for (int i = 0; i < kOpens; ++i)
+        ASSERT_EQ(OpenController("RS232_DEVICE0"), 100);
+    for (int i = 0; i < kOpens - 1; ++i)
+        ASSERT_EQ(CloseController(100), 1);
     EXPECT_EQ(FlushReadBuffer(100), 1) << "one open left";
     EXPECT_EQ(CloseController(100), 1);
     EXPECT_EQ(FlushReadBuffer(100), 0);
@@ -488,9 +498,8 @@ TEST(TsapiComPort, CloseSilencesThenLetsGoAndReopenComesBack) {
     EXPECT_EQ(CurrentCOMPort(100), 2) << "the driver keeps the port number for the reopen";
 
     EXPECT_EQ(ReopenCOMPort(100), 1);
-    if (waitUntil([&] {
-            return bench.diagnostics().find("port is in use") != std::string::npos;
-        }, std::chrono::milliseconds(500)))
+    if (waitUntil([&] { return bench.diagnostics().find("port is in use") != std::string::npos; },
+                  std::chrono::milliseconds(500)))
         GTEST_SKIP() << "the driver still holds the port it closed on code 12";
     EXPECT_TRUE(waitUntil([&] {
         return WriteBuffer(100, oi.data(), static_cast<std::uint32_t>(oi.size())) == 1;
@@ -582,8 +591,8 @@ TEST(TsapiRobustness, EveryExportSurvivesBadArguments) {
     ASSERT_TRUE(bench.ready()) << bench.diagnostics();
     ASSERT_EQ(GetExistControllers(), 2);
     ASSERT_EQ(OpenController("RS232_DEVICE0"), 100);
-    const std::int32_t handles[] = {INT32_MIN, -1, 0, 99, 100, 101, 107, 108, 200, 203, 204,
-                                    INT32_MAX};
+    const std::int32_t handles[] = {INT32_MIN, -1,  0,   99,  100, 101,
+                                    107,       108, 200, 203, 204, INT32_MAX};
     for (const std::int32_t h : handles) {
         EXPECT_GE(WriteBuffer(h, nullptr, 0xFFFFFFFF), 0);
         EXPECT_EQ(ReadBuffer(h, nullptr, 0xFFFFFFFF), 0U);

@@ -2,12 +2,11 @@
 // nothing else (no helper, no static library's symbol), one C++ name, and a header that
 // compiles as C and as C++.
 
-#include "tsapi/tsapi.h"
 #include "tests/support/child_process.h"
-
-#include <gtest/gtest.h>
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,35 +19,103 @@ namespace {
 // The touch API: 92 functions under 93 names.
 const std::set<std::string> kExpectedNames = {
     // discovery and access
-    "GetExistControllers", "GetControllerName", "OpenController", "CloseController",
-    "WriteBuffer", "ReadBuffer", "ReadLength", "FlushReadBuffer", "IsPenUp",
-    "DisableTouchReport", "GetReportStatus", "_Z16SetUpEventHandlePvS_", "CurrentCOMPort",
-    "ChangeCOMPort", "CloseCOMPort", "ReopenCOMPort", "GetDriverInterface", "GetDriverVersion",
+    "GetExistControllers",
+    "GetControllerName",
+    "OpenController",
+    "CloseController",
+    "WriteBuffer",
+    "ReadBuffer",
+    "ReadLength",
+    "FlushReadBuffer",
+    "IsPenUp",
+    "DisableTouchReport",
+    "GetReportStatus",
+    "_Z16SetUpEventHandlePvS_",
+    "CurrentCOMPort",
+    "ChangeCOMPort",
+    "CloseCOMPort",
+    "ReopenCOMPort",
+    "GetDriverInterface",
+    "GetDriverVersion",
     "GetDriverPort",
     // controller and driver settings
-    "SetRotation", "GetRotation", "EnableDownSound", "EnableUpSound", "GetDownSoundStatus",
-    "GetUpSoundStatus", "SetReportMode", "GetReportMode", "EnableRightClick",
-    "GetRightClickEnabled", "EnableDoubleClick", "GetDoubleClickEnabled", "SetExpandValue",
-    "GetExpandValue", "SetDoubleClickSpeed", "GetDoubleClickSpeed", "SetDoubleClickArea",
-    "GetDoubleClickArea", "GetRightClickTime", "SetRightClickTime", "GetMeasureTime",
-    "SetMeasureTime", "GetInfocus", "SetInfocus", "GetMeasureDelay", "SetMeasureDelay",
-    "GetOutfocus", "SetOutfocus", "GetTouchSensitivity", "SetTouchSensitivity", "GetNoiseLevel",
-    "SetNoiseLevel", "GetAccLevel", "SetAccLevel",
+    "SetRotation",
+    "GetRotation",
+    "EnableDownSound",
+    "EnableUpSound",
+    "GetDownSoundStatus",
+    "GetUpSoundStatus",
+    "SetReportMode",
+    "GetReportMode",
+    "EnableRightClick",
+    "GetRightClickEnabled",
+    "EnableDoubleClick",
+    "GetDoubleClickEnabled",
+    "SetExpandValue",
+    "GetExpandValue",
+    "SetDoubleClickSpeed",
+    "GetDoubleClickSpeed",
+    "SetDoubleClickArea",
+    "GetDoubleClickArea",
+    "GetRightClickTime",
+    "SetRightClickTime",
+    "GetMeasureTime",
+    "SetMeasureTime",
+    "GetInfocus",
+    "SetInfocus",
+    "GetMeasureDelay",
+    "SetMeasureDelay",
+    "GetOutfocus",
+    "SetOutfocus",
+    "GetTouchSensitivity",
+    "SetTouchSensitivity",
+    "GetNoiseLevel",
+    "SetNoiseLevel",
+    "GetAccLevel",
+    "SetAccLevel",
     // calibration and linearity
-    "SetCalPoint", "SetLinearityPoint", "CalCurrentPointReady", "GetLinearityData",
-    "StoreCalibrationData", "SetCalibrationPoint", "GetCalibrationData", "SaveCalibrationData",
-    "SetBasePoint", "GetBasePoint",
+    "SetCalPoint",
+    "SetLinearityPoint",
+    "CalCurrentPointReady",
+    "GetLinearityData",
+    "StoreCalibrationData",
+    "SetCalibrationPoint",
+    "GetCalibrationData",
+    "SaveCalibrationData",
+    "SetBasePoint",
+    "GetBasePoint",
     // displays
-    "GetExistDisplays", "GetDisplayName", "GetDisplayArea", "PartitionDisplay",
-    "GetPartitioned_Display", "GetPartition_Mode", "GetPartition_Parts",
-    "AskToSetDisplayNumber", "QueryDisplayBeTouched", "AskToSetMultiMonitor",
-    "QueryMultiMonitorSetOK", "GetDisplayNumber", "GetMultiMonitorNumber",
-    "GetMultiMonitorLayout", "SetDisplayChange", "GetDisplayChange",
+    "GetExistDisplays",
+    "GetDisplayName",
+    "GetDisplayArea",
+    "PartitionDisplay",
+    "GetPartitioned_Display",
+    "GetPartition_Mode",
+    "GetPartition_Parts",
+    "AskToSetDisplayNumber",
+    "QueryDisplayBeTouched",
+    "AskToSetMultiMonitor",
+    "QueryMultiMonitorSetOK",
+    "GetDisplayNumber",
+    "GetMultiMonitorNumber",
+    "GetMultiMonitorLayout",
+    "SetDisplayChange",
+    "GetDisplayChange",
     // application settings
-    "Set_Sound_Type", "Get_Sound_Type", "Set_BuzzerFreq", "Get_BuzzerFreq",
-    "Set_BuzzerDuration", "Get_BuzzerDuration", "DownBeep", "UpBeep",
-    "Set_Touch_Access_Timeout", "Touch_Access_Timeout", "Set_MRightClick_App",
-    "Get_Manual_RightClick_Status", "SetManualRightClick", "SetManualRightEvent",
+    "Set_Sound_Type",
+    "Get_Sound_Type",
+    "Set_BuzzerFreq",
+    "Get_BuzzerFreq",
+    "Set_BuzzerDuration",
+    "Get_BuzzerDuration",
+    "DownBeep",
+    "UpBeep",
+    "Set_Touch_Access_Timeout",
+    "Touch_Access_Timeout",
+    "Set_MRightClick_App",
+    "Get_Manual_RightClick_Status",
+    "SetManualRightClick",
+    "SetManualRightEvent",
 };
 
 struct Symbol {
@@ -78,7 +145,8 @@ std::vector<Symbol> definedDynamicSymbols() {
 TEST(TsapiExports, ExactlyTheNinetyThreeNames) {
     ASSERT_EQ(kExpectedNames.size(), 93U);
     std::set<std::string> names;
-    for (const auto& s : definedDynamicSymbols()) names.insert(s.name);
+    for (const auto& s : definedDynamicSymbols())
+        names.insert(s.name);
     std::vector<std::string> missing, extra;
     std::set_difference(kExpectedNames.begin(), kExpectedNames.end(), names.begin(), names.end(),
                         std::back_inserter(missing));

@@ -51,7 +51,8 @@ Sim* Bench::addUsb(std::uint8_t unit, emu::ControllerProfile profile) {
     if (!raw->waitFrame("GP9E")) return nullptr;
     const std::string marker = "USB_DEVICE" + std::to_string(unit);
     std::uint32_t value = 0;
-    if (!waitUntil([&] { return reg::queryDword(kControllerKey, marker, value) == reg::Status::Ok; }))
+    if (!waitUntil(
+            [&] { return reg::queryDword(kControllerKey, marker, value) == reg::Status::Ok; }))
         return nullptr;
     return raw;
 }
@@ -93,7 +94,8 @@ std::vector<std::string> framesSince(const Sim& sim, std::size_t from) {
 
 std::size_t countFrames(const Sim& sim, const std::string& text, std::size_t from) {
     std::size_t n = 0;
-    for (const auto& t : framesSince(sim, from)) n += t == text ? 1 : 0;
+    for (const auto& t : framesSince(sim, from))
+        n += t == text ? 1 : 0;
     return n;
 }
 
