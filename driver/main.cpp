@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
                  "State folder from KVR_STATE_DIR (default /var/lib/lumarcon), control sockets\n"
                  "in KVR_RUNTIME_DIR (default /run/lumarcon). Runs until SIGTERM or SIGINT.",
                  "KvrRs232"};
+    app.footer("The daemon stays in the foreground with or without --foreground (run it as a "
+               "simple systemd\nservice or with '&'); without --foreground its log also goes to "
+               "syslog.\nSIGTERM or SIGINT disconnects every controller and unloads the driver.");
     bool usb = false;
     bool foreground = false;
     std::string pointer = "auto";
