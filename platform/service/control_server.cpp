@@ -92,6 +92,15 @@ struct ControlSocket {
     }
 };
 
+// One lock file per service name (without case, as names compare): whoever holds it owns
+// the socket, so two instances never both serve it.
+std::string lockFilePath(const std::filesystem::path& socketPath, std::string_view name) {
+    std::string lockName = "." + std::string(name) + ".lock";
+    std::transform(lockName.begin(), lockName.end(), lockName.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; });
+    return (socketPath.parent_path() / lockName).string();
+}
+
 std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
     const auto path = controlSocketPath(name);
     if (!path) return kErrorInvalidName;
@@ -105,12 +114,7 @@ std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
     }
     std::memcpy(addr.sun_path, out.path.c_str(), out.path.size() + 1);
 
-    // One lock file per service name (without case, as names compare): whoever holds it owns
-    // the socket, so two instances never both serve it.
-    std::string lockName = "." + std::string(name) + ".lock";
-    std::transform(lockName.begin(), lockName.end(), lockName.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; });
-    const std::string lockPath = (path->parent_path() / lockName).string();
+    const std::string lockPath = lockFilePath(*path, name);
     out.lockFd = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!out.lockFd) {
         KVR_LOG_ERROR("service: cannot open %s: %s", lockPath.c_str(), std::strerror(errno));
@@ -306,6 +310,23 @@ bool systemShuttingDown() {
     if (std::filesystem::exists(shutdownFlagPath(), ec)) return true;
     if (!std::filesystem::exists("/run/systemd/system", ec)) return false; // not booted by systemd
     return systemdSaysStopping();
+}
+
+bool waitForServiceEnd(std::string_view name, std::chrono::milliseconds timeout) {
+    const auto path = controlSocketPath(name);
+    if (!path) return true;
+    UniqueFd fd(::open(lockFilePath(*path, name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return true; // never served here
+    // flock has no time limit: look again at short intervals until the deadline.
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) {
+            ::flock(fd.get(), LOCK_UN);
+            return true;
+        }
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 StatusHandle* registerServiceCtrlHandler(std::string_view name, HandlerFunction handler) {

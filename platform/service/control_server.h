@@ -38,6 +38,7 @@
 
 #include "platform/service/service_control.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -64,6 +65,10 @@ bool setServiceStatus(StatusHandle* handle, const ServiceStatus& status);
 
 // A number to show a handle by in trace lines.
 unsigned long statusHandleId(const StatusHandle* handle);
+
+// Waits until no process serves the service `name` any more (its dispatcher has returned);
+// false when one still does after `timeout`.
+bool waitForServiceEnd(std::string_view name, std::chrono::milliseconds timeout);
 
 // The flag file that says a system shutdown is under way, and the check itself.
 std::filesystem::path shutdownFlagPath();

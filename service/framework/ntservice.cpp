@@ -24,6 +24,9 @@ namespace {
 // The key a registration creates beside the service record (no values).
 constexpr const char* kSoftwareKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
 
+// How long "-s" waits for the stopped service to end.
+constexpr std::chrono::seconds kStopWait{30};
+
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
     char text[512];
@@ -132,6 +135,10 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
         // A service that is not running or refuses leaves nothing to report here.
         const svc::ControlResult r = svc::controlService(m_szServiceName, svc::kControlStop);
         Trace("Stop control to %s: %lu", m_szServiceName, static_cast<unsigned long>(r.error));
+        // Run on as the service only once the stopped one has gone, or this run would find it
+        // still there and end.
+        if (r.delivered() && !svc::waitForServiceEnd(m_szServiceName, kStopWait))
+            Trace("%s has not stopped yet", m_szServiceName);
         return false;
     }
     return false;
