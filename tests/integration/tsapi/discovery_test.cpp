@@ -507,6 +507,30 @@ TEST(TsapiComPort, CloseSilencesThenLetsGoAndReopenComesBack) {
     EXPECT_TRUE(sim->waitFrame("OI"));
 }
 
+TEST(TsapiComPort, ReopenSendsTheReportModeAgain) {
+    Bench bench;
+    ASSERT_TRUE(bench.ready()) << bench.diagnostics();
+    Sim* sim = bench.addSerial(0, 1);
+    ASSERT_NE(sim, nullptr);
+    OpenedController c("RS232_DEVICE0");
+    ASSERT_EQ(c.handle(), 100);
+    Client client;
+    ASSERT_TRUE(client.ok());
+    struct Case {
+        std::uint8_t mode;
+        const char* command;
+    };
+    for (const Case m : {Case{3, "MP"}, Case{1, "MS"}, Case{2, "MS"}}) {
+        ASSERT_TRUE(client.setReportMode(0, m.mode));
+        const std::size_t mark = sim->frameTexts().size();
+        EXPECT_EQ(ReopenCOMPort(100), 1) << int(m.mode);
+        const auto frames = framesSince(*sim, mark);
+        ASSERT_GE(frames.size(), 2U) << int(m.mode);
+        EXPECT_EQ(frames[0], m.command) << int(m.mode);
+        EXPECT_EQ(frames[1], "PL") << int(m.mode);
+    }
+}
+
 TEST(TsapiComPort, CloseGivesUpOnASilentControllerAndKeepsThePort) {
     Bench bench;
     ASSERT_TRUE(bench.ready()) << bench.diagnostics();
