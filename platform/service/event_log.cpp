@@ -1,8 +1,11 @@
 #include "platform/service/event_log.h"
 
+#include <fcntl.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 
@@ -75,8 +78,18 @@ bool EventSource::report(std::uint16_t type, std::uint16_t category, std::uint32
             g_eventSink(entry);
             return true;
         }
+        const std::string line = formatEventLine(entry);
         useIdent(name_);
-        ::syslog(priority(type), "%s", formatEventLine(entry).c_str());
+        ::syslog(priority(type), "%s", line.c_str());
+        if (const char* file = std::getenv("KVR_EVENT_LOG"); file != nullptr && *file != '\0') {
+            const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                const std::string text = name_ + ": " + line + "\n";
+                // One write per entry: entries of several processes never interleave.
+                [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+                ::close(fd);
+            }
+        }
         return true;
     } catch (...) {
         return false;

@@ -9,10 +9,14 @@
 // texts stand as they are. Error entries go out at LOG_ERR, warnings at LOG_WARNING,
 // information at LOG_INFO.
 //
+// When KVR_EVENT_LOG names a file, each entry is also appended to it as one line
+// "<source>: <line>", so that tests of whole programs can read the entries back.
+//
 // Trace lines go to stderr and to syslog at LOG_DEBUG.
 //
-// Tests (which cannot read syslog back) install a sink for either; a sink replaces syslog for
-// event entries and receives trace lines besides stderr. No call throws.
+// Tests in one process install a sink for either instead; a sink replaces syslog (and the
+// file) for event entries and receives trace lines besides stderr. A sink must not write
+// event entries or trace lines itself. No call throws.
 
 #include <cstdint>
 #include <functional>

@@ -220,7 +220,7 @@ void CNTService::ServiceMain(int argc, char** argv) {
     }
     self->m_hServiceStatus =
         svc::registerServiceCtrlHandler(self->m_szServiceName, &CNTService::Handler);
-    if (self->m_hServiceStatus == nullptr) {
+    if (self->m_hServiceStatus.load() == nullptr) {
         self->Trace("RegisterServiceCtrlHandler failed (%lu)",
                     static_cast<unsigned long>(svc::lastError()));
         return;

@@ -119,7 +119,8 @@ protected:
     std::int32_t m_iMinorVersion = 0;
     svc::ServiceStatus m_Status;           // guarded by m_statusLock
     mutable std::mutex m_statusLock;
-    svc::StatusHandle* m_hServiceStatus = nullptr; // from the control handler registration
+    // From the control handler registration (set on the service thread, read by the handler).
+    std::atomic<svc::StatusHandle*> m_hServiceStatus{nullptr};
     std::atomic<std::uint32_t> m_bIsRunning{0};
     std::unique_ptr<svc::EventSource> m_hEventSource; // null until the first entry
     std::mutex m_eventSourceLock;

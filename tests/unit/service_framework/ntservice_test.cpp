@@ -10,15 +10,21 @@
 #include "tests/support/test_env.h"
 #include "tests/unit/service_framework/test_service.h"
 
+#include "platform/common/unique_fd.h"
+
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 namespace kvr::test {
@@ -54,9 +60,27 @@ std::vector<std::string> linesWith(const std::string& text, const std::string& p
 }
 
 const std::vector<std::string> kStopEntries = {
-    "event-log: event 107 information: Start SetStatus",
-    "event-log: event 107 information: End SetStatus",
-    "event-log: event 108 information: Stoped LumarconTouch Service",
+    "LumarconTouch Service: event 107 information: Start SetStatus",
+    "LumarconTouch Service: event 107 information: End SetStatus",
+    "LumarconTouch Service: event 108 information: Stoped LumarconTouch Service",
+};
+
+// The event-log entries programs started from now on write, read back from KVR_EVENT_LOG.
+class EventLogFile {
+public:
+    EventLogFile() : m_path(makeTempDir("events") / "events.log") {
+        ::setenv("KVR_EVENT_LOG", m_path.c_str(), 1);
+    }
+    ~EventLogFile() { ::unsetenv("KVR_EVENT_LOG"); }
+    std::vector<std::string> lines() const {
+        std::ifstream in(m_path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return linesWith(text.str(), "");
+    }
+
+private:
+    std::filesystem::path m_path;
 };
 
 // In-process: the test service's dispatcher on a thread, the event log and trace captured.
@@ -176,6 +200,22 @@ TEST_F(InProcess, EveryAcceptedControlReportsStatusAndOthersAreRefused) {
     EXPECT_TRUE(m_events.empty());
 }
 
+TEST_F(InProcess, ASilentConnectionHoldsUpNoControl) {
+    start();
+    ASSERT_TRUE(waitUntil([] { return serviceIs(svc::kStateRunning); }));
+    UniqueFd silent(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = svc::controlSocketPath(kTestServiceName)->string();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(silent.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    // Sends nothing; a control sent meanwhile is answered at once.
+    const svc::ControlResult r =
+        svc::controlService(kTestServiceName, svc::kControlInterrogate, 1000ms);
+    EXPECT_TRUE(r.delivered());
+    EXPECT_EQ(r.status.currentState, svc::kStateRunning);
+}
+
 TEST_F(InProcess, FailedInitStopsAtOnceWithAFailureExitCode) {
     TestService& service = start(/*failInit=*/true);
     m_dispatcher.join();
@@ -196,7 +236,16 @@ TEST_F(InProcess, WithoutDispatcherTheEntryPointReturnsAtOnce) {
 }
 
 // The command line, run as a person runs it, with its registry effects.
+// Stops a service that "-i" started, even when the test ends early.
+struct StopServiceAtEnd {
+    ~StopServiceAtEnd() {
+        svc::controlService(kTestServiceName, svc::kControlStop);
+        svc::waitForServiceEnd(kTestServiceName, 20s);
+    }
+};
+
 TEST(CommandLine, VersionInstallTwiceRemove) {
+    StopServiceAtEnd stopAtEnd;
     const std::string software = std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\") + kTestServiceName;
 
     RunResult v = runProgram(kProgram, {"-V"});
@@ -271,16 +320,18 @@ TEST(CommandLine, InstallFailureShowsTheErrorCode) {
 }
 
 TEST(Signals, SigtermIsTheStopControl) {
+    EventLogFile events;
     ChildProcess service(kProgram, {});
     ASSERT_TRUE(waitUntil([] { return serviceIs(svc::kStateRunning); }));
     ASSERT_TRUE(service.signal(SIGTERM));
     EXPECT_EQ(exitCodeOf(service.wait()), 0);
-    EXPECT_EQ(linesWith(service.stdoutText(), "event-log:"), kStopEntries);
+    EXPECT_EQ(events.lines(), kStopEntries);
     EXPECT_EQ(service.stderrText().find("OnShutdown"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(*svc::controlSocketPath(kTestServiceName)));
 }
 
 TEST(Signals, SigtermDuringSystemShutdownIsShutdownThenStop) {
+    EventLogFile events;
     ChildProcess service(kProgram, {});
     ASSERT_TRUE(waitUntil([] { return serviceIs(svc::kStateRunning); }));
     std::ofstream(svc::shutdownFlagPath()) << "";
@@ -292,10 +343,11 @@ TEST(Signals, SigtermDuringSystemShutdownIsShutdownThenStop) {
     ASSERT_NE(shutdown, std::string::npos) << err;
     ASSERT_NE(stop, std::string::npos) << err;
     EXPECT_LT(shutdown, stop);
-    EXPECT_EQ(linesWith(service.stdoutText(), "event-log:"), kStopEntries);
+    EXPECT_EQ(events.lines(), kStopEntries);
 }
 
 TEST(Signals, DashSStopsTheRunningServiceAndRunsInItsPlace) {
+    EventLogFile events;
     ChildProcess first(kProgram, {});
     ASSERT_TRUE(waitUntil([] { return serviceIs(svc::kStateRunning); }));
 
@@ -306,7 +358,7 @@ TEST(Signals, DashSStopsTheRunningServiceAndRunsInItsPlace) {
 
     ChildProcess second(kProgram, {"-S"});
     EXPECT_EQ(exitCodeOf(first.wait()), 0);
-    EXPECT_EQ(linesWith(first.stdoutText(), "event-log:"), kStopEntries);
+    EXPECT_EQ(events.lines(), kStopEntries);
     ASSERT_TRUE(waitUntil([] { return serviceIs(svc::kStateRunning); }));
     EXPECT_TRUE(second.running());
     EXPECT_EQ(exitCodeOf(second.stop()), 0);

@@ -3,6 +3,7 @@
 // (counted) and leaves every other user control to the framework; its OnInit can be told to
 // fail.
 
+#include "platform/service/service_manager.h"
 #include "service/framework/ntservice.h"
 
 #include <atomic>
