@@ -6,11 +6,19 @@
 #include "platform/service/event_log.h"
 #include "platform/service/service_manager.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/signalfd.h>
@@ -18,17 +26,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <string>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -66,9 +65,8 @@ std::uint32_t fail(std::uint32_t error) {
 
 bool equalNoCase(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 void poke(const UniqueFd& fd) {
@@ -156,9 +154,13 @@ std::uint32_t admit(StatusHandle& d, std::uint32_t code, bool privileged) {
     const std::uint32_t accepted = d.status.controlsAccepted;
     std::uint32_t needed = 0;
     switch (code) {
-    case kControlStop: needed = 0x1; break;
+    case kControlStop:
+        needed = 0x1;
+        break;
     case kControlPause:
-    case kControlContinue: needed = 0x2; break;
+    case kControlContinue:
+        needed = 0x2;
+        break;
     default:
         if (code >= kFirstUserControl && code <= kLastUserControl) return kErrorSuccess;
         return kErrorInvalidServiceControl;
@@ -303,7 +305,9 @@ bool systemdSaysStopping() {
 
 } // namespace
 
-std::filesystem::path shutdownFlagPath() { return paths::runtimeDir() / "shutdown"; }
+std::filesystem::path shutdownFlagPath() {
+    return paths::runtimeDir() / "shutdown";
+}
 
 bool systemShuttingDown() {
     std::error_code ec;
@@ -424,7 +428,8 @@ std::uint32_t startServiceCtrlDispatcher(std::string_view name, ServiceMainFunct
         fds.push_back({state.notify.get(), POLLIN, 0});
         fds.push_back({socket.listenFd.get(), POLLIN, 0});
         fds.push_back({sigFd.get(), POLLIN, 0});
-        for (const Pending& p : pending) fds.push_back({p.fd.get(), POLLIN, 0});
+        for (const Pending& p : pending)
+            fds.push_back({p.fd.get(), POLLIN, 0});
         int timeoutMs = -1;
         if (!pending.empty()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(

@@ -1,13 +1,12 @@
 #include "platform/service/event_log.h"
 
-#include <fcntl.h>
-#include <syslog.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
 #include <set>
+#include <syslog.h>
+#include <unistd.h>
 
 namespace kvr::svc {
 namespace {
@@ -28,18 +27,25 @@ void useIdent(const std::string& name) {
 
 const char* typeText(std::uint16_t type) {
     switch (type) {
-    case kEventError: return "error";
-    case kEventWarning: return "warning";
-    case kEventInformation: return "information";
-    default: return "entry";
+    case kEventError:
+        return "error";
+    case kEventWarning:
+        return "warning";
+    case kEventInformation:
+        return "information";
+    default:
+        return "entry";
     }
 }
 
 int priority(std::uint16_t type) {
     switch (type) {
-    case kEventError: return LOG_ERR;
-    case kEventWarning: return LOG_WARNING;
-    default: return LOG_INFO;
+    case kEventError:
+        return LOG_ERR;
+    case kEventWarning:
+        return LOG_WARNING;
+    default:
+        return LOG_INFO;
     }
 }
 
@@ -53,7 +59,8 @@ std::string formatEventLine(const EventLogEntry& entry) {
         line += text;
         blank = !text.empty() && (text.back() == ' ' || text.back() == '\t');
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
     return line;
 }
 

@@ -20,19 +20,27 @@ std::uint32_t done(std::uint32_t error) {
 // A store failure as the manager reports it.
 std::uint32_t fromStore(reg::Status status) {
     switch (status) {
-    case reg::Status::Ok: return kErrorSuccess;
-    case reg::Status::NotFound: return kErrorServiceDoesNotExist;
-    case reg::Status::InvalidArgument: return kErrorInvalidName;
+    case reg::Status::Ok:
+        return kErrorSuccess;
+    case reg::Status::NotFound:
+        return kErrorServiceDoesNotExist;
+    case reg::Status::InvalidArgument:
+        return kErrorInvalidName;
     case reg::Status::TypeMismatch:
-    case reg::Status::AccessDenied: break;
+    case reg::Status::AccessDenied:
+        break;
     }
     return kErrorAccessDenied;
 }
 
 } // namespace
 
-std::uint32_t lastError() { return t_lastError; }
-void setLastError(std::uint32_t error) { t_lastError = error; }
+std::uint32_t lastError() {
+    return t_lastError;
+}
+void setLastError(std::uint32_t error) {
+    t_lastError = error;
+}
 
 std::string serviceKeyPath(std::string_view name) {
     if (name.empty() || name.size() > 255 || name.find_first_of("\\/") != std::string_view::npos ||
@@ -76,7 +84,8 @@ std::uint32_t createService(const ServiceConfig& config) {
         reg::deleteKey(key);
         KVR_LOG_WARN("service manager: cannot write the record of %s: %s", config.name.c_str(),
                      reg::statusText(s));
-        return done(s == reg::Status::InvalidArgument ? kErrorInvalidParameter : kErrorAccessDenied);
+        return done(s == reg::Status::InvalidArgument ? kErrorInvalidParameter
+                                                      : kErrorAccessDenied);
     }
     return done(kErrorSuccess);
 }

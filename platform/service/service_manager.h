@@ -33,7 +33,8 @@ inline constexpr std::uint32_t kServiceErrorNormal = 1;
 inline constexpr const char* kLocalSystem = "LocalSystem";
 
 // The key all service records live under.
-inline constexpr const char* kServicesKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+inline constexpr const char* kServicesKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
 
 // More Windows error codes the manager reports (the rest are in service_control.h).
 inline constexpr std::uint32_t kErrorFileNotFound = 2;

@@ -6,13 +6,12 @@
 #include "platform/service/event_log.h"
 #include "platform/service/service_manager.h"
 
-#include <strings.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <strings.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr {
@@ -279,10 +278,18 @@ void CNTService::Handler(std::uint32_t opcode) {
         self->m_bIsRunning = 0;
         self->WriteEventLog(EVENTLOG_INFORMATION_TYPE, 108, "Stoped ", self->m_szServiceName);
         break;
-    case svc::kControlPause: self->OnPause(); break;
-    case svc::kControlContinue: self->OnContinue(); break;
-    case svc::kControlInterrogate: self->OnInterrogate(); break;
-    case svc::kControlShutdown: self->OnShutdown(); break;
+    case svc::kControlPause:
+        self->OnPause();
+        break;
+    case svc::kControlContinue:
+        self->OnContinue();
+        break;
+    case svc::kControlInterrogate:
+        self->OnInterrogate();
+        break;
+    case svc::kControlShutdown:
+        self->OnShutdown();
+        break;
     default:
         if (opcode >= svc::kFirstUserControl) (void)self->OnUserControl(opcode);
         break;
@@ -362,10 +369,18 @@ void CNTService::OnStop() {
     m_StopSignal.Set();
 }
 
-void CNTService::OnInterrogate() { Trace("CNTService::OnInterrogate()"); }
-void CNTService::OnPause() { Trace("CNTService::OnPause()"); }
-void CNTService::OnContinue() { Trace("CNTService::OnContinue()"); }
-void CNTService::OnShutdown() { Trace("CNTService::OnShutdown()"); }
+void CNTService::OnInterrogate() {
+    Trace("CNTService::OnInterrogate()");
+}
+void CNTService::OnPause() {
+    Trace("CNTService::OnPause()");
+}
+void CNTService::OnContinue() {
+    Trace("CNTService::OnContinue()");
+}
+void CNTService::OnShutdown() {
+    Trace("CNTService::OnShutdown()");
+}
 
 bool CNTService::OnUserControl(std::uint32_t opcode) {
     Trace("KVRService::OnUserControl(%8.8lXH)", static_cast<unsigned long>(opcode));

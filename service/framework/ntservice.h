@@ -117,7 +117,7 @@ protected:
     char m_szServiceName[kMaxServiceName + 1] = {};
     std::int32_t m_iMajorVersion = 1;
     std::int32_t m_iMinorVersion = 0;
-    svc::ServiceStatus m_Status;           // guarded by m_statusLock
+    svc::ServiceStatus m_Status; // guarded by m_statusLock
     mutable std::mutex m_statusLock;
     // From the control handler registration (set on the service thread, read by the handler).
     std::atomic<svc::StatusHandle*> m_hServiceStatus{nullptr};

@@ -2,6 +2,7 @@
 // signals, and the stop control's event-log entries. In-process cases run the dispatcher on a
 // thread of the test; the others run the small test service program.
 
+#include "platform/common/unique_fd.h"
 #include "platform/registry/registry.h"
 #include "platform/service/control_server.h"
 #include "platform/service/event_log.h"
@@ -10,22 +11,18 @@
 #include "tests/support/test_env.h"
 #include "tests/unit/service_framework/test_service.h"
 
-#include "platform/common/unique_fd.h"
-
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace kvr::test {
 namespace {
@@ -33,8 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::filesystem::path kProgram = KVR_TEST_SERVICE;
-const std::string kRecordKey =
-    std::string(svc::kServicesKey) + "\\" + kTestServiceName;
+const std::string kRecordKey = std::string(svc::kServicesKey) + "\\" + kTestServiceName;
 
 bool serviceIs(std::uint32_t state) {
     const svc::ControlResult r = svc::controlService(kTestServiceName, svc::kControlInterrogate);
@@ -146,9 +142,12 @@ TEST_F(InProcess, StopControlWritesThreeEntriesInOrderAndStops) {
     EXPECT_TRUE(m_started);
 
     ASSERT_EQ(m_events.size(), 3u);
-    const struct { std::uint32_t id; std::vector<std::string> texts; } want[] = {
-        {107, {"Start SetStatus"}}, {107, {"End SetStatus"}},
-        {108, {"Stoped ", "LumarconTouch Service"}}};
+    const struct {
+        std::uint32_t id;
+        std::vector<std::string> texts;
+    } want[] = {{107, {"Start SetStatus"}},
+                {107, {"End SetStatus"}},
+                {108, {"Stoped ", "LumarconTouch Service"}}};
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(m_events[i].source, kTestServiceName);
         EXPECT_EQ(m_events[i].type, svc::kEventInformation);

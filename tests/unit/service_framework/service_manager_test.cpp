@@ -20,13 +20,19 @@ ServiceConfig config(const char* name) {
 TEST(ServiceManager, RecordHoldsTheWindowsValues) {
     ASSERT_EQ(createService(config("Demo Service")), kErrorSuccess);
     const std::string key = std::string(kServicesKey) + "\\Demo Service";
-    struct Dword { const char* name; std::uint32_t want; };
+    struct Dword {
+        const char* name;
+        std::uint32_t want;
+    };
     for (const Dword& d : {Dword{"Type", 0x10}, Dword{"Start", 2}, Dword{"ErrorControl", 1}}) {
         std::uint32_t got = 0;
         ASSERT_EQ(reg::queryDword(key, d.name, got), reg::Status::Ok) << d.name;
         EXPECT_EQ(got, d.want) << d.name;
     }
-    struct Sz { const char* name; const char* want; };
+    struct Sz {
+        const char* name;
+        const char* want;
+    };
     for (const Sz& s : {Sz{"ImagePath", "/usr/bin/touchsvc"}, Sz{"ObjectName", "LocalSystem"},
                         Sz{"DisplayName", "Demo Service"}}) {
         std::string got;
@@ -78,10 +84,14 @@ TEST(ServiceManager, StartingWhatIsNotRegisteredOrNotRunnable) {
 }
 
 TEST(EventLog, LineJoinsTextsWithoutDoublingBlanks) {
-    struct Case { std::vector<std::string> texts; const char* want; };
+    struct Case {
+        std::vector<std::string> texts;
+        const char* want;
+    };
     const Case cases[] = {
         {{"Start SetStatus"}, "event 107 information: Start SetStatus"},
-        {{"Stoped ", "LumarconTouch Service"}, "event 107 information: Stoped LumarconTouch Service"},
+        {{"Stoped ", "LumarconTouch Service"},
+         "event 107 information: Stoped LumarconTouch Service"},
         {{"a", "b", "c"}, "event 107 information: a b c"},
         {{}, "event 107 information:"},
     };
