@@ -58,6 +58,12 @@ constexpr std::size_t kMaxPendingConnections = 32;
 std::mutex g_dispatcherLock;
 StatusHandle* g_dispatcher = nullptr; // the running dispatcher's state
 
+// errno as text, safe on any thread.
+std::string errnoText(int error) {
+    char buffer[128];
+    return ::strerror_r(error, buffer, sizeof buffer); // GNU form: returns the text
+}
+
 std::uint32_t fail(std::uint32_t error) {
     setLastError(error);
     return error;
@@ -115,7 +121,7 @@ std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
     const std::string lockPath = lockFilePath(*path, name);
     out.lockFd = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!out.lockFd) {
-        KVR_LOG_ERROR("service: cannot open %s: %s", lockPath.c_str(), std::strerror(errno));
+        KVR_LOG_ERROR("service: cannot open %s: %s", lockPath.c_str(), errnoText(errno).c_str());
         return kErrorAccessDenied;
     }
     if (::flock(out.lockFd.get(), LOCK_EX | LOCK_NB) != 0) return kErrorServiceAlreadyRunning;
@@ -125,7 +131,8 @@ std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
     ::unlink(out.path.c_str()); // left by an instance that ended without cleaning up
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd.get(), 16) != 0) {
-        KVR_LOG_ERROR("service: cannot listen on %s: %s", out.path.c_str(), std::strerror(errno));
+        KVR_LOG_ERROR("service: cannot listen on %s: %s", out.path.c_str(),
+                      errnoText(errno).c_str());
         return kErrorAccessDenied;
     }
     // Every local user may send controls; the dispatcher decides which it takes from whom.
@@ -438,7 +445,7 @@ std::uint32_t startServiceCtrlDispatcher(std::string_view name, ServiceMainFunct
         }
         const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
         if (ready < 0 && errno != EINTR) {
-            KVR_LOG_ERROR("service: poll failed: %s", std::strerror(errno));
+            KVR_LOG_ERROR("service: poll failed: %s", errnoText(errno).c_str());
             break;
         }
         if (fds[0].revents & POLLIN) drain(state.notify);

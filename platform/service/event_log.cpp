@@ -88,6 +88,7 @@ bool EventSource::report(std::uint16_t type, std::uint16_t category, std::uint32
         const std::string line = formatEventLine(entry);
         useIdent(name_);
         ::syslog(priority(type), "%s", line.c_str());
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only read here.
         if (const char* file = std::getenv("KVR_EVENT_LOG"); file != nullptr && *file != '\0') {
             const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
             if (fd >= 0) {
