@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <thread>
@@ -138,9 +139,10 @@ TEST(DriverConcurrency, WritersToOneControllerNeverInterleave) {
     for (const char* text : {"SP01AAAA", "SP02BBBB"}) {
         writers.emplace_back([&, text] {
             Client client;
-            std::vector<std::uint8_t> frame{0x01};
-            frame.insert(frame.end(), text, text + 8);
-            frame.push_back(0x0D);
+            std::vector<std::uint8_t> frame(10);
+            frame[0] = 0x01;
+            std::copy(text, text + 8, frame.begin() + 1);
+            frame[9] = 0x0D;
             for (int i = 0; i < kFramesEach; ++i)
                 if (client.write(0, frame) != 0) ++failed;
         });

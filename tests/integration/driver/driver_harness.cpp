@@ -3,6 +3,7 @@
 #include "driver/control/control_codes.h"
 #include "tests/support/test_env.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -151,8 +152,9 @@ Client::Result Client::reopen(std::uint8_t device) {
 }
 
 std::uint32_t Client::write(std::uint8_t device, const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::uint8_t> in{device};
-    in.insert(in.end(), bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> in(bytes.size() + 1);
+    in[0] = device;
+    std::copy(bytes.begin(), bytes.end(), in.begin() + 1);
     return ioctl(IOCTL_RS232_WRITE_BUFFER, in, 0).status;
 }
 
