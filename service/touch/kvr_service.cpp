@@ -153,7 +153,11 @@ void KVRService::Run() {
     m_accessTimer.start();
 
     const auto waitList = m_events->inPriorityOrder();
-    while (m_bIsRunning.load()) {
+    // The control handler clears the running flag right after it set the stop event, possibly
+    // while a touch is being handled here: the loop then goes round once more, so that the
+    // stop event (first in priority) is always handled and the stop always sounds.
+    bool stopped = false;
+    while (!stopped && (m_bIsRunning.load() || m_events->stop.isSet())) {
         const int which = ipc::waitAny(waitList, std::nullopt);
         // Each event is cleared before it is handled, so that a driver setting it again while
         // the handler runs is not lost.
@@ -162,6 +166,7 @@ void KVRService::Run() {
             m_bIsRunning = 0;
             sound::beep(kStopBeepHz, kStopBeepMs);
             Trace("KVR service is stoped");
+            stopped = true; // the stop event stays set: the watcher ends on it too
             break;
         case TouchEvents::kTouchDown:
             m_events->touchDown.reset();
