@@ -11,12 +11,6 @@ ControllerWatcher::Marks& ControllerWatcher::marks(const Unit& unit) {
     return unit.bus == Bus::Serial ? serial_[unit.number] : usb_[unit.number];
 }
 
-const ControllerWatcher::Marks& ControllerWatcher::marks(const Unit& unit) const {
-    return unit.bus == Bus::Serial ? serial_[unit.number] : usb_[unit.number];
-}
-
-bool ControllerWatcher::isSetUp(const Unit& unit) const { return marks(unit).setUp.load(); }
-
 void ControllerWatcher::run() {
     service_.Trace("Controller watcher started");
     do {
@@ -34,12 +28,12 @@ void ControllerWatcher::turn() {
         if (!unit) continue; // a unit number no driver has: nothing to set up
         Marks& m = marks(*unit);
         m.seen = true;
-        if (!m.setUp.load()) setUp(*unit);
+        if (!m.setUp) setUp(*unit);
     }
 
     auto forget = [this](std::span<Marks> all, Bus bus) {
         for (std::size_t n = 0; n < all.size(); ++n) {
-            if (!all[n].setUp.load() || all[n].seen) continue;
+            if (!all[n].setUp || all[n].seen) continue;
             all[n].setUp = false;
             service_.Trace("Controller %s is gone",
                            controllerName({bus, static_cast<std::uint8_t>(n)}).c_str());

@@ -11,7 +11,6 @@
 #include "service/touch/touch_events.h"
 
 #include <array>
-#include <atomic>
 #include <chrono>
 
 namespace kvr {
@@ -32,15 +31,13 @@ public:
     // Passes once a second until the stop event is set.
     void run();
 
-    [[nodiscard]] bool isSetUp(const Unit& unit) const;
-
 private:
+    // Only the watcher thread touches them.
     struct Marks {
-        std::atomic<bool> setUp{false}; // read by other threads for diagnostics only
+        bool setUp = false;
         bool seen = false;
     };
     Marks& marks(const Unit& unit);
-    const Marks& marks(const Unit& unit) const;
     void setUp(const Unit& unit);
 
     const TouchEvents& events_;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <mutex>
 #include <chrono>
 #include <string>
 #include <system_error>
@@ -215,6 +216,9 @@ void KVRService::onTouchUp() { playSound(m_szUpSoundFile, upBeepHz(m_beepFreqHz.
 void KVRService::onGlobalTouchDown() {
     // A touch ends the wait of the access time-out.
     m_accessTimer.disarm();
+    // A time-out that is switching the panels on right now finishes first; this touch then
+    // finds access open and silences the others again.
+    std::lock_guard lock(m_accessSwitch);
     if (m_accessLocked.load() != 0) return;
     for (const Unit& unit : listUnits()) {
         auto link = DriverLink::open(unit.bus);
@@ -241,6 +245,7 @@ void KVRService::onGlobalTouchUp() {
 
 // No touch for the whole time-out: every controller reports again.
 void KVRService::onAccessTimeOut() {
+    std::lock_guard lock(m_accessSwitch);
     for (const Unit& unit : listUnits()) {
         if (auto link = DriverLink::open(unit.bus)) link->sendReportMode(unit.number);
     }

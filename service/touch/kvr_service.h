@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -87,6 +88,9 @@ private:
     std::atomic<std::uint32_t> m_beepDurationMs{kDefaultDurationMs};
     std::atomic<std::uint32_t> m_accessTimeOutMs{kDefaultTimeOutMs};
     std::atomic<std::uint32_t> m_accessLocked{0};
+    // Held while the panels are silenced for a touch or switched on after a time-out, so the
+    // two never interleave (taken by the event loop and the access timer only).
+    std::mutex m_accessSwitch;
     std::atomic<std::uint32_t> m_wakeCount{0};
 
     std::unique_ptr<ControllerWatcher> m_watcher;
