@@ -3,6 +3,7 @@
 #include "service/framework/ntservice.h"
 #include "service/touch/library_access.h"
 
+#include <exception>
 #include <span>
 
 namespace kvr::touchsvc {
@@ -14,7 +15,12 @@ ControllerWatcher::Marks& ControllerWatcher::marks(const Unit& unit) {
 void ControllerWatcher::run() {
     service_.Trace("Controller watcher started");
     do {
-        turn();
+        try {
+            turn();
+        } catch (const std::exception& e) {
+            // Out of memory or threads for a moment: the next pass tries again.
+            service_.Trace("Controller watcher: %s", e.what());
+        }
     } while (!events_.stop.wait(kWatchInterval));
     service_.Trace("Controller watcher ended");
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <chrono>
 #include <string>
@@ -179,11 +180,11 @@ void KVRService::Run() {
             break;
         case TouchEvents::kGlobalDown:
             m_events->globalDown.reset();
-            onGlobalTouchDown();
+            guarded("touch", &KVRService::onGlobalTouchDown);
             break;
         case TouchEvents::kGlobalUp:
             m_events->globalUp.reset();
-            onGlobalTouchUp();
+            guarded("lift", &KVRService::onGlobalTouchUp);
             break;
         default:
             // The wait itself failed (out of resources): do not spin, look again shortly.
@@ -198,6 +199,16 @@ void KVRService::Run() {
     m_accessTimer.stop();
     if (m_watcherThread.joinable()) m_watcherThread.join();
     Trace("KVRService::Run ended");
+}
+
+// Runs one handler of the loop; a failure (out of memory) ends that handling only, never the
+// service.
+void KVRService::guarded(const char* what, void (KVRService::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (const std::exception& e) {
+        Trace("Handling a %s failed: %s", what, e.what());
+    }
 }
 
 void KVRService::playSound(const std::string& file, std::uint32_t freqHz) {

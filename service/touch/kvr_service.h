@@ -77,6 +77,7 @@ private:
     void onGlobalTouchUp();
     void onAccessTimeOut();
     void saveStatus();
+    void guarded(const char* what, void (KVRService::*handler)());
     void playSound(const std::string& file, std::uint32_t freqHz);
 
     std::string m_szDownSoundFile = kDownSoundFile;
