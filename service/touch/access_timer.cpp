@@ -4,7 +4,9 @@ namespace kvr::touchsvc {
 
 AccessTimer::AccessTimer(std::function<void()> onExpiry) : onExpiry_(std::move(onExpiry)) {}
 
-AccessTimer::~AccessTimer() { stop(); }
+AccessTimer::~AccessTimer() {
+    stop();
+}
 
 void AccessTimer::start() {
     std::lock_guard lock(mutex_);

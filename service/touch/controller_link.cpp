@@ -23,7 +23,8 @@ std::optional<std::uint8_t> unitNumber(std::string_view digits, std::uint8_t uni
 }
 
 void appendDword(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 } // namespace

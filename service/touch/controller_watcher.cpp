@@ -26,8 +26,10 @@ void ControllerWatcher::run() {
 }
 
 void ControllerWatcher::turn() {
-    for (auto& m : serial_) m.seen = false;
-    for (auto& m : usb_) m.seen = false;
+    for (auto& m : serial_)
+        m.seen = false;
+    for (auto& m : usb_)
+        m.seen = false;
 
     for (const std::string& name : listControllers()) {
         const auto unit = parseControllerName(name);

@@ -7,10 +7,10 @@
 #include "service/touch/library_access.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <mutex>
-#include <chrono>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,7 +20,8 @@ namespace kvr::touchsvc {
 namespace {
 
 // Where the drivers list the present controllers.
-constexpr const char* kControllerKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
+constexpr const char* kControllerKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
 // A serial unit's driver parameters (its COM port among them).
 constexpr const char* kSerialDeviceKeyFormat =
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device%d";
@@ -33,11 +34,16 @@ constexpr std::uint32_t IOCTL_RS232_CURRENT_COM_PORT = 0x22007C;
 // Windows error codes for the store's failures, as the status-key trace reports them.
 std::uint32_t errorCode(reg::Status status) {
     switch (status) {
-    case reg::Status::Ok: return 0;
-    case reg::Status::NotFound: return 2;        // ERROR_FILE_NOT_FOUND
-    case reg::Status::AccessDenied: return 5;    // ERROR_ACCESS_DENIED
-    case reg::Status::InvalidArgument: return 87; // ERROR_INVALID_PARAMETER
-    case reg::Status::TypeMismatch: return 13;   // ERROR_INVALID_DATA
+    case reg::Status::Ok:
+        return 0;
+    case reg::Status::NotFound:
+        return 2; // ERROR_FILE_NOT_FOUND
+    case reg::Status::AccessDenied:
+        return 5; // ERROR_ACCESS_DENIED
+    case reg::Status::InvalidArgument:
+        return 87; // ERROR_INVALID_PARAMETER
+    case reg::Status::TypeMismatch:
+        return 13; // ERROR_INVALID_DATA
     }
     return 31; // ERROR_GEN_FAILURE
 }
@@ -139,7 +145,8 @@ void KVRService::connectConfiguredPorts() {
             continue;
         std::vector<std::uint8_t> in{unit};
         for (std::uint32_t v : {port, kConnectBaud})
-            for (int i = 0; i < 4; ++i) in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+            for (int i = 0; i < 4; ++i)
+                in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
         link->request(IOCTL_RS232_CHANGE_COM_PORT, in, 1);
         Trace("Connecting RS232_DEVICE%d on COM%u", n, port);
     }
@@ -219,9 +226,13 @@ void KVRService::playSound(const std::string& file, std::uint32_t freqHz) {
     sound::beep(freqHz, m_beepDurationMs.load());
 }
 
-void KVRService::onTouchDown() { playSound(m_szDownSoundFile, m_beepFreqHz.load()); }
+void KVRService::onTouchDown() {
+    playSound(m_szDownSoundFile, m_beepFreqHz.load());
+}
 
-void KVRService::onTouchUp() { playSound(m_szUpSoundFile, upBeepHz(m_beepFreqHz.load())); }
+void KVRService::onTouchUp() {
+    playSound(m_szUpSoundFile, upBeepHz(m_beepFreqHz.load()));
+}
 
 // The first touch after the controllers were switched on silences every other controller.
 void KVRService::onGlobalTouchDown() {
@@ -272,9 +283,15 @@ void KVRService::OnStop() {
     m_StopSignal.Set();
 }
 
-void KVRService::OnInterrogate() { Trace("KVRService::OnInterrogate"); }
-void KVRService::OnPause() { Trace("KVRService::OnPause"); }
-void KVRService::OnContinue() { Trace("KVRService::OnContinue"); }
+void KVRService::OnInterrogate() {
+    Trace("KVRService::OnInterrogate");
+}
+void KVRService::OnPause() {
+    Trace("KVRService::OnPause");
+}
+void KVRService::OnContinue() {
+    Trace("KVRService::OnContinue");
+}
 
 void KVRService::OnShutdown() {
     // Nothing may switch the controllers on again once they have been silenced.
@@ -293,7 +310,8 @@ void KVRService::OnShutdown() {
     }
     // The drivers write their markers afresh when they connect at the next start.
     for (int n = 0; n < kSerialUnits; ++n)
-        reg::deleteValue(kControllerKey, controllerName({Bus::Serial, static_cast<std::uint8_t>(n)}));
+        reg::deleteValue(kControllerKey,
+                         controllerName({Bus::Serial, static_cast<std::uint8_t>(n)}));
     for (int n = 0; n < kUsbUnits; ++n)
         reg::deleteValue(kControllerKey, controllerName({Bus::Usb, static_cast<std::uint8_t>(n)}));
     Trace("KVRUsbService::OnShutdown");

@@ -48,8 +48,8 @@ TouchSettings readStartSettings();
 // The reload controls. A value that is missing counts as out of range (the library writes the
 // value before it sends the control, so that only happens when it was removed meanwhile);
 // a missing time-out becomes the start default.
-std::uint32_t reloadFreqHz();      // outside 37..32767 -> 20000
-std::uint32_t reloadDurationMs();  // outside 5..1000 -> 10
+std::uint32_t reloadFreqHz();     // outside 37..32767 -> 20000
+std::uint32_t reloadDurationMs(); // outside 5..1000 -> 10
 std::uint32_t reloadTimeOutMs();
 
 // Writes "SoundType" (the key is created when missing); false when the store refuses.

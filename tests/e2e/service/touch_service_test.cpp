@@ -6,15 +6,14 @@
 #include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
+#include <signal.h>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -46,7 +45,8 @@ void writeWave(const fs::path& path) {
     out.write("RIFF", 4), u32(36 + dataBytes), out.write("WAVEfmt ", 8);
     u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
     out.write("data", 4), u32(dataBytes);
-    for (std::uint32_t i = 0; i < frames; ++i) u16(static_cast<std::uint16_t>((i % 40) * 800));
+    for (std::uint32_t i = 0; i < frames; ++i)
+        u16(static_cast<std::uint16_t>((i % 40) * 800));
 }
 
 void setApp(const char* name, std::uint32_t value) {
@@ -78,7 +78,8 @@ protected:
             std::string frames;
             for (Sim* sim : {a_, b_}) {
                 frames += sim == a_ ? "\nA:" : "\nB:";
-                for (const auto& f : sim->frameTexts()) frames += " " + f;
+                for (const auto& f : sim->frameTexts())
+                    frames += " " + f;
             }
             ADD_FAILURE() << "frames:" << frames << "\nservice:\n" << log() << bench_.diagnostics();
         }
@@ -98,14 +99,16 @@ protected:
         // The USB driver's display read restarts B; the driver switches it on again itself
         // once it announces the restart. Touches start after that.
         ASSERT_TRUE(waitUntil([&] {
-            return bench_.usbDaemon()->process().stderrText().find("restarted") != std::string::npos;
+            return bench_.usbDaemon()->process().stderrText().find("restarted") !=
+                   std::string::npos;
         })) << bench_.diagnostics();
     }
     std::string log() const { return service_ ? service_->stderrText() : std::string(); }
     std::size_t occurrences(const std::string& line) const {
         const std::string text = log();
         std::size_t n = 0;
-        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+            ++n;
         return n;
     }
     // Waits until the service's trace holds `line` `count` times.
@@ -125,7 +128,8 @@ protected:
             names.push_back(n);
         }
         std::sort(names.begin(), names.end());
-        for (auto& n : names) n = n.substr(n.find('-') + 1, n.size() - n.find('-') - 5);
+        for (auto& n : names)
+            n = n.substr(n.find('-') + 1, n.size() - n.find('-') - 5);
         return names;
     }
     bool waitSounds(std::size_t count) {
@@ -201,7 +205,9 @@ struct SoundCase {
     const char* down;
     const char* up;
 };
-void PrintTo(const SoundCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SoundCase& c, std::ostream* os) {
+    *os << c.name;
+}
 class TouchSounds : public TouchService, public ::testing::WithParamInterface<SoundCase> {};
 
 TEST_P(TouchSounds, DownAndUp) {
@@ -219,14 +225,13 @@ TEST_P(TouchSounds, DownAndUp) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, TouchSounds,
-    ::testing::Values(
-        SoundCase{"Defaults", 0, 0, 0, "beep-2000Hz-20ms", "beep-1000Hz-20ms"},
-        SoundCase{"Beeps", 1, 3000, 50, "beep-3000Hz-50ms", "beep-1500Hz-50ms"},
-        SoundCase{"Waves", 2, 3000, 50, "wave-DownSound", "wave-UpSound"},
-        SoundCase{"AnyOtherTypeIsWaves", 7, 0, 0, "wave-DownSound", "wave-UpSound"},
-        SoundCase{"OutOfRangeAtStartAreDefaults", 1, 10, 2000, "beep-2000Hz-20ms",
-                  "beep-1000Hz-20ms"},
-        SoundCase{"UpBeepNotBelow37Hz", 1, 60, 5, "beep-60Hz-5ms", "beep-37Hz-5ms"}),
+    ::testing::Values(SoundCase{"Defaults", 0, 0, 0, "beep-2000Hz-20ms", "beep-1000Hz-20ms"},
+                      SoundCase{"Beeps", 1, 3000, 50, "beep-3000Hz-50ms", "beep-1500Hz-50ms"},
+                      SoundCase{"Waves", 2, 3000, 50, "wave-DownSound", "wave-UpSound"},
+                      SoundCase{"AnyOtherTypeIsWaves", 7, 0, 0, "wave-DownSound", "wave-UpSound"},
+                      SoundCase{"OutOfRangeAtStartAreDefaults", 1, 10, 2000, "beep-2000Hz-20ms",
+                                "beep-1000Hz-20ms"},
+                      SoundCase{"UpBeepNotBelow37Hz", 1, 60, 5, "beep-60Hz-5ms", "beep-37Hz-5ms"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The reload controls take over their own value only; out-of-range values become 20000 Hz and
@@ -252,10 +257,10 @@ TEST_F(TouchService, ReloadControlsTakeOverTheirValueOnly) {
     tapAndHear(*a_);
     control(222);
     tapAndHear(*a_);
-    EXPECT_EQ(sounds(), (std::vector<std::string>{
-                            "beep-20000Hz-50ms", "beep-10000Hz-50ms", "beep-20000Hz-10ms",
-                            "beep-10000Hz-10ms", "wave-DownSound", "wave-UpSound",
-                            "beep-20000Hz-10ms", "beep-10000Hz-10ms"}))
+    EXPECT_EQ(sounds(),
+              (std::vector<std::string>{"beep-20000Hz-50ms", "beep-10000Hz-50ms",
+                                        "beep-20000Hz-10ms", "beep-10000Hz-10ms", "wave-DownSound",
+                                        "wave-UpSound", "beep-20000Hz-10ms", "beep-10000Hz-10ms"}))
         << log();
     std::uint32_t type = 0;
     EXPECT_EQ(kvr::reg::queryDword(kAppKey, "SoundType", type), kvr::reg::Status::Ok);
@@ -286,7 +291,8 @@ TEST_F(TouchService, ControllerListedAgainIsSetUpAgain) {
         Sim& sim = std::string(marker) == "RS232_DEVICE0" ? *a_ : *b_;
         ASSERT_EQ(kvr::reg::deleteValue(kControllerKey, marker), kvr::reg::Status::Ok);
         ASSERT_TRUE(waitUntil([&] {
-            return log().find(std::string("Controller ") + marker + " is gone") != std::string::npos;
+            return log().find(std::string("Controller ") + marker + " is gone") !=
+                   std::string::npos;
         })) << log();
         const auto ms = countFrames(sim, "MS");
         const auto back = std::chrono::steady_clock::now();
