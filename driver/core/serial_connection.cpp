@@ -209,27 +209,38 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
     session->StartSignal.wait();
     session->Started.store(session->Running.load());
 
-    Greet(device);
+    Greet(device, *session);
     KVR_LOG_INFO("device %u connected on %s", device, port->path().c_str());
     return kStatusSuccess;
 }
 
-void SerialConnection::Greet(std::uint8_t device) {
+void SerialConnection::Greet(std::uint8_t device, Session& session) {
     engine::Rs232Device& record = context_.device(device);
 
     SerialPortWriteBuff(device, command::kZ);
     Delay(kAfterZ);
     engine::FlushQueueData(record);
 
-    // Identification: the read thread decodes the reply with the format in force now.
+    // Identification. The reply is ten plain ASCII bytes, unframed: the E decoder would drop
+    // them all, so a device already on E packets (code 11 asked for them, or a reconnect)
+    // would fall back to M. The read thread therefore decodes the line with the M decoder
+    // for this exchange only; a reply that leaves the format unchanged keeps the one in
+    // force before the exchange.
+    std::uint8_t formatBefore = 0;
+    {
+        std::lock_guard guard(record.Lock);
+        formatBefore = record.PacketFormat;
+    }
+    session.DecodeAsM.store(true);
     SerialPortWriteBuff(device, command::kIdentify);
     Delay(kIdentifyWait);
     std::uint8_t id[kIdentificationBytes] = {};
     const std::size_t idTaken = engine::ReadQueueData(record, id, sizeof id);
+    session.DecodeAsM.store(false);
     std::uint8_t format = 0;
     {
         std::lock_guard guard(record.Lock);
-        record.PacketFormat = PacketFormatFromIdentification(id, idTaken, record.PacketFormat);
+        record.PacketFormat = PacketFormatFromIdentification(id, idTaken, formatBefore);
         format = record.PacketFormat;
     }
 
@@ -268,7 +279,15 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
         session.Stop.set();
         return false;
     case serial::IoStatus::Ok:
-        if (r.count > 0) engine::DecodeChunk(context_.device(device), buffer, r.count);
+        if (r.count > 0) {
+            engine::Rs232Device& record = context_.device(device);
+            if (session.DecodeAsM.load()) {
+                std::lock_guard guard(record.Lock);
+                engine::MDecodeData(record, buffer, r.count);
+            } else {
+                engine::DecodeChunk(record, buffer, r.count);
+            }
+        }
         return true;
     case serial::IoStatus::TimedOut:
         return true;

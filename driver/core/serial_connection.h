@@ -96,6 +96,9 @@ private:
         std::atomic<bool> Running{true};   // the record's thread reference
         std::atomic<bool> Started{false};  // the started flag
         std::atomic<bool> HungUp{false};   // the read ended on a hang-up
+        // Set for the identification exchange at connect: the reply is plain ASCII, which
+        // only the M decoder queues, so the line is decoded with it whatever the format.
+        std::atomic<bool> DecodeAsM{false};
     };
     struct Line {
         std::mutex ConnectLock;
@@ -112,7 +115,7 @@ private:
     bool ConnectCOMMPortObject(std::uint8_t device);
     void ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Session> session);
     void ReadLoop(std::uint8_t device, Session& session);
-    void Greet(std::uint8_t device);
+    void Greet(std::uint8_t device, Session& session);
     void DisconnectLocked(std::uint8_t device);
     // Writes the bytes unchanged; the port lets one writer at a time through, so commands
     // from control requests and from the read thread never interleave on the line.

@@ -110,27 +110,56 @@ TEST(DriverConnect, IdentificationReplySelectsThePacketFormat) {
 }
 
 // Through the daemon: the identification at connect picks the decoder, seen by where (and
-// whether) a touch at calibration target 1 arrives.
+// whether) a touch at calibration target 1 arrives, and by the format the daemon logs.
 struct FormatCase {
     const char* name;
     std::string profile;
     std::optional<std::string> identification;  // replaces the profile's answer
     bool ePackets;                               // the controller sends E packets
     std::uint8_t code11Format;
+    std::uint8_t expectedFormat;
     std::int32_t expectedY;
 };
 
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The packet format the daemon logged for `device` at its latest connect, once it has logged
+// more than `before` of them; -1 when it does not within the deadline.
+int loggedFormat(Daemon& daemon, std::uint8_t device, std::size_t before) {
+    const std::string prefix = "device " + std::to_string(device) + ": packet format ";
+    if (!waitUntil([&] { return occurrences(daemon.process().stderrText(), prefix) > before; }))
+        return -1;
+    const std::string text = daemon.process().stderrText();
+    const auto at = text.rfind(prefix) + prefix.size();
+    return at < text.size() ? text[at] - '0' : -1;
+}
+
+std::size_t formatsLogged(Daemon& daemon, std::uint8_t device) {
+    return occurrences(daemon.process().stderrText(),
+                       "device " + std::to_string(device) + ": packet format ");
+}
+
 TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
     const FormatCase cases[] = {
-        {"M, digit 0", "nvlt3000", std::nullopt, false, 2, kTarget1PointerY},
-        {"E, digit 2", "nvlt3000-e", std::nullopt, true, 0, kTarget1PointerY},
-        {"M, digit 3 inverts Y", "nvlt3000-yinv", std::nullopt, false, 0, kTarget1InvertedY},
-        // The reply is read with the format in force, so keeping one needs an M format.
-        {"prefix 1 keeps format 3 of code 11", "nvlt3000", "Lumarcon12", false, 3, kTarget1InvertedY},
-        {"unknown digit keeps format 3", "nvlt3000", "Lumarcon0x", false, 3, kTarget1InvertedY},
-        {"short reply gives M", "short-id", std::nullopt, false, 2, kTarget1PointerY},
-        {"foreign tag gives M", "foreign", std::nullopt, false, 3, kTarget1PointerY},
-        {"silent controller gives M", "mute", std::nullopt, false, 2, kTarget1PointerY},
+        {"M, digit 0, code 11 asked for E", "nvlt3000", std::nullopt, false, 2, 0, kTarget1PointerY},
+        {"E, digit 2", "nvlt3000-e", std::nullopt, true, 0, 2, kTarget1PointerY},
+        // The reply is read the same way whatever format code 11 set, E included.
+        {"E, digit 2, code 11 asked for E", "nvlt3000-e", std::nullopt, true, 2, 2, kTarget1PointerY},
+        {"E, prefix 1 keeps format 2 of code 11", "nvlt3000-e", "Lumarcon12", true, 2, 2,
+         kTarget1PointerY},
+        {"E, unknown digit keeps format 2", "nvlt3000-e", "Lumarcon0x", true, 2, 2, kTarget1PointerY},
+        {"M, digit 3 inverts Y", "nvlt3000-yinv", std::nullopt, false, 0, 3, kTarget1InvertedY},
+        {"M, digit 3 replaces E of code 11", "nvlt3000-yinv", std::nullopt, false, 2, 3,
+         kTarget1InvertedY},
+        {"prefix 1 keeps format 3 of code 11", "nvlt3000", "Lumarcon12", false, 3, 3, kTarget1InvertedY},
+        {"unknown digit keeps format 3", "nvlt3000", "Lumarcon0x", false, 3, 3, kTarget1InvertedY},
+        {"short reply gives M", "short-id", std::nullopt, false, 2, 0, kTarget1PointerY},
+        {"foreign tag gives M", "foreign", std::nullopt, false, 3, 0, kTarget1PointerY},
+        {"silent controller gives M", "mute", std::nullopt, false, 2, 0, kTarget1PointerY},
     };
     std::uint8_t device = 0;
     Daemon daemon;
@@ -144,7 +173,9 @@ TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
         const std::string com = "COM" + std::to_string(device + 1);
         Sim sim(com, profile);
         ASSERT_TRUE(sim.ok());
+        const std::size_t logged = formatsLogged(daemon, device);
         ASSERT_TRUE(client.connect(device, device + 1, 9600, c.code11Format));
+        EXPECT_EQ(loggedFormat(daemon, device, logged), c.expectedFormat);
         // Target 1 in the packet's own units: 12-bit for E, 14-bit for M.
         const int raw = c.ePackets ? 128 : 512;
         ASSERT_TRUE(sim.play({"tap " + std::to_string(raw) + " " + std::to_string(raw) + " 1"}));
@@ -156,6 +187,36 @@ TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
         client.disconnect(device);
         ++device;
         if (device == 8) device = 0;
+    }
+}
+
+// An E controller stays on E packets across a disconnect (code 12) and a reopen (code 21):
+// the identification at the reconnect is read while the device is already on format 2.
+TEST(DriverConnect, EFormatSurvivesDisconnectAndReopen) {
+    Sim sim("COM2", Sim::profile("nvlt3000-e"));
+    ASSERT_TRUE(sim.ok());
+    Daemon daemon;
+    ASSERT_TRUE(daemon.ready());
+    Client client;
+    ASSERT_TRUE(client.connect(1, 2, 9600, 2));
+    EXPECT_EQ(loggedFormat(daemon, 1, 0), 2);
+    ASSERT_TRUE(sim.play({"tap 128 128 1"}));
+    auto records = daemon.waitRecords(2);
+    ASSERT_EQ(records.size(), 2U);
+    EXPECT_EQ(records[0].x, kTarget1PointerX);
+    EXPECT_EQ(records[0].y, kTarget1PointerY);
+
+    for (std::size_t round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(client.disconnect(1), 0U);
+        EXPECT_EQ(client.reopen(1).status, 0U);
+        ASSERT_TRUE(sim.waitFrame("GP9E", round + 1));
+        EXPECT_EQ(loggedFormat(daemon, 1, round), 2);
+        ASSERT_TRUE(sim.play({"tap 128 128 1"}));
+        records = daemon.waitRecords(2 + 2 * round);
+        ASSERT_EQ(records.size(), 2 + 2 * round);
+        EXPECT_EQ(records[2 * round], records[0]);
+        EXPECT_EQ(records[2 * round + 1], records[1]);
     }
 }
 
