@@ -1,5 +1,7 @@
 #include "emulator/profile.h"
 
+#include <ostream>
+
 namespace kvr::emu {
 
 std::string ControllerProfile::identification() const {
@@ -135,6 +137,10 @@ std::string_view reportModeName(ReportMode mode) {
     case ReportMode::Point: return "point";
     }
     return "?";
+}
+
+std::ostream& operator<<(std::ostream& os, const ControllerProfile& profile) {
+    return os << profile.name;
 }
 
 } // namespace kvr::emu

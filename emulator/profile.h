@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,5 +71,8 @@ std::optional<ControllerProfile> profileByName(std::string_view name);
 std::string_view packetKindName(PacketKind kind);
 std::optional<PacketKind> packetKindFromName(std::string_view name); // "m", "m-hf", "e"
 std::string_view reportModeName(ReportMode mode);
+
+// A profile prints as its name (test names and diagnostics).
+std::ostream& operator<<(std::ostream& os, const ControllerProfile& profile);
 
 } // namespace kvr::emu
