@@ -16,16 +16,15 @@
 #include "platform/ipc/control_device.h"
 
 #include <CLI/CLI.hpp>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,7 +33,8 @@ namespace {
 bool parseHex(const std::vector<std::string>& words, std::vector<std::uint8_t>& out) {
     std::string digits;
     for (std::string w : words) {
-        for (std::size_t p; (p = w.find("0x")) != std::string::npos;) w.erase(p, 2);
+        for (std::size_t p; (p = w.find("0x")) != std::string::npos;)
+            w.erase(p, 2);
         for (char c : w) {
             if (c == ',' || c == ' ') continue;
             if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
@@ -43,12 +43,14 @@ bool parseHex(const std::vector<std::string>& words, std::vector<std::uint8_t>& 
     }
     if (digits.size() % 2 != 0) return false;
     for (std::size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
+        out.push_back(
+            static_cast<std::uint8_t>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
     return true;
 }
 
 void putDword(std::vector<std::uint8_t>& buf, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) buf.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        buf.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 int request(const std::string& deviceName, std::uint32_t code, const std::vector<std::uint8_t>& in,
@@ -61,10 +63,12 @@ int request(const std::string& deviceName, std::uint32_t code, const std::vector
     }
     std::vector<std::uint8_t> out(outLength);
     std::uint32_t returned = 0, status = 0;
-    const bool ok = dev->ioctl(code, in.data(), static_cast<std::uint32_t>(in.size()),
-                               out.empty() ? nullptr : out.data(), outLength, &returned, -1, &status);
+    const bool ok =
+        dev->ioctl(code, in.data(), static_cast<std::uint32_t>(in.size()),
+                   out.empty() ? nullptr : out.data(), outLength, &returned, -1, &status);
     std::printf("status 0x%08X, %u byte(s)", status, returned);
-    for (std::uint32_t i = 0; i < returned && i < out.size(); ++i) std::printf(" %02X", out[i]);
+    for (std::uint32_t i = 0; i < returned && i < out.size(); ++i)
+        std::printf(" %02X", out[i]);
     std::printf("\n");
     return ok ? 0 : 1;
 }

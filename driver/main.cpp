@@ -10,13 +10,12 @@
 #include "platform/common/unique_fd.h"
 
 #include <CLI/CLI.hpp>
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-
 #include <cerrno>
 #include <cstdio>
+#include <poll.h>
+#include <signal.h>
 #include <string>
+#include <sys/signalfd.h>
 
 namespace {
 

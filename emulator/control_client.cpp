@@ -1,11 +1,10 @@
 #include "emulator/control_client.h"
 
+#include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace kvr::emu {
 
@@ -46,8 +45,8 @@ std::string ControlClient::readLine(std::chrono::milliseconds deadline) {
             pending_.erase(0, nl + 1);
             return answer;
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return {};
         pollfd p{fd_.get(), POLLIN, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left.count()));

@@ -8,7 +8,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint8_t kGarbleMask = 0x40; // keeps every byte 7-bit: read as reply bytes, never as a packet start
+constexpr uint8_t kGarbleMask =
+    0x40; // keeps every byte 7-bit: read as reply bytes, never as a packet start
 constexpr uint8_t kSensitivityWord = 0x9C;
 constexpr char kMaxSensitivity = '4';
 
@@ -43,7 +44,9 @@ std::vector<uint8_t> acknowledge(bool done) {
     return {frame::kSoh, done ? frame::kDone : frame::kRefused, frame::kCr};
 }
 
-SimTime periodFor(uint32_t hz) { return SimTime(1'000'000 / std::max<uint32_t>(hz, 1)); }
+SimTime periodFor(uint32_t hz) {
+    return SimTime(1'000'000 / std::max<uint32_t>(hz, 1));
+}
 
 } // namespace
 
@@ -139,7 +142,8 @@ void Controller::handleFrame(std::string_view text, SimTime now) {
     std::vector<uint8_t> reply =
         takeFault(FaultKind::Nak) ? acknowledge(false) : execute(text, &restart);
     if (takeFault(FaultKind::Garble))
-        for (auto& b : reply) b ^= kGarbleMask;
+        for (auto& b : reply)
+            b ^= kGarbleMask;
     uint32_t keep = 0;
     if (takeFault(FaultKind::Cut, &keep) && reply.size() > keep) reply.resize(keep);
     uint32_t lateMs = 0;
@@ -156,14 +160,17 @@ void Controller::handleFrame(std::string_view text, SimTime now) {
 std::vector<uint8_t> Controller::execute(std::string_view text, bool* restart) {
     if (text == "Z" || text == "CR" || text == "PL" || text == "iH1") return acknowledge(true);
     if (text == "MI" || text == "MS" || text == "MP") {
-        mode_ = text == "MI" ? ReportMode::Off : text == "MS" ? ReportMode::Stream : ReportMode::Point;
+        mode_ = text == "MI"   ? ReportMode::Off
+                : text == "MS" ? ReportMode::Stream
+                               : ReportMode::Point;
         return acknowledge(true);
     }
     if (text == "R" || text == "RD") {
         if (text == "RD") {
             const auto kept = words_;
             words_ = profile_.defaults;
-            for (const uint8_t a : profile_.keptByRestoreDefaults) words_[a] = kept[a];
+            for (const uint8_t a : profile_.keptByRestoreDefaults)
+                words_[a] = kept[a];
         }
         *restart = true;
         return acknowledge(true);
@@ -184,7 +191,8 @@ std::vector<uint8_t> Controller::execute(std::string_view text, bool* restart) {
     if (text.size() == 3 && text.substr(0, 2) == "SE") {
         if (text[2] < '0' || text[2] > kMaxSensitivity) return acknowledge(false);
         const auto level = static_cast<uint16_t>(text[2] - '0');
-        words_[kSensitivityWord] = static_cast<uint16_t>((level << 8) | (words_[kSensitivityWord] & 0xFF));
+        words_[kSensitivityWord] =
+            static_cast<uint16_t>((level << 8) | (words_[kSensitivityWord] & 0xFF));
         return acknowledge(true);
     }
     if (text.size() == 4 && text.substr(0, 2) == "GP") {
@@ -238,7 +246,8 @@ void Controller::addFault(const FaultSetting& f) {
 }
 
 void Controller::clearFaults() {
-    for (auto& f : faults_) f.reset();
+    for (auto& f : faults_)
+        f.reset();
 }
 
 // ---- scenario player ----------------------------------------------------------------------
@@ -250,8 +259,8 @@ uint16_t Controller::resolve(const Coordinate& c) const {
 }
 
 void Controller::sample(uint16_t x, uint16_t y, bool penDown) {
-    const bool send = mode_ == ReportMode::Stream ||
-                      (mode_ == ReportMode::Point && penDown && !penDown_);
+    const bool send =
+        mode_ == ReportMode::Stream || (mode_ == ReportMode::Point && penDown && !penDown_);
     penDown_ = penDown;
     penX_ = x;
     penY_ = y;
@@ -277,7 +286,8 @@ bool Controller::enqueueLine(std::string_view line, SimTime now, std::string* er
 bool Controller::enqueueScenario(std::string_view text, SimTime now, std::string* error) {
     std::vector<Statement> all;
     if (!parseScenario(text, &all, error)) return false;
-    for (auto& s : all) enqueue(std::move(s), now);
+    for (auto& s : all)
+        enqueue(std::move(s), now);
     return true;
 }
 
@@ -288,7 +298,9 @@ bool Controller::runStep() {
         return static_cast<uint16_t>(a + (b - a) * i / n);
     };
     switch (s.op) {
-    case Op::Rate: period_ = periodFor(s.number); break;
+    case Op::Rate:
+        period_ = periodFor(s.number);
+        break;
     case Op::Touch:
     case Op::Hold:
     case Op::Move:
@@ -329,7 +341,9 @@ bool Controller::runStep() {
         sample(penX_, penY_, false);
         playTime_ += period_;
         break;
-    case Op::Button: button_ = s.on; break;
+    case Op::Button:
+        button_ = s.on;
+        break;
     case Op::Wait:
         if (!waitArmed_) {
             playTime_ += std::chrono::milliseconds(s.number);
@@ -339,12 +353,24 @@ bool Controller::runStep() {
             waitArmed_ = false;
         }
         break;
-    case Op::Raw: emit(s.bytes); break;
-    case Op::Restart: restartNow(); break;
-    case Op::Fault: addFault(s.fault); break;
-    case Op::ClearFaults: clearFaults(); break;
-    case Op::HangUp: ready_.event = LineEvent::HangUp; break;
-    case Op::Reconnect: ready_.event = LineEvent::Reconnect; break;
+    case Op::Raw:
+        emit(s.bytes);
+        break;
+    case Op::Restart:
+        restartNow();
+        break;
+    case Op::Fault:
+        addFault(s.fault);
+        break;
+    case Op::ClearFaults:
+        clearFaults();
+        break;
+    case Op::HangUp:
+        ready_.event = LineEvent::HangUp;
+        break;
+    case Op::Reconnect:
+        ready_.event = LineEvent::Reconnect;
+        break;
     }
     if (done) {
         steps_.pop_front();
@@ -363,8 +389,10 @@ void Controller::run(SimTime now) {
         if (chunkDue && (!stepDue || out_.front().due <= playTime_)) {
             Chunk c = std::move(out_.front());
             out_.pop_front();
-            if (c.kind == ChunkKind::Restart) restartNow();
-            else emit(c.bytes);
+            if (c.kind == ChunkKind::Restart)
+                restartNow();
+            else
+                emit(c.bytes);
             continue;
         }
         runStep();

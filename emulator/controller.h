@@ -19,6 +19,10 @@
 // and get no answer; a frame longer than 64 text bytes is dropped unanswered (the receive
 // buffer of the controller overflowed) and reception starts again at the next SOH.
 
+#include "emulator/packets.h"
+#include "emulator/profile.h"
+#include "emulator/scenario.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -29,10 +33,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "emulator/packets.h"
-#include "emulator/profile.h"
-#include "emulator/scenario.h"
 
 namespace kvr::emu {
 
@@ -122,7 +122,9 @@ private:
     void flushStray(SimTime now);
     void handleFrame(std::string_view text, SimTime now);
     std::vector<uint8_t> execute(std::string_view text, bool* restart);
-    std::optional<FaultSetting>& fault(FaultKind kind) { return faults_[static_cast<size_t>(kind)]; }
+    std::optional<FaultSetting>& fault(FaultKind kind) {
+        return faults_[static_cast<size_t>(kind)];
+    }
     bool takeFault(FaultKind kind, uint32_t* arg = nullptr);
     uint16_t resolve(const Coordinate& c) const;
 
@@ -144,7 +146,7 @@ private:
 
     // Scenario player.
     std::deque<Statement> steps_;
-    uint32_t stepDone_ = 0;   // actions of the front statement already done
+    uint32_t stepDone_ = 0; // actions of the front statement already done
     bool waitArmed_ = false;
     SimTime playTime_{0};
     SimTime period_;

@@ -36,17 +36,22 @@ std::optional<FrameRecord> parseFrameRecord(std::string_view line) {
         return std::nullopt;
     if (dot != std::string_view::npos) {
         const std::string_view f = time.substr(dot + 1);
-        if (std::from_chars(f.data(), f.data() + f.size(), frac).ec != std::errc()) return std::nullopt;
+        if (std::from_chars(f.data(), f.data() + f.size(), frac).ec != std::errc())
+            return std::nullopt;
     }
     r.time = SimTime(ms * 1000 + frac);
     line.remove_prefix(sp + 1);
-    if (line.starts_with("frame ")) r.stray = false;
-    else if (line.starts_with("stray ")) r.stray = true;
-    else return std::nullopt;
+    if (line.starts_with("frame "))
+        r.stray = false;
+    else if (line.starts_with("stray "))
+        r.stray = true;
+    else
+        return std::nullopt;
     line.remove_prefix(6);
     while (line.size() >= 2 && line[0] != '"') {
         unsigned v = 0;
-        if (std::from_chars(line.data(), line.data() + 2, v, 16).ec != std::errc()) return std::nullopt;
+        if (std::from_chars(line.data(), line.data() + 2, v, 16).ec != std::errc())
+            return std::nullopt;
         r.bytes.push_back(static_cast<uint8_t>(v));
         line.remove_prefix(std::min<size_t>(3, line.size()));
     }

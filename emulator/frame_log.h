@@ -8,6 +8,8 @@
 // e.g. `152.318 frame 01 47 50 39 45 0D "GP9E"`. Hex is upper case, two digits a byte; in
 // the text column control bytes, '"' and bytes above 0x7E show as '.'.
 
+#include "emulator/controller.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -15,8 +17,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "emulator/controller.h"
 
 namespace kvr::emu {
 
@@ -28,7 +28,8 @@ std::vector<FrameRecord> readFrameLog(const std::filesystem::path& path);
 class FrameLogFile {
 public:
     // Opens (truncates) the file; nullptr and a message in `error` when it can't.
-    static std::unique_ptr<FrameLogFile> open(const std::filesystem::path& path, std::string* error);
+    static std::unique_ptr<FrameLogFile> open(const std::filesystem::path& path,
+                                              std::string* error);
     void write(const FrameRecord& record);
 
 private:

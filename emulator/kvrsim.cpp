@@ -1,22 +1,21 @@
 // kvrsim: a Lumarcon touch controller on the far end of a pseudo-terminal.
 // See emulator/README.md and `kvrsim --help`.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include "emulator/controller.h"
+#include "emulator/pty_emulator.h"
+#include "platform/common/log.h"
+#include "platform/common/unique_fd.h"
 
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <poll.h>
+#include <signal.h>
 #include <sstream>
-
-#include "emulator/controller.h"
-#include "emulator/pty_emulator.h"
-#include "platform/common/log.h"
-#include "platform/common/unique_fd.h"
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,8 +110,10 @@ bool parseWordSetting(std::string_view text, uint8_t* address, uint16_t* value) 
 int writeStream(const ControllerProfile& profile, const std::vector<Statement>& scenario,
                 const std::vector<FaultSetting>& faults, const std::string& target) {
     Controller c(profile);
-    for (const auto& f : faults) c.addFault(f);
-    for (const auto& s : scenario) c.enqueue(s, SimTime(0));
+    for (const auto& f : faults)
+        c.addFault(f);
+    for (const auto& s : scenario)
+        c.enqueue(s, SimTime(0));
     std::vector<uint8_t> all;
     while (auto due = c.nextDue()) {
         const Emission e = c.poll(*due);
@@ -145,14 +146,19 @@ int run(int argc, char** argv) {
     bool mute = false, listProfiles = false;
     std::string serial;
     uint32_t baud = 9600;
-    app.add_option("--serial", serial, "serve this serial device (a real port, a pty end) instead of making a pty");
+    app.add_option("--serial", serial,
+                   "serve this serial device (a real port, a pty end) instead of making a pty");
     app.add_option("--baud", baud, "baud rate of --serial (1200..115200, default 9600)");
-    app.add_option("--link", link, "link the line as $KVR_STATE_DIR/dosdevices/comN (COMn) or usbN");
+    app.add_option("--link", link,
+                   "link the line as $KVR_STATE_DIR/dosdevices/comN (COMn) or usbN");
     app.add_option("--frame-log", frameLog, "write every received frame to FILE");
     app.add_option("--control", control, "serve scenario lines on this unix socket");
     app.add_option("--scenario", scenarioFile, "play this scenario file from the start");
-    app.add_option("--run", runLines, "play this scenario statement (repeatable; after --scenario)")->allow_extra_args(false);
-    app.add_option("--fault", faultTexts, "a fault in force from the start, e.g. \"late 200\" (repeatable)")->allow_extra_args(false);
+    app.add_option("--run", runLines, "play this scenario statement (repeatable; after --scenario)")
+        ->allow_extra_args(false);
+    app.add_option("--fault", faultTexts,
+                   "a fault in force from the start, e.g. \"late 200\" (repeatable)")
+        ->allow_extra_args(false);
     app.add_option("--profile", profileName, "controller profile (see below)");
     app.add_flag("--list-profiles", listProfiles, "list the profiles and exit");
     app.add_option("--unit-type", unitType, "\"UT\" answer (8 characters on a good unit)");
@@ -163,11 +169,16 @@ int run(int argc, char** argv) {
     app.add_option("--format-digit", formatDigit, "packet format digit of the identification");
     app.add_option("--identification", identification, "whole \"Uu\" answer, as it stands");
     app.add_option("--rate", rate, "samples per second (default 100)")->check(CLI::Range(1, 1000));
-    app.add_option("--restart-ms", restartMs, "time from the \"R\"/\"RD\" acknowledge to the announcement (default 600)");
-    app.add_option("--power-on-mode", powerOn, "report mode at power-on and after restarts: stream, point, off");
-    app.add_option("--set", wordSettings, "settings word at power-on, AA=HHHH in hex (repeatable)")->allow_extra_args(false);
+    app.add_option("--restart-ms", restartMs,
+                   "time from the \"R\"/\"RD\" acknowledge to the announcement (default 600)");
+    app.add_option("--power-on-mode", powerOn,
+                   "report mode at power-on and after restarts: stream, point, off");
+    app.add_option("--set", wordSettings, "settings word at power-on, AA=HHHH in hex (repeatable)")
+        ->allow_extra_args(false);
     app.add_flag("--mute", mute, "answer no command at all");
-    app.add_option("--write-stream", writeTo, "play the scenario in simulated time, write the bytes to FILE ('-': hex) and exit");
+    app.add_option(
+        "--write-stream", writeTo,
+        "play the scenario in simulated time, write the bytes to FILE ('-': hex) and exit");
     app.add_option("--log-level", logLevel, "error, warning, info or debug");
     try {
         app.parse(argc, argv);
@@ -220,10 +231,14 @@ int run(int argc, char** argv) {
     if (rate != 0) profile->sampleRateHz = rate;
     if (app.count("--restart-ms") > 0) profile->restartDelayMs = restartMs;
     if (!powerOn.empty()) {
-        if (powerOn == "stream") profile->powerOnMode = ReportMode::Stream;
-        else if (powerOn == "point") profile->powerOnMode = ReportMode::Point;
-        else if (powerOn == "off") profile->powerOnMode = ReportMode::Off;
-        else return usage("bad --power-on-mode " + powerOn);
+        if (powerOn == "stream")
+            profile->powerOnMode = ReportMode::Stream;
+        else if (powerOn == "point")
+            profile->powerOnMode = ReportMode::Point;
+        else if (powerOn == "off")
+            profile->powerOnMode = ReportMode::Off;
+        else
+            return usage("bad --power-on-mode " + powerOn);
     }
     for (const auto& w : wordSettings) {
         uint8_t a = 0;

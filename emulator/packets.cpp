@@ -23,8 +23,10 @@ std::array<uint8_t, epacket::kSize> encodeE(const TouchSample& s) {
     const uint16_t x = std::min(s.rawX, kMaxCoordinate);
     const uint16_t y = std::min(s.rawY, kMaxCoordinate);
     uint8_t status = kStatusMark;
-    if (s.penDown) status |= kTouched;
-    else status |= kRelease;
+    if (s.penDown)
+        status |= kTouched;
+    else
+        status |= kRelease;
     if (s.sideButton) status |= kSideButton;
     std::array<uint8_t, kSize> p = {kHeader0,
                                     kHeader1,
@@ -37,7 +39,8 @@ std::array<uint8_t, epacket::kSize> encodeE(const TouchSample& s) {
                                     0x00,
                                     0x00};
     uint8_t sum = kChecksumSeed;
-    for (int i = 0; i < 8; ++i) sum = static_cast<uint8_t>(sum + p[i]);
+    for (int i = 0; i < 8; ++i)
+        sum = static_cast<uint8_t>(sum + p[i]);
     p[9] = sum;
     return p;
 }

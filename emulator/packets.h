@@ -18,10 +18,10 @@
 //   byte 3  X bits 0..7     byte 8  0x00
 //   byte 4  0 0 0 0 X11..X8 byte 9  checksum: 0xAA + bytes 0..7, modulo 256
 
+#include "emulator/profile.h"
+
 #include <array>
 #include <cstdint>
-
-#include "emulator/profile.h"
 
 namespace kvr::emu {
 
@@ -38,10 +38,10 @@ constexpr int kSize = 5;
 namespace epacket {
 constexpr uint8_t kHeader0 = 0x55;
 constexpr uint8_t kHeader1 = 0x54;
-constexpr uint8_t kStatusMark = 0x80;   // bit 7 of the status byte is always set
-constexpr uint8_t kTouched = 0x01;      // bit 0
-constexpr uint8_t kRelease = 0x04;      // bit 2
-constexpr uint8_t kSideButton = 0x08;   // bit 3
+constexpr uint8_t kStatusMark = 0x80; // bit 7 of the status byte is always set
+constexpr uint8_t kTouched = 0x01;    // bit 0
+constexpr uint8_t kRelease = 0x04;    // bit 2
+constexpr uint8_t kSideButton = 0x08; // bit 3
 constexpr uint8_t kChecksumSeed = 0xAA;
 constexpr uint16_t kMaxCoordinate = 0x0FFF;
 constexpr int kSize = 10;
@@ -60,8 +60,7 @@ std::array<uint8_t, mpacket::kSize> encodeM(const TouchSample& s, bool lowHalfFi
 std::array<uint8_t, epacket::kSize> encodeE(const TouchSample& s);
 
 // Appends the packet for `kind` to `out` (5 or 10 bytes).
-template <typename Out>
-void appendPacket(Out& out, const TouchSample& s, PacketKind kind) {
+template <typename Out> void appendPacket(Out& out, const TouchSample& s, PacketKind kind) {
     if (kind == PacketKind::E) {
         const auto p = encodeE(s);
         out.insert(out.end(), p.begin(), p.end());

@@ -18,12 +18,13 @@ std::array<uint16_t, kSettingsWords> factoryDefaults() {
     // The 35-word settings image 81..A3 that backups hold. It spans the named words 98..9F
     // too, which are set after it.
     constexpr std::array<uint16_t, 35> image = {
-        0x0A32, 0x1E05, 0x0F0F, 0x3C00, 0x0001, 0x00FF, 0x0FA0, 0x0020, 0x0FE0, 0x0020,
-        0x0FE0, 0x8040, 0x1234, 0x0506, 0x2828, 0x6464, 0x0102, 0x0304, 0x00C8, 0x0096,
-        0x0708, 0x090A, 0xA55A, 0x0B0C, 0x1F1F, 0x0000, 0x7F7F, 0x0D0E, 0x3210, 0x4444,
-        0x00AA, 0x5500, 0x1122, 0x3344, 0xC0DE,
+        0x0A32, 0x1E05, 0x0F0F, 0x3C00, 0x0001, 0x00FF, 0x0FA0, 0x0020, 0x0FE0,
+        0x0020, 0x0FE0, 0x8040, 0x1234, 0x0506, 0x2828, 0x6464, 0x0102, 0x0304,
+        0x00C8, 0x0096, 0x0708, 0x090A, 0xA55A, 0x0B0C, 0x1F1F, 0x0000, 0x7F7F,
+        0x0D0E, 0x3210, 0x4444, 0x00AA, 0x5500, 0x1122, 0x3344, 0xC0DE,
     };
-    for (size_t n = 0; n < image.size(); ++n) w[0x81 + n] = image[n];
+    for (size_t n = 0; n < image.size(); ++n)
+        w[0x81 + n] = image[n];
     // Word = (first byte << 8) | second byte, as "GP" returns them.
     w[0x01] = 0x1403; // measurement time 20, in-focus 3
     w[0x02] = 0x7D00; // right-click time 125 x 8 ms = 1000 ms
@@ -40,7 +41,14 @@ std::array<uint16_t, kSettingsWords> factoryDefaults() {
     // centre, then the edge points around the screen, corners in the even slots, inset 1/16.
     constexpr uint16_t lo = 0x0100, mid = 0x0800, hi = 0x0F00;
     constexpr std::array<std::array<uint16_t, 2>, 9> slots = {{
-        {mid, mid}, {mid, lo}, {hi, lo}, {hi, mid}, {hi, hi}, {mid, hi}, {lo, hi}, {lo, mid},
+        {mid, mid},
+        {mid, lo},
+        {hi, lo},
+        {hi, mid},
+        {hi, hi},
+        {mid, hi},
+        {lo, hi},
+        {lo, mid},
         {lo, lo},
     }};
     for (size_t s = 0; s < slots.size(); ++s) {
@@ -116,9 +124,12 @@ std::optional<ControllerProfile> profileByName(std::string_view name) {
 
 std::string_view packetKindName(PacketKind kind) {
     switch (kind) {
-    case PacketKind::MLowFirst: return "m";
-    case PacketKind::MHighFirst: return "m-hf";
-    case PacketKind::E: return "e";
+    case PacketKind::MLowFirst:
+        return "m";
+    case PacketKind::MHighFirst:
+        return "m-hf";
+    case PacketKind::E:
+        return "e";
     }
     return "?";
 }
@@ -132,9 +143,12 @@ std::optional<PacketKind> packetKindFromName(std::string_view name) {
 
 std::string_view reportModeName(ReportMode mode) {
     switch (mode) {
-    case ReportMode::Off: return "off";
-    case ReportMode::Stream: return "stream";
-    case ReportMode::Point: return "point";
+    case ReportMode::Off:
+        return "off";
+    case ReportMode::Stream:
+        return "stream";
+    case ReportMode::Point:
+        return "point";
     }
     return "?";
 }

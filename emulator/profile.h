@@ -31,12 +31,12 @@ constexpr int kSettingsWords = 256; // word addresses 00..FF
 
 struct ControllerProfile {
     std::string name = "nvlt3000";
-    std::string unitType = "NVLT3000";       // "UT" payload (8 characters on a good unit)
-    std::string identityText = "V32110";     // "OI" payload
+    std::string unitType = "NVLT3000";          // "UT" payload (8 characters on a good unit)
+    std::string identityText = "V32110";        // "OI" payload
     std::optional<uint16_t> extensionLevel = 4; // "ii" level 0..9999; none = "ii" unknown
-    std::string vendorTag = "Lumarcon";      // first 8 bytes of the "Uu" identification
-    char formatPrefix = '0';                 // byte 8 of the identification
-    char formatDigit = '0';                  // byte 9: packet format the driver selects
+    std::string vendorTag = "Lumarcon";         // first 8 bytes of the "Uu" identification
+    char formatPrefix = '0';                    // byte 8 of the identification
+    char formatDigit = '0';                     // byte 9: packet format the driver selects
     // Raw "Uu" answer instead of tag + prefix + digit (faulty or foreign controllers).
     std::optional<std::string> identificationOverride;
     PacketKind packets = PacketKind::MLowFirst;

@@ -1,5 +1,13 @@
 #include "emulator/pty_emulator.h"
 
+#include "emulator/frame_log.h"
+#include "platform/common/log.h"
+#include "platform/common/paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -9,15 +17,6 @@
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
-
-#include "emulator/frame_log.h"
-#include "platform/common/log.h"
-#include "platform/common/paths.h"
 
 namespace kvr::emu {
 
@@ -54,12 +53,14 @@ struct PtyEmulator::Client {
 
 std::string dosDeviceLinkName(std::string_view port) {
     std::string lower;
-    for (const char c : port) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char c : port)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const std::string_view prefix : {"com", "usb"}) {
         if (lower.size() > prefix.size() && lower.starts_with(prefix)) {
             const std::string_view digits = std::string_view(lower).substr(prefix.size());
             bool allDigits = digits.size() <= 3;
-            for (const char c : digits) allDigits = allDigits && std::isdigit(static_cast<unsigned char>(c));
+            for (const char c : digits)
+                allDigits = allDigits && std::isdigit(static_cast<unsigned char>(c));
             if (allDigits) return lower;
         }
     }
@@ -102,12 +103,13 @@ std::unique_ptr<PtyEmulator> PtyEmulator::start(PtyOptions options, std::string*
                 return nullptr;
             }
             std::strcpy(addr.sun_path, o.controlSocket.c_str());
-            struct stat st{};
+            struct stat st {};
             if (::lstat(o.controlSocket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
                 ::unlink(o.controlSocket.c_str()); // left by a kvrsim that was killed
             emu->listenFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
             if (!emu->listenFd_ ||
-                ::bind(emu->listenFd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+                ::bind(emu->listenFd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) !=
+                    0 ||
                 ::listen(emu->listenFd_.get(), 8) != 0) {
                 *error = "cannot serve the control socket " + o.controlSocket.string() + ": " +
                          std::strerror(errno);
@@ -115,8 +117,10 @@ std::unique_ptr<PtyEmulator> PtyEmulator::start(PtyOptions options, std::string*
             }
         }
         if (!emu->openLine(error)) return nullptr;
-        for (const auto& f : o.faults) emu->controller_.addFault(f);
-        for (auto& s : o.scenario) emu->controller_.enqueue(std::move(s), SimTime(0));
+        for (const auto& f : o.faults)
+            emu->controller_.addFault(f);
+        for (auto& s : o.scenario)
+            emu->controller_.enqueue(std::move(s), SimTime(0));
         o.scenario.clear();
         if (o.onLine) o.onLine(emu->slavePath_);
         emu->thread_ = std::thread([e = emu.get()] { e->serve(); });
@@ -144,7 +148,9 @@ SimTime PtyEmulator::now() const {
     return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start_);
 }
 
-void PtyEmulator::wake() { signalFd(wakeFd_.get()); }
+void PtyEmulator::wake() {
+    signalFd(wakeFd_.get());
+}
 
 std::string PtyEmulator::slavePath() const {
     std::lock_guard lock(mutex_);
@@ -153,8 +159,8 @@ std::string PtyEmulator::slavePath() const {
 
 bool PtyEmulator::openSerial(std::string* error) {
     static constexpr std::pair<uint32_t, speed_t> kSpeeds[] = {
-        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
-        {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
+        {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
     };
     const auto* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
                                      [&](const auto& s) { return s.first == options_.baudRate; });
@@ -255,8 +261,9 @@ bool PtyEmulator::execute(std::string_view line, std::string* error) {
 
 bool PtyEmulator::waitIdle(std::chrono::milliseconds deadline) {
     std::unique_lock lock(mutex_);
-    return idleChanged_.wait_for(lock, deadline, [this] { return controller_.idle() || stopping_; }) &&
-           controller_.idle();
+    return idleChanged_.wait_for(lock, deadline, [this] {
+        return controller_.idle() || stopping_;
+    }) && controller_.idle();
 }
 
 std::vector<FrameRecord> PtyEmulator::frames() const {
@@ -294,8 +301,10 @@ void PtyEmulator::pump(SimTime t) {
             KVR_LOG_INFO("kvrsim: line hung up");
         } else if (e.event == LineEvent::Reconnect && !master_) {
             std::string error;
-            if (!openLine(&error)) KVR_LOG_ERROR("kvrsim: reconnect failed: %s", error.c_str());
-            else if (options_.onLine) options_.onLine(slavePath());
+            if (!openLine(&error))
+                KVR_LOG_ERROR("kvrsim: reconnect failed: %s", error.c_str());
+            else if (options_.onLine)
+                options_.onLine(slavePath());
         }
     }
     bool idle = false;
@@ -306,12 +315,14 @@ void PtyEmulator::pump(SimTime t) {
     if (idle) {
         idleChanged_.notify_all();
         for (auto& c : clients_)
-            for (; c->pendingSyncs > 0; --c->pendingSyncs) c->out += "ok\n";
+            for (; c->pendingSyncs > 0; --c->pendingSyncs)
+                c->out += "ok\n";
     }
 }
 
 void PtyEmulator::controlLine(Client& c, std::string_view line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.remove_suffix(1);
     if (line == "sync") {
         ++c.pendingSyncs; // answered by pump() once everything queued has been sent
         return;
@@ -322,7 +333,8 @@ void PtyEmulator::controlLine(Client& c, std::string_view line) {
         return;
     }
     if (line == "frames") {
-        for (const auto& r : frames()) c.out += formatFrameRecord(r) + "\n";
+        for (const auto& r : frames())
+            c.out += formatFrameRecord(r) + "\n";
         c.out += "end\n";
         return;
     }
@@ -367,9 +379,7 @@ void PtyEmulator::serve() {
             int timeoutMs = -1;
             if (due) {
                 const auto left = *due - now();
-                timeoutMs = left <= SimTime(0)
-                                ? 0
-                                : static_cast<int>((left.count() + 999) / 1000);
+                timeoutMs = left <= SimTime(0) ? 0 : static_cast<int>((left.count() + 999) / 1000);
             }
             std::vector<pollfd> fds;
             fds.push_back({wakeFd_.get(), POLLIN, 0});
@@ -379,7 +389,8 @@ void PtyEmulator::serve() {
             if (listenFd_) fds.push_back({listenFd_.get(), POLLIN, 0});
             const size_t clientsAt = fds.size();
             for (auto& c : clients_)
-                fds.push_back({c->fd.get(), static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+                fds.push_back(
+                    {c->fd.get(), static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
             const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
             if (ready < 0 && errno != EINTR) {
                 KVR_LOG_ERROR("kvrsim: poll: %s", std::strerror(errno));
@@ -391,7 +402,8 @@ void PtyEmulator::serve() {
                 const ssize_t n = ::read(master_.get(), buf, sizeof buf);
                 if (n > 0) {
                     std::lock_guard lock(mutex_);
-                    controller_.receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)), now());
+                    controller_.receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)),
+                                        now());
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     // The far end hung up (a serial line's other side went away). Stop
                     // watching the line, or poll would report it over and over.
@@ -401,7 +413,8 @@ void PtyEmulator::serve() {
                 }
             }
             if (listenFd_ && (fds[listenAt].revents & POLLIN)) {
-                UniqueFd fd(::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+                UniqueFd fd(
+                    ::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
                 if (fd) {
                     auto c = std::make_unique<Client>();
                     c->fd = std::move(fd);
@@ -416,9 +429,12 @@ void PtyEmulator::serve() {
             pump(now());
             for (auto& c : clients_) {
                 while (!c->out.empty() && !c->closing) {
-                    const ssize_t n = ::send(c->fd.get(), c->out.data(), c->out.size(), MSG_NOSIGNAL);
-                    if (n > 0) c->out.erase(0, static_cast<size_t>(n));
-                    else if (n < 0 && errno == EINTR) continue;
+                    const ssize_t n =
+                        ::send(c->fd.get(), c->out.data(), c->out.size(), MSG_NOSIGNAL);
+                    if (n > 0)
+                        c->out.erase(0, static_cast<size_t>(n));
+                    else if (n < 0 && errno == EINTR)
+                        continue;
                     else {
                         if (n < 0 && errno != EAGAIN) c->closing = true;
                         break;

@@ -4,6 +4,9 @@
 // all served by one thread. kvrsim is this class plus a command line; tests can also run it
 // in-process.
 
+#include "emulator/controller.h"
+#include "platform/common/unique_fd.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,9 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/controller.h"
-#include "platform/common/unique_fd.h"
-
 namespace kvr::emu {
 
 struct PtyOptions {
@@ -28,7 +28,7 @@ struct PtyOptions {
     std::filesystem::path frameLog;      // empty: no file
     std::filesystem::path controlSocket; // empty: no control channel
     std::vector<Statement> scenario;     // played from the start
-    std::vector<FaultSetting> faults;       // in force from the start
+    std::vector<FaultSetting> faults;    // in force from the start
     // Serve an existing serial line (a real port on a null-modem cable, or one end of a pty
     // pair) instead of making a pty; no link is made then.
     std::filesystem::path serialDevice;
@@ -60,8 +60,7 @@ public:
     [[nodiscard]] int quitFd() const { return quitFd_.get(); }
 
     [[nodiscard]] std::vector<FrameRecord> frames() const;
-    template <typename F>
-    auto inspect(F&& f) const {
+    template <typename F> auto inspect(F&& f) const {
         std::lock_guard lock(mutex_);
         return f(controller_);
     }
@@ -74,7 +73,7 @@ private:
     bool updateLink(std::string* error);
     void removeLink();
     void serve();
-    void pump(SimTime now);                  // controller output to the line
+    void pump(SimTime now); // controller output to the line
     void handleClientInput(Client& c);
     void controlLine(Client& c, std::string_view line);
     SimTime now() const;

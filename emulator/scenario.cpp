@@ -13,14 +13,19 @@ constexpr uint32_t kMaxCoordinate = 65535;
 constexpr size_t kMaxRawBytes = 4096;
 
 std::vector<std::string_view> tokenize(std::string_view line) {
-    if (const auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    if (const auto hash = line.find('#'); hash != std::string_view::npos)
+        line = line.substr(0, hash);
     std::vector<std::string_view> tokens;
     size_t i = 0;
-    const auto isSep = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n'; };
+    const auto isSep = [](char c) {
+        return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
+    };
     while (i < line.size()) {
-        while (i < line.size() && isSep(line[i])) ++i;
+        while (i < line.size() && isSep(line[i]))
+            ++i;
         const size_t start = i;
-        while (i < line.size() && !isSep(line[i])) ++i;
+        while (i < line.size() && !isSep(line[i]))
+            ++i;
         if (i > start) tokens.push_back(line.substr(start, i - start));
     }
     return tokens;
@@ -76,7 +81,9 @@ public:
             return fail("bad coordinate '" + std::string(t_[i]) + "'");
         return true;
     }
-    bool point(size_t i, Point* out) { return coordinate(i, &out->x) && coordinate(i + 1, &out->y); }
+    bool point(size_t i, Point* out) {
+        return coordinate(i, &out->x) && coordinate(i + 1, &out->y);
+    }
     bool noMoreThan(size_t n) {
         if (t_.size() > n) return fail("unexpected '" + std::string(t_[n]) + "'");
         return true;
@@ -89,7 +96,8 @@ public:
     }
     bool rawBytes(size_t from, std::vector<uint8_t>* out) {
         std::string digits;
-        for (size_t i = from; i < t_.size(); ++i) digits += t_[i];
+        for (size_t i = from; i < t_.size(); ++i)
+            digits += t_[i];
         if (digits.empty()) return fail("raw needs hex bytes");
         if (digits.size() % 2 != 0) return fail("raw needs whole bytes (two hex digits each)");
         if (digits.size() / 2 > kMaxRawBytes) return fail("raw: too many bytes");
@@ -118,7 +126,7 @@ public:
             return noMoreThan(2);
         }
         if (kind == "silence" || kind == "garble" || kind == "nak") {
-            f.kind = kind == "silence" ? FaultKind::Silence
+            f.kind = kind == "silence"  ? FaultKind::Silence
                      : kind == "garble" ? FaultKind::Garble
                                         : FaultKind::Nak;
             return faultCount(2, &f.count);
@@ -168,9 +176,12 @@ public:
         if (word == "button") {
             s->op = Op::Button;
             if (t_.size() < 2) return fail("button needs down or up");
-            if (t_[1] == "down" || t_[1] == "on") s->on = true;
-            else if (t_[1] == "up" || t_[1] == "off") s->on = false;
-            else return fail("button needs down or up");
+            if (t_[1] == "down" || t_[1] == "on")
+                s->on = true;
+            else if (t_[1] == "up" || t_[1] == "off")
+                s->on = false;
+            else
+                return fail("button needs down or up");
             return noMoreThan(2);
         }
         if (word == "wait") {

@@ -48,20 +48,33 @@ enum class FaultKind : uint8_t { Silence, Late, Garble, Cut, Nak, Drop };
 
 struct FaultSetting {
     FaultKind kind = FaultKind::Silence;
-    uint32_t arg = 0;    // late: ms; cut: bytes kept; drop: every n-th byte
-    int64_t count = -1;  // commands / replies / bytes affected; -1 = until cleared
+    uint32_t arg = 0;   // late: ms; cut: bytes kept; drop: every n-th byte
+    int64_t count = -1; // commands / replies / bytes affected; -1 = until cleared
 };
 
 enum class Op : uint8_t {
-    Rate, Touch, Hold, Move, Drag, Lift, Tap, Button, Wait, Raw, Restart, Fault, ClearFaults,
-    HangUp, Reconnect,
+    Rate,
+    Touch,
+    Hold,
+    Move,
+    Drag,
+    Lift,
+    Tap,
+    Button,
+    Wait,
+    Raw,
+    Restart,
+    Fault,
+    ClearFaults,
+    HangUp,
+    Reconnect,
 };
 
 struct Statement {
     Op op = Op::Lift;
-    Point from, to;           // touch/tap/move: `to`; drag: from -> to
-    uint32_t number = 1;      // samples (touch, hold, move, drag, tap), ms (wait), Hz (rate)
-    bool on = false;          // button down
+    Point from, to;             // touch/tap/move: `to`; drag: from -> to
+    uint32_t number = 1;        // samples (touch, hold, move, drag, tap), ms (wait), Hz (rate)
+    bool on = false;            // button down
     std::vector<uint8_t> bytes; // raw
     FaultSetting fault;
 };

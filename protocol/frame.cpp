@@ -18,7 +18,8 @@ bool assemble(CommandFrame& frame, std::initializer_list<std::string_view> piece
     std::size_t at = 0;
     frame.CommandBuffer[at++] = kStartOfHeader;
     for (std::string_view piece : pieces) {
-        for (char c : piece) frame.CommandBuffer[at++] = static_cast<std::uint8_t>(c);
+        for (char c : piece)
+            frame.CommandBuffer[at++] = static_cast<std::uint8_t>(c);
     }
     frame.CommandBuffer[at++] = kCarriageReturn;
     frame.CommandLength = static_cast<std::uint16_t>(at);
@@ -51,7 +52,9 @@ CommandFrame& programCommand() {
     return frame;
 }
 
-bool BuildCommand(std::string_view text) { return BuildCommand(programCommand(), text); }
+bool BuildCommand(std::string_view text) {
+    return BuildCommand(programCommand(), text);
+}
 
 bool BuildGetParameter(std::string_view address) {
     return BuildGetParameter(programCommand(), address);

@@ -22,11 +22,14 @@ ParameterWord wordFrom(const std::uint8_t* digits, std::uint8_t first, std::uint
     ParameterWord w;
     w.first = first;
     w.second = second;
-    for (std::size_t i = 0; i < w.digits.size(); ++i) w.digits[i] = static_cast<char>(digits[i]);
+    for (std::size_t i = 0; i < w.digits.size(); ++i)
+        w.digits[i] = static_cast<char>(digits[i]);
     return w;
 }
 
-bool isDecimalDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+bool isDecimalDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -94,9 +97,13 @@ std::optional<std::string> judgeUnitType(Bytes reply) {
     return std::string(reply.begin() + 1, reply.begin() + 1 + kUnitTypeLength);
 }
 
-bool isFamilyUnitType(std::string_view unitType) { return unitType == kFamilyUnitType; }
+bool isFamilyUnitType(std::string_view unitType) {
+    return unitType == kFamilyUnitType;
+}
 
-bool probeAnswered(Bytes reply) { return reply.size() > kProbeReplyMinimum; }
+bool probeAnswered(Bytes reply) {
+    return reply.size() > kProbeReplyMinimum;
+}
 
 std::string identityText(Bytes reply) {
     std::string text;

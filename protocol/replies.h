@@ -138,8 +138,7 @@ bool judgeCapability(Bytes reply);
 
 // n >= 6, byte n-6 is SOH, byte n-1 is CR; the word from bytes n-5..n-2 (by default the
 // library reading; under the panel reading a non-digit refuses the reply).
-std::optional<ParameterWord> tailValueReply(Bytes reply,
-                                            HexReading reading = HexReading::Library);
+std::optional<ParameterWord> tailValueReply(Bytes reply, HexReading reading = HexReading::Library);
 // n >= 3 and the last three bytes are SOH '0' CR.
 bool tailAcknowledgement(Bytes reply);
 // n >= 3 and byte n-2 is '0'.

@@ -18,7 +18,9 @@ constexpr std::size_t kGlobalDownSlot = kReinitSlots + engine::kMaxDevices;
 constexpr std::size_t kGlobalUpSlot = kGlobalDownSlot + 1;
 constexpr std::size_t kManualRightSlot = kGlobalUpSlot + 1;
 
-constexpr engine::EventRef refOfSlot(std::size_t slot) { return slot + 1; }
+constexpr engine::EventRef refOfSlot(std::size_t slot) {
+    return slot + 1;
+}
 
 // An index past the device table names no slot (kNoEvent), so it can never set another
 // device's event.
@@ -30,14 +32,24 @@ constexpr engine::EventRef perDeviceRef(std::size_t base, std::uint8_t device) {
 
 // ---- EventTable --------------------------------------------------------------------------------
 
-engine::EventRef EventTable::downEvent(std::uint8_t device) { return perDeviceRef(kDownSlots, device); }
-engine::EventRef EventTable::upEvent(std::uint8_t device) { return perDeviceRef(kUpSlots, device); }
+engine::EventRef EventTable::downEvent(std::uint8_t device) {
+    return perDeviceRef(kDownSlots, device);
+}
+engine::EventRef EventTable::upEvent(std::uint8_t device) {
+    return perDeviceRef(kUpSlots, device);
+}
 engine::EventRef EventTable::reinitEvent(std::uint8_t device) {
     return perDeviceRef(kReinitSlots, device);
 }
-engine::EventRef EventTable::globalDownEvent() { return refOfSlot(kGlobalDownSlot); }
-engine::EventRef EventTable::globalUpEvent() { return refOfSlot(kGlobalUpSlot); }
-engine::EventRef EventTable::manualRightEvent() { return refOfSlot(kManualRightSlot); }
+engine::EventRef EventTable::globalDownEvent() {
+    return refOfSlot(kGlobalDownSlot);
+}
+engine::EventRef EventTable::globalUpEvent() {
+    return refOfSlot(kGlobalUpSlot);
+}
+engine::EventRef EventTable::manualRightEvent() {
+    return refOfSlot(kManualRightSlot);
+}
 
 std::optional<std::size_t> EventTable::slotOf(engine::EventRef ref) {
     if (ref == engine::kNoEvent || ref > kSlotCount) return std::nullopt;
@@ -74,7 +86,8 @@ void EventTable::releaseAll() {
 std::size_t EventTable::size() const {
     std::lock_guard guard(lock_);
     std::size_t n = 0;
-    for (const auto& e : slots_) n += e.has_value() ? 1 : 0;
+    for (const auto& e : slots_)
+        n += e.has_value() ? 1 : 0;
     return n;
 }
 
@@ -143,7 +156,9 @@ std::uint8_t DriverContext::doubleClick(std::uint8_t index) {
     return controls_[index].DoubleClick;
 }
 
-std::string DriverContext::productKeyPath() const { return std::string(kProductKeyPath); }
+std::string DriverContext::productKeyPath() const {
+    return std::string(kProductKeyPath);
+}
 
 std::string DriverContext::typeKeyPath() const {
     std::string path(kProductKeyPath);

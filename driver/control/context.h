@@ -40,11 +40,11 @@ namespace kvr::driver {
 // --usb, stands in for the USB touch driver (\\.\KvrUsbMgr, four units). The control codes and
 // registry rules are the same; these are the differences.
 struct DriverRole {
-    std::uint8_t deviceCount;            // valid device indexes are 0 .. deviceCount-1
-    std::string_view controlDeviceName;  // control-device socket name
-    std::string_view typeKeyName;        // container key under ...\Control\Kvr
-    std::string_view markerPrefix;       // connect marker value name prefix
-    bool servesDoubleClick;              // codes 29 / 30 (the per-unit DoubleClick switch)
+    std::uint8_t deviceCount;           // valid device indexes are 0 .. deviceCount-1
+    std::string_view controlDeviceName; // control-device socket name
+    std::string_view typeKeyName;       // container key under ...\Control\Kvr
+    std::string_view markerPrefix;      // connect marker value name prefix
+    bool servesDoubleClick;             // codes 29 / 30 (the per-unit DoubleClick switch)
 };
 
 inline constexpr DriverRole kSerialRole{8, "KvrRs232D", "RS232", "RS232_DEVICE", false};
@@ -86,11 +86,11 @@ public:
 // holds a reference stays valid when a client replaces the event behind it.
 class EventTable final : public engine::EventSignaller {
 public:
-    static engine::EventRef downEvent(std::uint8_t device);    // code 5
-    static engine::EventRef upEvent(std::uint8_t device);      // code 6
-    static engine::EventRef globalDownEvent();                 // code 47
-    static engine::EventRef globalUpEvent();                   // code 48
-    static engine::EventRef manualRightEvent();                // code 41
+    static engine::EventRef downEvent(std::uint8_t device); // code 5
+    static engine::EventRef upEvent(std::uint8_t device);   // code 6
+    static engine::EventRef globalDownEvent();              // code 47
+    static engine::EventRef globalUpEvent();                // code 48
+    static engine::EventRef manualRightEvent();             // code 41
     // The restart announcement of a device (Rs232Device::ReinitEvent); the core installs an
     // event its read loop waits on.
     static engine::EventRef reinitEvent(std::uint8_t device);
@@ -152,8 +152,8 @@ public:
 
 private:
     engine::PointerPortLink& link_;
-    void* classDevice_ = nullptr;           // pointer-port lock
-    PointerClassService* service_ = nullptr;  // pointer-port lock
+    void* classDevice_ = nullptr;            // pointer-port lock
+    PointerClassService* service_ = nullptr; // pointer-port lock
     std::atomic<bool> connected_{false};
 };
 
@@ -161,10 +161,10 @@ private:
 
 // What the driver keeps per device beside the engine record.
 struct DeviceControl {
-    std::mutex SettingsLock;                 // see the lock order at the top
-    std::uint8_t ComPort = 0;                // device lock; 0 = none set, else 1..16
-    std::uint32_t BaudRate = kDefaultBaudRate;  // device lock
-    std::uint8_t DoubleClick = 0;            // device lock; USB role: codes 29 / 30
+    std::mutex SettingsLock;                   // see the lock order at the top
+    std::uint8_t ComPort = 0;                  // device lock; 0 = none set, else 1..16
+    std::uint32_t BaudRate = kDefaultBaudRate; // device lock
+    std::uint8_t DoubleClick = 0;              // device lock; USB role: codes 29 / 30
 };
 
 // ---- the context ------------------------------------------------------------------------------

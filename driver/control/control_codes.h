@@ -8,7 +8,9 @@
 
 namespace kvr::driver {
 
-constexpr std::uint32_t Rs232ControlCode(std::uint32_t function) { return 0x220000u + 4u * function; }
+constexpr std::uint32_t Rs232ControlCode(std::uint32_t function) {
+    return 0x220000u + 4u * function;
+}
 // Function number of a code of this device type, or nothing usable (0xFFFFFFFF) for any other.
 constexpr std::uint32_t Rs232FunctionOf(std::uint32_t code) {
     return (code & 0xFFFF0003u) == 0x220000u ? (code - 0x220000u) / 4u : 0xFFFFFFFFu;

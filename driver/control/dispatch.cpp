@@ -43,16 +43,23 @@ struct Io {
     }
     void putByte(std::size_t at, std::uint8_t v) { req.buffer[at] = v; }
     void putDword(std::size_t at, std::uint32_t v) {
-        for (std::size_t i = 0; i < 4; ++i) req.buffer[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i)
+            req.buffer[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
     [[nodiscard]] std::uint8_t index() const { return req.buffer[0]; }
     Rs232Device& dev() { return ctx.device(index()); }
     DeviceControl& control() { return ctx.control(index()); }
 };
 
-constexpr Reply done(std::uint32_t info = 0) { return Reply{ntstatus::kSuccess, info}; }
-constexpr Reply fail(std::uint32_t status) { return Reply{status, 0}; }
-constexpr Reply tooSmall() { return fail(ntstatus::kBufferTooSmall); }
+constexpr Reply done(std::uint32_t info = 0) {
+    return Reply{ntstatus::kSuccess, info};
+}
+constexpr Reply fail(std::uint32_t status) {
+    return Reply{status, 0};
+}
+constexpr Reply tooSmall() {
+    return fail(ntstatus::kBufferTooSmall);
+}
 
 // Most setting codes answer one byte 1. Without room for it, ack-with-reply codes report the
 // buffer as too small (the change is made all the same) and ack-optional codes succeed empty.
@@ -80,8 +87,7 @@ void changeSetting(Io& io, Change&& change, Write&& write) {
     write();
 }
 
-template <typename Read>
-auto readDevice(Io& io, Read&& read) {
+template <typename Read> auto readDevice(Io& io, Read&& read) {
     std::lock_guard lock(io.dev().Lock);
     return read(io.dev());
 }
@@ -94,9 +100,10 @@ void writeReg(Io& io, std::string_view name, std::uint32_t value) {
 
 Reply setRotation(Io& io) {
     if (io.in() < 2) return tooSmall();
-    const std::uint8_t rotation = io.byte(1);  // any value is stored; 1..3 rotate
-    changeSetting(io, [&](Rs232Device& d) { d.Rotation = rotation; },
-                  [&] { writeReg(io, regval::kRotation, rotation); });
+    const std::uint8_t rotation = io.byte(1); // any value is stored; 1..3 rotate
+    changeSetting(
+        io, [&](Rs232Device& d) { d.Rotation = rotation; },
+        [&] { writeReg(io, regval::kRotation, rotation); });
     return ackWithReply(io);
 }
 
@@ -107,15 +114,17 @@ Reply disableReport(Io& io) {
     const std::uint32_t stored = v == 1   ? kDisableReportThisConnection
                                  : v == 2 ? kDisableReportAlways
                                           : 0;
-    changeSetting(io, [&](Rs232Device& d) { d.DisableReport = memory; },
-                  [&] { writeReg(io, regval::kDisableReport, stored); });
+    changeSetting(
+        io, [&](Rs232Device& d) { d.DisableReport = memory; },
+        [&] { writeReg(io, regval::kDisableReport, stored); });
     return ackWithReply(io);
 }
 
 Reply setFlag(Io& io, std::uint8_t Rs232Device::*field, std::string_view name) {
     if (io.in() < 2) return tooSmall();
     const std::uint8_t flag = io.byte(1) == 1 ? 1 : 0;
-    changeSetting(io, [&](Rs232Device& d) { d.*field = flag; }, [&] { writeReg(io, name, flag); });
+    changeSetting(
+        io, [&](Rs232Device& d) { d.*field = flag; }, [&] { writeReg(io, name, flag); });
     return ackWithReply(io);
 }
 
@@ -125,8 +134,9 @@ Reply setReportMode(Io& io) {
     const std::uint8_t mode = v == engine::kReportModeDesktop  ? engine::kReportModeDesktop
                               : v == engine::kReportModeButton ? engine::kReportModeButton
                                                                : engine::kReportModeDrawing;
-    changeSetting(io, [&](Rs232Device& d) { d.ReportMode = mode; },
-                  [&] { writeReg(io, regval::kReportMode, mode); });
+    changeSetting(
+        io, [&](Rs232Device& d) { d.ReportMode = mode; },
+        [&] { writeReg(io, regval::kReportMode, mode); });
     return ackWithReply(io);
 }
 
@@ -134,14 +144,14 @@ Reply setDoubleClick(Io& io) {
     if (io.in() < 2) return tooSmall();
     const std::uint8_t flag = io.byte(1) == 1 ? 1 : 0;
     DeviceControl& c = io.control();
-    changeSetting(io, [&](Rs232Device&) { c.DoubleClick = flag; },
-                  [&] { writeReg(io, regval::kDoubleClick, flag); });
+    changeSetting(
+        io, [&](Rs232Device&) { c.DoubleClick = flag; },
+        [&] { writeReg(io, regval::kDoubleClick, flag); });
     return ackWithReply(io);
 }
 
 // A one-byte reply read under the device lock.
-template <typename Read>
-Reply replyByte(Io& io, Read&& read) {
+template <typename Read> Reply replyByte(Io& io, Read&& read) {
     if (io.out() < 1) return tooSmall();
     io.putByte(0, readDevice(io, read));
     return done(1);
@@ -184,8 +194,9 @@ Reply setDeviceEvent(Io& io, bool down) {
     if (io.in() < 5) return tooSmall();
     std::lock_guard settings(io.control().SettingsLock);
     Rs232Device& d = io.dev();
-    const bool registered = readDevice(
-        io, [&](Rs232Device& r) { return (down ? r.DownEventRegistered : r.UpEventRegistered) != 0; });
+    const bool registered = readDevice(io, [&](Rs232Device& r) {
+        return (down ? r.DownEventRegistered : r.UpEventRegistered) != 0;
+    });
     if (registered) return fail(ntstatus::kUnsuccessful);
     std::optional<ipc::Event> event;
     if (const std::uint32_t s = referenceEvent(io, event); s != ntstatus::kSuccess) return fail(s);
@@ -204,7 +215,8 @@ Reply setDeviceEvent(Io& io, bool down) {
 }
 
 // Codes 41, 47, 48: a new event replaces (and releases) the one registered before.
-Reply setGlobalEvent(Io& io, engine::EventRef engine::ControlExtension::*field, engine::EventRef ref) {
+Reply setGlobalEvent(Io& io, engine::EventRef engine::ControlExtension::*field,
+                     engine::EventRef ref) {
     if (io.in() < 4) return tooSmall();
     std::optional<ipc::Event> event;
     if (const std::uint32_t s = referenceEvent(io, event); s != ntstatus::kSuccess) return fail(s);
@@ -290,7 +302,8 @@ Reply readDisplayNumber(Io& io) {
 // ---- calibration --------------------------------------------------------------------------------
 
 engine::RawPointEntry capturedPoint(const Rs232Device& d) {
-    return d.CaptureIndex < engine::kRawPointCount ? d.RawPoint[d.CaptureIndex] : engine::RawPointEntry{};
+    return d.CaptureIndex < engine::kRawPointCount ? d.RawPoint[d.CaptureIndex]
+                                                   : engine::RawPointEntry{};
 }
 
 Reply calPointReady(Io& io) {
@@ -340,7 +353,7 @@ Reply set3PCalPoint(Io& io) {
         std::lock_guard lock(io.dev().Lock);
         started = engine::StartThreePointCapture(io.dev(), k);
         if (!started) {
-            stopCapture(io.dev(), false);  // PenLifted stays as the last capture left it
+            stopCapture(io.dev(), false); // PenLifted stays as the last capture left it
             io.dev().RawPoint[0] = engine::RawPointEntry{};
         }
     }
@@ -377,7 +390,9 @@ Reply storeCalibration(Io& io, Modify&& modify, Write&& write) {
     return ackOptional(io);
 }
 
-std::int32_t asInt(std::uint32_t v) { return static_cast<std::int32_t>(v); }
+std::int32_t asInt(std::uint32_t v) {
+    return static_cast<std::int32_t>(v);
+}
 
 Reply saveCalData(Io& io) {
     if (io.in() < 25) return tooSmall();
@@ -394,9 +409,11 @@ Reply saveCalData(Io& io) {
             s.CP3Y = asInt(v[5]);
         },
         [&] {
-            constexpr std::array<std::string_view, 6> names{regval::kCP1X, regval::kCP1Y, regval::kCP2X,
-                                                             regval::kCP2Y, regval::kCP3X, regval::kCP3Y};
-            for (std::size_t i = 0; i < names.size(); ++i) writeReg(io, names[i], v[i]);
+            constexpr std::array<std::string_view, 6> names{regval::kCP1X, regval::kCP1Y,
+                                                            regval::kCP2X, regval::kCP2Y,
+                                                            regval::kCP3X, regval::kCP3Y};
+            for (std::size_t i = 0; i < names.size(); ++i)
+                writeReg(io, names[i], v[i]);
         });
 }
 
@@ -455,8 +472,9 @@ Reply setExpand(Io& io) {
     if (side) {
         // Memory holds the low 16 bits; the registry gets the whole value (and the load
         // rules repair it at the next connect if it is not a 12-bit threshold).
-        changeSetting(io, [&](Rs232Device& d) { d.*(side->field) = static_cast<std::uint16_t>(value); },
-                      [&] { writeReg(io, side->name, value); });
+        changeSetting(
+            io, [&](Rs232Device& d) { d.*(side->field) = static_cast<std::uint16_t>(value); },
+            [&] { writeReg(io, side->name, value); });
     }
     return ackOptional(io);
 }
@@ -493,7 +511,8 @@ Reply queryTouchSearch(Io& io) {
     {
         std::lock_guard lock(ext.Lock);
         if (ext.TouchSearchFound == 1 && io.ctx.validDevice(ext.TouchSearchDevice)) {
-            reply = {1, ext.TouchSearchDevice, ext.TouchSearchDisplayIndex, ext.TouchSearchArrangement};
+            reply = {1, ext.TouchSearchDevice, ext.TouchSearchDisplayIndex,
+                     ext.TouchSearchArrangement};
             ext.TouchSearchArmed = 0;
         }
     }
@@ -548,48 +567,80 @@ Reply getLastDevice(Io& io, bool up) {
 
 Reply dispatchGlobal(Io& io) {
     switch (io.req.code) {
-    case IOCTL_RS232_ARM_TOUCH_SEARCH: return armTouchSearch(io);
-    case IOCTL_RS232_QUERY_TOUCH_SEARCH: return queryTouchSearch(io);
-    case IOCTL_RS232_SET_DISPLAY_PARTITION: return setDisplayPartition(io);
-    case IOCTL_RS232_SET_MANUAL_RIGHT_CLICK: return setManualRightClick(io);
+    case IOCTL_RS232_ARM_TOUCH_SEARCH:
+        return armTouchSearch(io);
+    case IOCTL_RS232_QUERY_TOUCH_SEARCH:
+        return queryTouchSearch(io);
+    case IOCTL_RS232_SET_DISPLAY_PARTITION:
+        return setDisplayPartition(io);
+    case IOCTL_RS232_SET_MANUAL_RIGHT_CLICK:
+        return setManualRightClick(io);
     case IOCTL_RS232_SET_MANUAL_RIGHT_EVENT:
-        return setGlobalEvent(io, &engine::ControlExtension::ManualRightEvent, EventTable::manualRightEvent());
-    case IOCTL_RS232_GET_LAST_DOWN_DEVICE: return getLastDevice(io, false);
-    case IOCTL_RS232_GET_LAST_UP_DEVICE: return getLastDevice(io, true);
+        return setGlobalEvent(io, &engine::ControlExtension::ManualRightEvent,
+                              EventTable::manualRightEvent());
+    case IOCTL_RS232_GET_LAST_DOWN_DEVICE:
+        return getLastDevice(io, false);
+    case IOCTL_RS232_GET_LAST_UP_DEVICE:
+        return getLastDevice(io, true);
     case IOCTL_RS232_SET_GLOBAL_DOWN_EVENT:
-        return setGlobalEvent(io, &engine::ControlExtension::GlobalDownEvent, EventTable::globalDownEvent());
+        return setGlobalEvent(io, &engine::ControlExtension::GlobalDownEvent,
+                              EventTable::globalDownEvent());
     case IOCTL_RS232_SET_GLOBAL_UP_EVENT:
-        return setGlobalEvent(io, &engine::ControlExtension::GlobalUpEvent, EventTable::globalUpEvent());
-    default: return fail(ntstatus::kInvalidParameter);
+        return setGlobalEvent(io, &engine::ControlExtension::GlobalUpEvent,
+                              EventTable::globalUpEvent());
+    default:
+        return fail(ntstatus::kInvalidParameter);
     }
 }
 
 Reply dispatchDevice(Io& io) {
     switch (io.req.code) {
-    case IOCTL_RS232_SET_ROTATION: return setRotation(io);
-    case IOCTL_RS232_DISABLE_REPORT: return disableReport(io);
-    case IOCTL_RS232_SET_DOWN_EVENT: return setDeviceEvent(io, true);
-    case IOCTL_RS232_SET_UP_EVENT: return setDeviceEvent(io, false);
-    case IOCTL_RS232_GET_ROTATION: return replyByte(io, [](Rs232Device& d) { return d.Rotation; });
-    case IOCTL_RS232_SET_UP_SOUND: return setFlag(io, &Rs232Device::UpSound, regval::kUpSound);
-    case IOCTL_RS232_SET_DOWN_SOUND: return setFlag(io, &Rs232Device::DownSound, regval::kDownSound);
+    case IOCTL_RS232_SET_ROTATION:
+        return setRotation(io);
+    case IOCTL_RS232_DISABLE_REPORT:
+        return disableReport(io);
+    case IOCTL_RS232_SET_DOWN_EVENT:
+        return setDeviceEvent(io, true);
+    case IOCTL_RS232_SET_UP_EVENT:
+        return setDeviceEvent(io, false);
+    case IOCTL_RS232_GET_ROTATION:
+        return replyByte(io, [](Rs232Device& d) { return d.Rotation; });
+    case IOCTL_RS232_SET_UP_SOUND:
+        return setFlag(io, &Rs232Device::UpSound, regval::kUpSound);
+    case IOCTL_RS232_SET_DOWN_SOUND:
+        return setFlag(io, &Rs232Device::DownSound, regval::kDownSound);
     case IOCTL_RS232_GET_REPORT_STATUS:
         return replyByte(io, [](Rs232Device& d) -> std::uint8_t { return d.DisableReport == 1; });
-    case IOCTL_RS232_CHANGE_COM_PORT: return changeComPort(io);
-    case IOCTL_RS232_CLOSE_COM_PORT: return closeComPort(io);
-    case IOCTL_RS232_WRITE_BUFFER: return writeBuffer(io);
-    case IOCTL_RS232_READ_BUFFER: return readBuffer(io);
-    case IOCTL_RS232_READ_LENGTH: return readLength(io);
-    case IOCTL_RS232_FLUSH_READ_BUFFER: return flushReadBuffer(io);
-    case IOCTL_RS232_SET_REPORT_MODE: return setReportMode(io);
-    case IOCTL_RS232_CAL_POINT_READY: return calPointReady(io);
-    case IOCTL_RS232_SET_CAL_POINT: return setCalPoint(io);
-    case IOCTL_RS232_IS_PEN_UP: return isPenUp(io);
-    case IOCTL_RS232_REOPEN_COM_PORT: return reopenComPort(io);
-    case IOCTL_RS232_GET_SOUND_STATUS: return getSoundStatus(io);
-    case IOCTL_RS232_GET_REPORT_MODE: return replyByte(io, [](Rs232Device& d) { return d.ReportMode; });
-    case IOCTL_RS232_SET_RIGHT_CLICK: return setFlag(io, &Rs232Device::RightStatus, regval::kRightStatus);
-    case IOCTL_RS232_GET_RIGHT_CLICK: return getRightClick(io);
+    case IOCTL_RS232_CHANGE_COM_PORT:
+        return changeComPort(io);
+    case IOCTL_RS232_CLOSE_COM_PORT:
+        return closeComPort(io);
+    case IOCTL_RS232_WRITE_BUFFER:
+        return writeBuffer(io);
+    case IOCTL_RS232_READ_BUFFER:
+        return readBuffer(io);
+    case IOCTL_RS232_READ_LENGTH:
+        return readLength(io);
+    case IOCTL_RS232_FLUSH_READ_BUFFER:
+        return flushReadBuffer(io);
+    case IOCTL_RS232_SET_REPORT_MODE:
+        return setReportMode(io);
+    case IOCTL_RS232_CAL_POINT_READY:
+        return calPointReady(io);
+    case IOCTL_RS232_SET_CAL_POINT:
+        return setCalPoint(io);
+    case IOCTL_RS232_IS_PEN_UP:
+        return isPenUp(io);
+    case IOCTL_RS232_REOPEN_COM_PORT:
+        return reopenComPort(io);
+    case IOCTL_RS232_GET_SOUND_STATUS:
+        return getSoundStatus(io);
+    case IOCTL_RS232_GET_REPORT_MODE:
+        return replyByte(io, [](Rs232Device& d) { return d.ReportMode; });
+    case IOCTL_RS232_SET_RIGHT_CLICK:
+        return setFlag(io, &Rs232Device::RightStatus, regval::kRightStatus);
+    case IOCTL_RS232_GET_RIGHT_CLICK:
+        return getRightClick(io);
     case IOCTL_RS232_SET_DOUBLE_CLICK:
         if (!io.ctx.role().servesDoubleClick) break;
         return setDoubleClick(io);
@@ -602,15 +653,24 @@ Reply dispatchDevice(Io& io) {
         if (io.out() < 1) return tooSmall();
         io.putByte(0, io.ctx.comPort(io.index()));
         return done(1);
-    case IOCTL_RS232_READ_DISPLAY_NUMBER: return readDisplayNumber(io);
-    case IOCTL_RS232_SET_3P_CAL_POINT: return set3PCalPoint(io);
-    case IOCTL_RS232_GET_3P_CAL_DATA: return get3PCalData(io);
-    case IOCTL_RS232_SAVE_CAL_DATA: return saveCalData(io);
-    case IOCTL_RS232_SET_BASE_POINT: return setBasePoint(io);
-    case IOCTL_RS232_GET_BASE_POINT: return getBasePoint(io);
-    case IOCTL_RS232_SET_EXPAND: return setExpand(io);
-    case IOCTL_RS232_GET_EXPAND: return getExpand(io);
-    default: break;
+    case IOCTL_RS232_READ_DISPLAY_NUMBER:
+        return readDisplayNumber(io);
+    case IOCTL_RS232_SET_3P_CAL_POINT:
+        return set3PCalPoint(io);
+    case IOCTL_RS232_GET_3P_CAL_DATA:
+        return get3PCalData(io);
+    case IOCTL_RS232_SAVE_CAL_DATA:
+        return saveCalData(io);
+    case IOCTL_RS232_SET_BASE_POINT:
+        return setBasePoint(io);
+    case IOCTL_RS232_GET_BASE_POINT:
+        return getBasePoint(io);
+    case IOCTL_RS232_SET_EXPAND:
+        return setExpand(io);
+    case IOCTL_RS232_GET_EXPAND:
+        return getExpand(io);
+    default:
+        break;
     }
     return fail(ntstatus::kInvalidParameter);
 }
@@ -635,7 +695,8 @@ Reply dispatch(DriverContext& ctx, DeviceObject target, ipc::Request& req) {
 
 } // namespace
 
-ipc::Reply KvrRs232_DispatchIoctl(DriverContext& ctx, DeviceObject target, ipc::Request& request) noexcept {
+ipc::Reply KvrRs232_DispatchIoctl(DriverContext& ctx, DeviceObject target,
+                                  ipc::Request& request) noexcept {
     try {
         return dispatch(ctx, target, request);
     } catch (const std::exception& e) {
@@ -647,7 +708,9 @@ ipc::Reply KvrRs232_DispatchIoctl(DriverContext& ctx, DeviceObject target, ipc::
 }
 
 ipc::Dispatch ControlDispatch(DriverContext& ctx) {
-    return [&ctx](ipc::Request& request) { return KvrRs232_DispatchIoctl(ctx, DeviceObject::Control, request); };
+    return [&ctx](ipc::Request& request) {
+        return KvrRs232_DispatchIoctl(ctx, DeviceObject::Control, request);
+    };
 }
 
 std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std::uint32_t code,
@@ -656,7 +719,8 @@ std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std:
     case IOCTL_INTERNAL_MOUSE_CONNECT: {
         if (target != DeviceObject::PointerPort) return ntstatus::kNotImplemented;
         if (ctx.pointerPort().connected()) return ntstatus::kSharingViolation;
-        if (input == nullptr || inLength < sizeof(PointerConnectData)) return ntstatus::kInvalidParameter;
+        if (input == nullptr || inLength < sizeof(PointerConnectData))
+            return ntstatus::kInvalidParameter;
         PointerConnectData data;
         std::memcpy(&data, input, sizeof data);
         if (data.ClassService == nullptr) return ntstatus::kInvalidParameter;
@@ -670,8 +734,12 @@ std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std:
     }
 }
 
-ipc::Reply KvrRs232Open(DriverContext&, DeviceObject) noexcept { return done(0); }
-ipc::Reply KvrRs232Close(DriverContext&, DeviceObject) noexcept { return done(0); }
+ipc::Reply KvrRs232Open(DriverContext&, DeviceObject) noexcept {
+    return done(0);
+}
+ipc::Reply KvrRs232Close(DriverContext&, DeviceObject) noexcept {
+    return done(0);
+}
 
 void ReadDisplayNumber(DriverContext& ctx, std::uint8_t device) {
     if (!ctx.validDevice(device)) return;

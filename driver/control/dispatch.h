@@ -16,8 +16,8 @@ namespace kvr::driver {
 
 // The device object a request arrived on.
 enum class DeviceObject {
-    Control,      // \Device\KvrRs232D (or KvrUsbMgr): every control request
-    PointerPort,  // \Device\PointerPort<N>: the pointer class driver's internal requests
+    Control,     // \Device\KvrRs232D (or KvrUsbMgr): every control request
+    PointerPort, // \Device\PointerPort<N>: the pointer class driver's internal requests
 };
 
 // One buffered control request: request.buffer holds max(inLength, outLength) bytes (the

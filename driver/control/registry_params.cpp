@@ -41,11 +41,11 @@ constexpr std::uint32_t kMax12Bit = 4095;
 constexpr std::array<RangeRule, 20> kLoadRules{{
     {regval::kRotation, 0, 3, 0},
     {regval::kDisableReport, 0, 2, 0},
-    {regval::kBaudRate, 0, 0, kDefaultBaudRate},  // always rewritten
+    {regval::kBaudRate, 0, 0, kDefaultBaudRate}, // always rewritten
     {regval::kReportMode, 1, 3, engine::kReportModeDrawing},
     {regval::kDownSound, 0, 1, 1},
     {regval::kUpSound, 0, 1, 0},
-    {regval::kRightStatus, 0, 1, 1},  // an out-of-range value switches right clicks on
+    {regval::kRightStatus, 0, 1, 1}, // an out-of-range value switches right clicks on
     {regval::kBPX, 1, kMax12Bit, engine::kDefaultBPX},
     {regval::kBPY, 1, kMax12Bit, engine::kDefaultBPY},
     {regval::kCP1X, 1, kMax12Bit, engine::kDefaultCP1X},
@@ -63,9 +63,27 @@ constexpr std::array<RangeRule, 20> kLoadRules{{
 
 // Index of each value in kLoadRules (and in the loaded array below).
 enum LoadIndex : std::size_t {
-    kRotationAt, kDisableReportAt, kBaudRateAt, kReportModeAt, kDownSoundAt, kUpSoundAt,
-    kRightStatusAt, kBPXAt, kBPYAt, kCP1XAt, kCP1YAt, kCP2XAt, kCP2YAt, kCP3XAt, kCP3YAt,
-    kExpandUpAt, kExpandDownAt, kExpandLeftAt, kExpandRightAt, kDoubleClickAt, kLoadCount
+    kRotationAt,
+    kDisableReportAt,
+    kBaudRateAt,
+    kReportModeAt,
+    kDownSoundAt,
+    kUpSoundAt,
+    kRightStatusAt,
+    kBPXAt,
+    kBPYAt,
+    kCP1XAt,
+    kCP1YAt,
+    kCP2XAt,
+    kCP2YAt,
+    kCP3XAt,
+    kCP3YAt,
+    kExpandUpAt,
+    kExpandDownAt,
+    kExpandLeftAt,
+    kExpandRightAt,
+    kDoubleClickAt,
+    kLoadCount
 };
 static_assert(kLoadCount == kLoadRules.size());
 
@@ -86,7 +104,7 @@ constexpr std::array<DefaultValue, 20> kCreationDefaults{{
     {regval::kCP2Y, engine::kDefaultCP2Y},
     {regval::kCP3X, engine::kDefaultCP3X},
     {regval::kCP3Y, engine::kDefaultCP3Y},
-    {regval::kComPort, 0},  // replaced by the COM port number
+    {regval::kComPort, 0}, // replaced by the COM port number
     {regval::kBaudRate, kDefaultBaudRate},
     {regval::kReportMode, engine::kReportModeDrawing},
     {regval::kDownSound, 1},
@@ -226,7 +244,8 @@ void GetRegistryKeys(DriverContext& ctx, std::string_view deviceKeyPath, std::ui
     d.ExpandRight = static_cast<std::uint16_t>(loaded[kExpandRightAt]);
     DeviceControl& c = ctx.control(device);
     c.BaudRate = kDefaultBaudRate;
-    if (ctx.role().servesDoubleClick) c.DoubleClick = static_cast<std::uint8_t>(loaded[kDoubleClickAt]);
+    if (ctx.role().servesDoubleClick)
+        c.DoubleClick = static_cast<std::uint8_t>(loaded[kDoubleClickAt]);
 }
 
 void RegistryAtConnect(DriverContext& ctx, std::uint8_t device) {

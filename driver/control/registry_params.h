@@ -40,7 +40,7 @@ inline constexpr std::string_view kExpandUp = "ExpandUp";
 inline constexpr std::string_view kExpandDown = "ExpandDown";
 inline constexpr std::string_view kExpandLeft = "ExpandLeft";
 inline constexpr std::string_view kExpandRight = "ExpandRight";
-inline constexpr std::string_view kDoubleClick = "DoubleClick";  // USB role only
+inline constexpr std::string_view kDoubleClick = "DoubleClick"; // USB role only
 } // namespace regval
 
 // DisableReport registry meanings: 1 switches reports off until the next connect, 2 for good.

@@ -21,16 +21,17 @@ enum class Role { Serial, Usb };
 
 struct DriverOptions {
     Role role = Role::Serial;
-    std::string pointerKind = "auto";  // auto | uinput | xtest | trace | none
-    std::string traceTarget;           // trace sink: file, FIFO, Unix socket or "-"
-    std::string group;                 // group of the control socket (empty: the daemon's)
+    std::string pointerKind = "auto"; // auto | uinput | xtest | trace | none
+    std::string traceTarget;          // trace sink: file, FIFO, Unix socket or "-"
+    std::string group;                // group of the control socket (empty: the daemon's)
 };
 
 // The service registry path the driver is loaded under, written as the data of its
 // device-map entry.
 std::string DriverRegistryPath(Role role);
 // The device-map key the pointer class driver reads.
-inline constexpr const char* kPointerPortKey = "\\REGISTRY\\Machine\\HARDWARE\\DEVICEMAP\\PointerPort";
+inline constexpr const char* kPointerPortKey =
+    "\\REGISTRY\\Machine\\HARDWARE\\DEVICEMAP\\PointerPort";
 // FindExistingPointerPort: the first N in 0..7 for which no value \Device\PointerPort<N>
 // exists under the device-map key, 8 when all exist.
 unsigned FindExistingPointerPort();

@@ -1,7 +1,6 @@
-#include "driver/core/driver.h"
-
 #include "driver/control/control_codes.h"
 #include "driver/control/dispatch.h"
+#include "driver/core/driver.h"
 #include "driver/core/pointer_delivery.h"
 #include "driver/core/serial_connection.h"
 #include "platform/common/log.h"
@@ -24,9 +23,8 @@ std::string PointerPortValueName(unsigned n) {
 } // namespace
 
 std::string DriverRegistryPath(Role role) {
-    return role == Role::Usb
-               ? "\\REGISTRY\\Machine\\System\\CurrentControlSet\\Services\\KvrUsbMgr"
-               : "\\REGISTRY\\Machine\\System\\CurrentControlSet\\Services\\KvrRs232";
+    return role == Role::Usb ? "\\REGISTRY\\Machine\\System\\CurrentControlSet\\Services\\KvrUsbMgr"
+                             : "\\REGISTRY\\Machine\\System\\CurrentControlSet\\Services\\KvrRs232";
 }
 
 unsigned FindExistingPointerPort() {
@@ -44,13 +42,15 @@ struct Driver::Impl {
     std::unique_ptr<SinkClassService> classService;
     std::unique_ptr<SerialConnection> serial;
     std::unique_ptr<ipc::ControlServer> server;
-    std::string pointerPortValue;  // empty: no device-map entry written
+    std::string pointerPortValue; // empty: no device-map entry written
     bool unloaded = false;
 };
 
 Driver::Driver(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-Driver::~Driver() { unload(); }
+Driver::~Driver() {
+    unload();
+}
 
 std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& error) {
     auto impl = std::make_unique<Impl>();
@@ -95,9 +95,8 @@ std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& 
 
     // The control device last: its socket appears only once everything above is ready.
     DriverContext* ctx = impl->context.get();
-    impl->server = ipc::ControlServer::start(
-        std::string(ctx->role().controlDeviceName),
-        ControlDispatch(*ctx), options.group, error);
+    impl->server = ipc::ControlServer::start(std::string(ctx->role().controlDeviceName),
+                                             ControlDispatch(*ctx), options.group, error);
     if (!impl->server) {
         impl->serial.reset();
         if (!impl->pointerPortValue.empty())
@@ -137,6 +136,8 @@ std::string Driver::controlDeviceName() const {
     return std::string(impl_->context ? impl_->context->role().controlDeviceName : "");
 }
 
-DriverContext& Driver::context() { return *impl_->context; }
+DriverContext& Driver::context() {
+    return *impl_->context;
+}
 
 } // namespace kvr::driver

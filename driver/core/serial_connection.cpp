@@ -7,12 +7,11 @@
 #include "platform/common/log.h"
 #include "platform/serial/dos_names.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <pthread.h>
+#include <sched.h>
 #include <string>
 #include <system_error>
 
@@ -49,8 +48,8 @@ void RaiseToRealtime() {
 
 namespace command {
 std::array<std::uint8_t, 4> reportModeCommand(std::uint8_t reportMode) {
-    return {kSoh, 'M', static_cast<std::uint8_t>(reportMode == engine::kReportModeButton ? 'P' : 'S'),
-            kCr};
+    return {kSoh, 'M',
+            static_cast<std::uint8_t>(reportMode == engine::kReportModeButton ? 'P' : 'S'), kCr};
 }
 } // namespace command
 
@@ -63,15 +62,22 @@ std::uint8_t PacketFormatFromIdentification(const std::uint8_t* reply, std::size
         if (reply[i] != static_cast<std::uint8_t>(kVendorTag[i])) return engine::kPacketFormatM;
     if (reply[8] != '0') return current;
     switch (reply[9]) {
-    case '0': return 0;
-    case '1': return 1;
-    case '2': return 2;
-    case '3': return 3;
-    default: return current;
+    case '0':
+        return 0;
+    case '1':
+        return 1;
+    case '2':
+        return 2;
+    case '3':
+        return 3;
+    default:
+        return current;
     }
 }
 
-void Delay(std::chrono::milliseconds duration) { clock::sleepFor(duration); }
+void Delay(std::chrono::milliseconds duration) {
+    clock::sleepFor(duration);
+}
 
 SerialConnection::SerialConnection(DriverContext& context) : context_(context) {
     for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) {
@@ -127,11 +133,11 @@ bool SerialConnection::ConnectCOMMPortObject(std::uint8_t device) {
     const std::uint32_t baud = context_.baudRate(device);
     std::filesystem::path path;
     if (context_.role().servesDoubleClick)
-        path = serial::usbLinkPath(device);  // the USB role: unit n is the tty linked as usbN
+        path = serial::usbLinkPath(device); // the USB role: unit n is the tty linked as usbN
     else
         path = serial::comDevicePath(comPort);
 
-    serial::OpenOptions options;  // 9600 8N1 first; the stored rate is set just below
+    serial::OpenOptions options; // 9600 8N1 first; the stored rate is set just below
     options.line = serial::LineControl{serial::StopBits::One, serial::Parity::None, 8};
     serial::Error error;
     std::unique_ptr<serial::Port> port = serial::Port::open(path, options, &error);
@@ -196,7 +202,7 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
     if (line.Reinit) line.Reinit->reset();
     {
         std::lock_guard guard(line.StateLock);
-        if (line.Thread.joinable()) line.Thread.join();  // an earlier thread that has ended
+        if (line.Thread.joinable()) line.Thread.join(); // an earlier thread that has ended
         try {
             line.Thread = std::thread(&SerialConnection::ReadThreadRoutine, this, device, session);
         } catch (const std::system_error& e) {
@@ -308,7 +314,7 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Se
     } catch (...) {
         KVR_LOG_ERROR("device %u: read thread ended", device);
     }
-    session->StartSignal.set();  // a connect waiting for the start is not left hanging
+    session->StartSignal.set(); // a connect waiting for the start is not left hanging
     session->Started.store(false);
     session->Running.store(false);
     session->Ended.set();
@@ -401,7 +407,8 @@ void SerialConnection::disconnect(std::uint8_t device) {
 }
 
 void SerialConnection::disconnectAll() {
-    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n) disconnect(n);
+    for (std::uint8_t n = 0; n < context_.deviceCount(); ++n)
+        disconnect(n);
 }
 
 void SerialConnection::scanHotplug() {
@@ -424,18 +431,24 @@ void SerialConnection::scanHotplug() {
     }
 }
 
-// ---- writing --------------------------------------------------------------------------------------
+// ---- writing
+// --------------------------------------------------------------------------------------
 
-std::uint32_t SerialConnection::SerialPortWriteBuff(std::uint8_t device, std::span<const std::uint8_t> bytes) {
+std::uint32_t SerialConnection::SerialPortWriteBuff(std::uint8_t device,
+                                                    std::span<const std::uint8_t> bytes) {
     std::shared_ptr<serial::Port> port = portOf(device);
     if (!port) return kStatusDeviceNotConnected;
     // The port serialises its writers, so two commands never interleave on the line.
     const serial::IoResult r = port->write(bytes);
     switch (r.status) {
-    case serial::IoStatus::Ok: return kStatusSuccess;
-    case serial::IoStatus::Disconnected: return kStatusDeviceNotConnected;
-    case serial::IoStatus::TimedOut: return kStatusIoTimeout;
-    default: return kStatusUnsuccessful;
+    case serial::IoStatus::Ok:
+        return kStatusSuccess;
+    case serial::IoStatus::Disconnected:
+        return kStatusDeviceNotConnected;
+    case serial::IoStatus::TimedOut:
+        return kStatusIoTimeout;
+    default:
+        return kStatusUnsuccessful;
     }
 }
 

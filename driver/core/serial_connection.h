@@ -72,8 +72,8 @@ public:
     SerialConnection& operator=(const SerialConnection&) = delete;
 
     // SerialLink
-    std::uint32_t connect(std::uint8_t device) override;  // StartReadPacket
-    void disconnect(std::uint8_t device) override;        // DisConnectCOMMPortObject
+    std::uint32_t connect(std::uint8_t device) override; // StartReadPacket
+    void disconnect(std::uint8_t device) override;       // DisConnectCOMMPortObject
     std::uint32_t write(std::uint8_t device, std::span<const std::uint8_t> bytes) override;
     bool connected(std::uint8_t device) const override;
 
@@ -90,24 +90,24 @@ private:
     // thread that was given up on can never be confused with the one started after it.
     struct Session {
         std::shared_ptr<serial::Port> Port;
-        ipc::Event Stop;         // manual reset
-        ipc::Event StartSignal;  // manual reset; set once the thread runs
-        ipc::Event Ended;        // manual reset; set as the thread ends
-        std::atomic<bool> Running{true};   // the record's thread reference
-        std::atomic<bool> Started{false};  // the started flag
-        std::atomic<bool> HungUp{false};   // the read ended on a hang-up
+        ipc::Event Stop;                  // manual reset
+        ipc::Event StartSignal;           // manual reset; set once the thread runs
+        ipc::Event Ended;                 // manual reset; set as the thread ends
+        std::atomic<bool> Running{true};  // the record's thread reference
+        std::atomic<bool> Started{false}; // the started flag
+        std::atomic<bool> HungUp{false};  // the read ended on a hang-up
         // Set for the identification exchange at connect: the reply is plain ASCII, which
         // only the M decoder queues, so the line is decoded with it whatever the format.
         std::atomic<bool> DecodeAsM{false};
     };
     struct Line {
         std::mutex ConnectLock;
-        mutable std::mutex StateLock;            // guards Port, Current and Thread
-        std::shared_ptr<serial::Port> Port;      // the serial reference
-        std::shared_ptr<Session> Current;        // the latest read thread's session
-        std::thread Thread;                      // the read thread
-        std::optional<ipc::Event> Reinit;        // auto reset; the engine sets its twin
-        std::vector<std::thread> Stragglers;     // threads given up on, joined at the end
+        mutable std::mutex StateLock;        // guards Port, Current and Thread
+        std::shared_ptr<serial::Port> Port;  // the serial reference
+        std::shared_ptr<Session> Current;    // the latest read thread's session
+        std::thread Thread;                  // the read thread
+        std::optional<ipc::Event> Reinit;    // auto reset; the engine sets its twin
+        std::vector<std::thread> Stragglers; // threads given up on, joined at the end
     };
 
     std::shared_ptr<Session> sessionOf(std::uint8_t device) const;

@@ -1,11 +1,10 @@
 #include "platform/common/log.h"
 
-#include <syslog.h>
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <syslog.h>
 
 namespace kvr::log {
 namespace {
@@ -16,28 +15,40 @@ std::mutex g_writeLock; // keeps lines of different threads whole
 
 const char* tag(Level l) {
     switch (l) {
-    case Level::Error: return "error";
-    case Level::Warning: return "warning";
-    case Level::Info: return "info";
-    case Level::Debug: return "debug";
+    case Level::Error:
+        return "error";
+    case Level::Warning:
+        return "warning";
+    case Level::Info:
+        return "info";
+    case Level::Debug:
+        return "debug";
     }
     return "?";
 }
 
 int syslogPriority(Level l) {
     switch (l) {
-    case Level::Error: return LOG_ERR;
-    case Level::Warning: return LOG_WARNING;
-    case Level::Info: return LOG_INFO;
-    case Level::Debug: return LOG_DEBUG;
+    case Level::Error:
+        return LOG_ERR;
+    case Level::Warning:
+        return LOG_WARNING;
+    case Level::Info:
+        return LOG_INFO;
+    case Level::Debug:
+        return LOG_DEBUG;
     }
     return LOG_INFO;
 }
 
 } // namespace
 
-void setLevel(Level l) { g_level.store(l, std::memory_order_relaxed); }
-Level level() { return g_level.load(std::memory_order_relaxed); }
+void setLevel(Level l) {
+    g_level.store(l, std::memory_order_relaxed);
+}
+Level level() {
+    return g_level.load(std::memory_order_relaxed);
+}
 
 bool setLevel(std::string_view name) {
     for (Level l : {Level::Error, Level::Warning, Level::Info, Level::Debug}) {

@@ -8,13 +8,18 @@ namespace {
 
 std::filesystem::path fromEnv(const char* name, const char* fallback) {
     const char* v = std::getenv(name);
-    return (v != nullptr && *v != '\0') ? std::filesystem::path(v) : std::filesystem::path(fallback);
+    return (v != nullptr && *v != '\0') ? std::filesystem::path(v)
+                                        : std::filesystem::path(fallback);
 }
 
 } // namespace
 
-std::filesystem::path stateDir() { return fromEnv("KVR_STATE_DIR", "/var/lib/lumarcon"); }
-std::filesystem::path runtimeDir() { return fromEnv("KVR_RUNTIME_DIR", "/run/lumarcon"); }
+std::filesystem::path stateDir() {
+    return fromEnv("KVR_STATE_DIR", "/var/lib/lumarcon");
+}
+std::filesystem::path runtimeDir() {
+    return fromEnv("KVR_RUNTIME_DIR", "/run/lumarcon");
+}
 
 bool ensureDir(const std::filesystem::path& dir) {
     std::error_code ec;

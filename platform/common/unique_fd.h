@@ -2,7 +2,6 @@
 // Owner of one file descriptor: closed exactly once, movable, never copied.
 
 #include <unistd.h>
-
 #include <utility>
 
 namespace kvr {

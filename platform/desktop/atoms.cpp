@@ -4,7 +4,9 @@
 
 namespace kvr::desktop {
 namespace {
-std::filesystem::path atomDir() { return kvr::paths::runtimeDir() / "atoms"; }
+std::filesystem::path atomDir() {
+    return kvr::paths::runtimeDir() / "atoms";
+}
 } // namespace
 
 std::optional<GlobalAtom> GlobalAtom::add(std::string_view name, AtomAddResult* result) {
@@ -18,8 +20,12 @@ std::optional<GlobalAtom> GlobalAtom::add(std::string_view name, AtomAddResult* 
             out.emplace(std::move(atom));
             r = AtomAddResult::Added;
             break;
-        case detail::AcquireResult::HeldElsewhere: r = AtomAddResult::HeldElsewhere; break;
-        case detail::AcquireResult::Failed: r = AtomAddResult::Failed; break;
+        case detail::AcquireResult::HeldElsewhere:
+            r = AtomAddResult::HeldElsewhere;
+            break;
+        case detail::AcquireResult::Failed:
+            r = AtomAddResult::Failed;
+            break;
         }
     } catch (const std::exception&) { // allocation failure
         out.reset();

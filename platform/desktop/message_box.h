@@ -53,8 +53,8 @@ constexpr int IDTRYAGAIN = 10;
 constexpr int IDCONTINUE = 11;
 
 // A hook shows the box and returns the button chosen (an ID* value).
-using MessageBoxHook = std::function<int(std::string_view text, std::string_view caption,
-                                         uint32_t type)>;
+using MessageBoxHook =
+    std::function<int(std::string_view text, std::string_view caption, uint32_t type)>;
 
 // Installs the hook for the whole process; an empty function restores the default.
 void setMessageBoxHook(MessageBoxHook hook);

@@ -20,12 +20,14 @@ uint32_t readNumber(const char* name, uint32_t fallback) {
         if (v.type == reg::Type::Dword) return v.dword;
         // Decimal text, surrounding blanks allowed; anything else is unreadable.
         const char* s = v.sz.c_str();
-        while (*s == ' ' || *s == '\t') ++s;
+        while (*s == ' ' || *s == '\t')
+            ++s;
         if (*s < '0' || *s > '9') return fallback;
         char* end = nullptr;
         errno = 0;
         const unsigned long long n = std::strtoull(s, &end, 10);
-        while (*end == ' ' || *end == '\t') ++end;
+        while (*end == ' ' || *end == '\t')
+            ++end;
         if (errno != 0 || *end != '\0' || n > UINT32_MAX) return fallback;
         return static_cast<uint32_t>(n);
     } catch (const std::exception&) {
@@ -49,15 +51,25 @@ uint32_t doubleClickTimeMs() {
     if (ms == 0) return kDefaultDoubleClickMs;
     return ms > kMaxDoubleClickMs ? kMaxDoubleClickMs : ms;
 }
-uint32_t doubleClickWidthPx() { return readNumber(kWidthValue, kDefaultDoubleClickWidthPx); }
-uint32_t doubleClickHeightPx() { return readNumber(kHeightValue, kDefaultDoubleClickHeightPx); }
+uint32_t doubleClickWidthPx() {
+    return readNumber(kWidthValue, kDefaultDoubleClickWidthPx);
+}
+uint32_t doubleClickHeightPx() {
+    return readNumber(kHeightValue, kDefaultDoubleClickHeightPx);
+}
 
 DoubleClickSettings doubleClickSettings() {
     return {doubleClickTimeMs(), doubleClickWidthPx(), doubleClickHeightPx()};
 }
 
-bool setDoubleClickTimeMs(uint32_t ms) { return writeNumber(kSpeedValue, ms); }
-bool setDoubleClickWidthPx(uint32_t px) { return writeNumber(kWidthValue, px); }
-bool setDoubleClickHeightPx(uint32_t px) { return writeNumber(kHeightValue, px); }
+bool setDoubleClickTimeMs(uint32_t ms) {
+    return writeNumber(kSpeedValue, ms);
+}
+bool setDoubleClickWidthPx(uint32_t px) {
+    return writeNumber(kWidthValue, px);
+}
+bool setDoubleClickHeightPx(uint32_t px) {
+    return writeNumber(kHeightValue, px);
+}
 
 } // namespace kvr::desktop

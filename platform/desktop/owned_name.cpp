@@ -2,18 +2,17 @@
 
 #include "platform/common/log.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace kvr::desktop::detail {
 namespace {
@@ -24,7 +23,8 @@ constexpr std::size_t kMaxFileName = 255;
 constexpr int kAcquireRounds = 16;
 
 bool sameFile(int fd, const std::filesystem::path& path) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
@@ -108,9 +108,11 @@ AcquireResult OwnedName::acquire(const std::filesystem::path& dir, std::string_v
             return AcquireResult::Failed;
         }
         char pidText[32];
-        const int len = std::snprintf(pidText, sizeof pidText, "%d\n", static_cast<int>(::getpid()));
+        const int len =
+            std::snprintf(pidText, sizeof pidText, "%d\n", static_cast<int>(::getpid()));
         const bool written = ::write(fd.get(), pidText, static_cast<size_t>(len)) == len;
-        const bool locked = ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0; // a new file: never contended
+        const bool locked =
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0; // a new file: never contended
         const int linkRc = (written && locked) ? ::link(tmp.c_str(), path.c_str()) : -1;
         const int linkErrno = errno;
         ::unlink(tmp.c_str());
@@ -125,9 +127,12 @@ AcquireResult OwnedName::acquire(const std::filesystem::path& dir, std::string_v
         }
         UniqueFd holder;
         switch (probe(path, holder)) {
-        case Probe::Live: return AcquireResult::HeldElsewhere;
-        case Probe::Error: return AcquireResult::Failed;
-        case Probe::Absent: break; // stale file removed, or the holder just let go: try again
+        case Probe::Live:
+            return AcquireResult::HeldElsewhere;
+        case Probe::Error:
+            return AcquireResult::Failed;
+        case Probe::Absent:
+            break; // stale file removed, or the holder just let go: try again
         }
     }
     return AcquireResult::HeldElsewhere;

@@ -9,12 +9,11 @@
 
 #include "platform/common/unique_fd.h"
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace kvr::desktop::detail {
 

@@ -2,18 +2,17 @@
 
 #include "platform/common/log.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 
 extern char** environ;
 
@@ -37,16 +36,14 @@ void track(pid_t pid) {
 }
 
 bool lowerEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
                return lower(x) == lower(y);
            });
 }
 
 std::string_view dropExe(std::string_view name) {
-    if (name.size() > 4 && lowerEquals(name.substr(name.size() - 4), ".exe"))
-        name.remove_suffix(4);
+    if (name.size() > 4 && lowerEquals(name.substr(name.size() - 4), ".exe")) name.remove_suffix(4);
     return name;
 }
 
@@ -117,7 +114,8 @@ std::optional<pid_t> startDetached(std::string_view program, const std::vector<s
         argStore.push_back(prog);
         argStore.insert(argStore.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (auto& a : argStore) argv.push_back(a.data());
+        for (auto& a : argStore)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
 
         posix_spawn_file_actions_t fa;

@@ -2,12 +2,11 @@
 // Starting programs without waiting for them, as the suite's programs start one another
 // ("cal3pt.exe RS232_DEVICE0", the manual right-click program). No call throws.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace kvr::desktop {

@@ -2,13 +2,12 @@
 
 #include "platform/common/unique_fd.h"
 
+#include <cstdint>
+#include <cstring>
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace kvr::desktop {
@@ -113,10 +112,14 @@ std::optional<std::string> readVersion(const std::filesystem::path& path) {
     if (!f.read(0, ident, EI_NIDENT) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
         return std::nullopt;
     Layout l;
-    if (ident[EI_CLASS] == ELFCLASS64) l.is64 = true;
-    else if (ident[EI_CLASS] != ELFCLASS32) return std::nullopt;
-    if (ident[EI_DATA] == ELFDATA2MSB) l.bigEndian = true;
-    else if (ident[EI_DATA] != ELFDATA2LSB) return std::nullopt;
+    if (ident[EI_CLASS] == ELFCLASS64)
+        l.is64 = true;
+    else if (ident[EI_CLASS] != ELFCLASS32)
+        return std::nullopt;
+    if (ident[EI_DATA] == ELFDATA2MSB)
+        l.bigEndian = true;
+    else if (ident[EI_DATA] != ELFDATA2LSB)
+        return std::nullopt;
 
     // The header fields we need, at their offsets in the 32- and 64-bit layouts.
     const uint64_t ehsize = l.is64 ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr);

@@ -3,19 +3,20 @@
 #include "platform/common/log.h"
 #include "platform/common/paths.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <signal.h>
+#include <unistd.h>
 
 namespace kvr::desktop {
 namespace {
 
-std::filesystem::path windowDir() { return kvr::paths::runtimeDir() / "windows"; }
+std::filesystem::path windowDir() {
+    return kvr::paths::runtimeDir() / "windows";
+}
 
 // Self-pipe: the handler may only write(). Each signal becomes one byte.
 std::atomic<int> g_messageWriteFd{-1};
@@ -27,7 +28,8 @@ extern "C" void onWindowSignal(int sig) {
     const int savedErrno = errno;
     const char byte = (sig == SIGTERM) ? kDestroyByte : kFrontByte;
     const int fd = g_messageWriteFd.load(std::memory_order_relaxed);
-    if (fd >= 0) [[maybe_unused]] auto n = ::write(fd, &byte, 1); // a full pipe drops the byte: messages repeat
+    if (fd >= 0) [[maybe_unused]]
+        auto n = ::write(fd, &byte, 1); // a full pipe drops the byte: messages repeat
     errno = savedErrno;
 }
 

@@ -11,11 +11,10 @@
 
 #include "platform/desktop/owned_name.h"
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace kvr::desktop {
 

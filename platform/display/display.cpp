@@ -9,9 +9,12 @@ namespace kvr::display {
 
 const char* sourceName(Source source) {
     switch (source) {
-    case Source::Override: return "override";
-    case Source::RandR: return "randr";
-    case Source::Fallback: return "fallback";
+    case Source::Override:
+        return "override";
+    case Source::RandR:
+        return "randr";
+    case Source::Fallback:
+        return "fallback";
     }
     return "?";
 }
@@ -34,7 +37,8 @@ DisplayList enumerate() {
         list.displays = std::move(x.monitors);
         // When the server marks none primary, the monitor at the root origin stands in.
         bool anyPrimary = false;
-        for (const auto& d : list.displays) anyPrimary = anyPrimary || d.primary;
+        for (const auto& d : list.displays)
+            anyPrimary = anyPrimary || d.primary;
         if (!anyPrimary) {
             for (auto& d : list.displays) {
                 if (d.leftPx == 0 && d.topPx == 0) {

@@ -7,10 +7,9 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <mutex>
 
 namespace kvr::display::detail {

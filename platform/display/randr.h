@@ -8,8 +8,8 @@
 namespace kvr::display::detail {
 
 struct XScreenInfo {
-    bool serverAnswered = false;   // an X server accepted the connection
-    int32_t screenWidthPx = 0;     // default screen's size (0 when unknown)
+    bool serverAnswered = false; // an X server accepted the connection
+    int32_t screenWidthPx = 0;   // default screen's size (0 when unknown)
     int32_t screenHeightPx = 0;
     std::vector<Display> monitors; // primary first; empty when RandR gave none
 };

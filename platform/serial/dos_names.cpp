@@ -42,7 +42,9 @@ std::optional<unsigned> parseDosName(std::string_view name) {
     return number;
 }
 
-std::filesystem::path dosDevicesDir() { return paths::stateDir() / "dosdevices"; }
+std::filesystem::path dosDevicesDir() {
+    return paths::stateDir() / "dosdevices";
+}
 
 std::filesystem::path comLinkPath(unsigned number) {
     return dosDevicesDir() / ("com" + std::to_string(number));

@@ -1,11 +1,10 @@
 #include "platform/serial/line.h"
 
-#include <termios.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <string>
+#include <termios.h>
 
 namespace kvr::serial {
 
@@ -51,30 +50,52 @@ bool applyBaudRate(::termios& t, std::uint32_t baudRate, Error* error) {
 bool applyLineControl(::termios& t, const LineControl& line, Error* error) {
     tcflag_t size = 0;
     switch (line.wordLength) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
     default:
         return fail(error, EINVAL,
                     "unsupported word length " + std::to_string(unsigned{line.wordLength}));
     }
     tcflag_t parity = 0;
     switch (line.parity) {
-    case Parity::None: break;
-    case Parity::Odd: parity = PARENB | PARODD; break;
-    case Parity::Even: parity = PARENB; break;
-    case Parity::Mark: parity = PARENB | CMSPAR | PARODD; break;
-    case Parity::Space: parity = PARENB | CMSPAR; break;
-    default: return fail(error, EINVAL, "unsupported parity");
+    case Parity::None:
+        break;
+    case Parity::Odd:
+        parity = PARENB | PARODD;
+        break;
+    case Parity::Even:
+        parity = PARENB;
+        break;
+    case Parity::Mark:
+        parity = PARENB | CMSPAR | PARODD;
+        break;
+    case Parity::Space:
+        parity = PARENB | CMSPAR;
+        break;
+    default:
+        return fail(error, EINVAL, "unsupported parity");
     }
     tcflag_t stop = 0;
     switch (line.stopBits) {
-    case StopBits::One: break;
+    case StopBits::One:
+        break;
     // termios has no 1.5; a UART sends 1.5 stop bits for 5-bit words when asked for two.
     case StopBits::OnePointFive:
-    case StopBits::Two: stop = CSTOPB; break;
-    default: return fail(error, EINVAL, "unsupported stop bits");
+    case StopBits::Two:
+        stop = CSTOPB;
+        break;
+    default:
+        return fail(error, EINVAL, "unsupported stop bits");
     }
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     t.c_cflag |= size | parity | stop;

@@ -4,6 +4,11 @@
 #include "platform/common/log.h"
 #include "platform/serial/dos_names.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -11,12 +16,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace kvr::serial {
 
@@ -33,7 +32,9 @@ bool fail(Error* error, int code, std::string text) {
 }
 
 // Errors after which the tty is gone for good: hang-up, adapter unplugged, pty master closed.
-bool isDisconnectErrno(int e) { return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE; }
+bool isDisconnectErrno(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE;
+}
 
 std::string describe(const std::filesystem::path& device, int code) {
     return device.string() + ": " + std::strerror(code);
@@ -50,11 +51,16 @@ constexpr short kGone = POLLHUP | POLLERR;
 
 const char* ioStatusText(IoStatus status) {
     switch (status) {
-    case IoStatus::Ok: return "ok";
-    case IoStatus::TimedOut: return "timed out";
-    case IoStatus::Stopped: return "stopped";
-    case IoStatus::Disconnected: return "disconnected";
-    case IoStatus::Failed: return "failed";
+    case IoStatus::Ok:
+        return "ok";
+    case IoStatus::TimedOut:
+        return "timed out";
+    case IoStatus::Stopped:
+        return "stopped";
+    case IoStatus::Disconnected:
+        return "disconnected";
+    case IoStatus::Failed:
+        return "failed";
     }
     return "failed";
 }

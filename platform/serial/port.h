@@ -84,9 +84,8 @@ public:
     static std::unique_ptr<Port> open(const std::filesystem::path& device,
                                       const OpenOptions& options = {}, Error* error = nullptr);
     // Opens COMn, \\.\COMn or \DosDevices\COMn through the dosdevices mapping.
-    static std::unique_ptr<Port> openDosName(std::string_view dosName,
-                                             const OpenOptions& options = {},
-                                             Error* error = nullptr);
+    static std::unique_ptr<Port>
+    openDosName(std::string_view dosName, const OpenOptions& options = {}, Error* error = nullptr);
 
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;

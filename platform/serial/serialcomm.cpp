@@ -74,7 +74,8 @@ std::vector<MappedPort> presentPorts(const std::filesystem::path& sysClassTty) {
     }
 
     std::vector<MappedPort> list;
-    for (auto& [number, device] : ports) list.push_back({number, device});
+    for (auto& [number, device] : ports)
+        list.push_back({number, device});
     return list;
 }
 
@@ -95,7 +96,8 @@ reg::Status rebuildSerialCommMap(std::size_t* count, const std::filesystem::path
         // Names compare without case; two links to one tty fall back to the link's own path.
         std::string name = port.device.string();
         std::string folded = name;
-        for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : folded)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (!names.insert(folded).second) {
             name = comLinkPath(port.number).string();
             names.insert(name);

@@ -12,7 +12,8 @@
 
 namespace kvr::serial {
 
-inline constexpr std::string_view kSerialCommKey = R"(HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM)";
+inline constexpr std::string_view kSerialCommKey =
+    R"(HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM)";
 
 struct MappedPort {
     unsigned number = 0;          // n of COMn

@@ -21,7 +21,8 @@ void quietAlsaErrors(const char* file, int line, const char* function, int err, 
     KVR_LOG_DEBUG("alsa: %s:%d %s: %s (%d)", file, line, function, text, err);
 }
 
-constexpr unsigned kLatencyUs = 100000; // short enough for touch clicks, long enough not to underrun
+constexpr unsigned kLatencyUs =
+    100000; // short enough for touch clicks, long enough not to underrun
 
 } // namespace
 
@@ -49,7 +50,9 @@ std::unique_ptr<AlsaOutput> AlsaOutput::open(uint32_t rateHz, uint32_t channels)
     return std::unique_ptr<AlsaOutput>(new AlsaOutput(pcm, channels));
 }
 
-AlsaOutput::~AlsaOutput() { ::snd_pcm_close(pcm_); }
+AlsaOutput::~AlsaOutput() {
+    ::snd_pcm_close(pcm_);
+}
 
 bool AlsaOutput::write(const int16_t* frames, std::size_t count) {
     while (count > 0) {
@@ -68,7 +71,11 @@ bool AlsaOutput::write(const int16_t* frames, std::size_t count) {
     return true;
 }
 
-void AlsaOutput::drain() { ::snd_pcm_drain(pcm_); }
-void AlsaOutput::drop() { ::snd_pcm_drop(pcm_); }
+void AlsaOutput::drain() {
+    ::snd_pcm_drain(pcm_);
+}
+void AlsaOutput::drop() {
+    ::snd_pcm_drop(pcm_);
+}
 
 } // namespace kvr::sound::detail

@@ -2,7 +2,6 @@
 // One ALSA playback stream on the "default" device, 16-bit interleaved (internal).
 
 #include <alsa/asoundlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -5,13 +5,12 @@
 #include "platform/sound/sound.h"
 #include "platform/sound/tone.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::sound::detail {
@@ -114,7 +113,7 @@ private:
     std::condition_variable wake_;
     std::optional<PlayJob> pending_;
     bool quit_ = false;
-    bool busy_ = false; // a job is being played
+    bool busy_ = false;                   // a job is being played
     std::atomic<uint64_t> generation_{0}; // bumped by every submit/stop: the playing sound yields
     const pid_t creator_;
     std::thread thread_; // last member: starts after the others exist

@@ -2,10 +2,9 @@
 // The process's background sound: one worker thread plays one sound at a time, and a new
 // sound stops the one playing (as PlaySound does) (internal).
 
-#include <sndfile.h>
-
 #include <cstdint>
 #include <memory>
+#include <sndfile.h>
 
 namespace kvr::sound::detail {
 

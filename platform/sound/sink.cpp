@@ -3,15 +3,14 @@
 #include "platform/common/log.h"
 #include "platform/common/unique_fd.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kvr::sound::detail {
 namespace {
@@ -36,7 +35,8 @@ uint64_t reserveSinkNumber(const std::filesystem::path& dir) {
     char buf[32] = {};
     const ssize_t got = ::pread(fd.get(), buf, sizeof buf - 1, 0);
     uint64_t last = 0;
-    if (got > 0) last = std::strtoull(buf, nullptr, 10); // garbage reads as 0; publishing skips taken names
+    if (got > 0)
+        last = std::strtoull(buf, nullptr, 10); // garbage reads as 0; publishing skips taken names
     const uint64_t next = last + 1;
     const int len = std::snprintf(buf, sizeof buf, "%llu\n", static_cast<unsigned long long>(next));
     if (::pwrite(fd.get(), buf, static_cast<size_t>(len), 0) != len ||

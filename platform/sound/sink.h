@@ -1,10 +1,9 @@
 #pragma once
 // Numbered WAV files in the sound sink folder (internal).
 
-#include <sndfile.h>
-
 #include <filesystem>
 #include <functional>
+#include <sndfile.h>
 #include <string>
 
 namespace kvr::sound::detail {

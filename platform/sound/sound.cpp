@@ -34,7 +34,8 @@ bool writeTone(const std::filesystem::path& dir, const char* kind, uint32_t freq
         int16_t buf[kChunkFrames];
         while (!tone.done()) {
             const std::size_t n = tone.fill(buf, kChunkFrames);
-            if (::sf_writef_short(sf, buf, static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
+            if (::sf_writef_short(sf, buf, static_cast<sf_count_t>(n)) !=
+                static_cast<sf_count_t>(n))
                 return false;
         }
         return true;
@@ -132,18 +133,26 @@ bool playWave(const std::filesystem::path& path) {
     }
 }
 
-void stopPlayback() { detail::stopBackground(); }
+void stopPlayback() {
+    detail::stopBackground();
+}
 
 Tone messageTone(uint32_t type) {
     // Only the icon bits choose the sound, as with MessageBeep(MB_OK | MB_ICONASTERISK).
     if (type != kMessageBeepSimple) type &= 0xF0;
     switch (type) {
-    case kMessageBeepSimple: return {750, 200};
-    case kMessageBeepHand: return {440, 250};
-    case kMessageBeepQuestion: return {990, 100};
-    case kMessageBeepExclamation: return {660, 150};
-    case kMessageBeepAsterisk: return {1320, 100};
-    default: return {880, 100}; // kMessageBeepOk and anything unknown
+    case kMessageBeepSimple:
+        return {750, 200};
+    case kMessageBeepHand:
+        return {440, 250};
+    case kMessageBeepQuestion:
+        return {990, 100};
+    case kMessageBeepExclamation:
+        return {660, 150};
+    case kMessageBeepAsterisk:
+        return {1320, 100};
+    default:
+        return {880, 100}; // kMessageBeepOk and anything unknown
     }
 }
 

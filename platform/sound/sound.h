@@ -43,8 +43,8 @@ bool playWave(const std::filesystem::path& path);
 void stopPlayback();
 
 // The system's message sounds, by message-box icon type (values as Windows' MB_ICON*).
-constexpr uint32_t kMessageBeepOk = 0x00000000;          // default sound
-constexpr uint32_t kMessageBeepHand = 0x00000010;        // error
+constexpr uint32_t kMessageBeepOk = 0x00000000;   // default sound
+constexpr uint32_t kMessageBeepHand = 0x00000010; // error
 constexpr uint32_t kMessageBeepQuestion = 0x00000020;
 constexpr uint32_t kMessageBeepExclamation = 0x00000030; // warning
 constexpr uint32_t kMessageBeepAsterisk = 0x00000040;    // information

@@ -19,8 +19,10 @@ std::size_t ToneGenerator::fill(int16_t* out, std::size_t max) {
     for (; n < max && next_ < total_; ++n, ++next_) {
         double gain = 1.0;
         const uint64_t fromEnd = total_ - 1 - next_;
-        if (rampFrames_ > 0 && next_ < rampFrames_) gain = double(next_) / rampFrames_;
-        else if (rampFrames_ > 0 && fromEnd < rampFrames_) gain = double(fromEnd) / rampFrames_;
+        if (rampFrames_ > 0 && next_ < rampFrames_)
+            gain = double(next_) / rampFrames_;
+        else if (rampFrames_ > 0 && fromEnd < rampFrames_)
+            gain = double(fromEnd) / rampFrames_;
         // The phase from the frame index (not accumulated), so long tones do not drift.
         const double phase = std::fmod(stepRad_ * double(next_), 2.0 * M_PI);
         out[n] = static_cast<int16_t>(std::lround(kAmplitude * gain * std::sin(phase)));

@@ -3,14 +3,13 @@
 #include "tests/support/test_env.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -41,7 +40,8 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std
     std::vector<char*> argv;
     std::string prog = program.string();
     argv.push_back(prog.data());
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
@@ -52,7 +52,9 @@ ChildProcess::ChildProcess(ChildProcess&& o) noexcept
     o.pid_ = -1;
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 bool ChildProcess::running() {
     if (pid_ <= 0 || status_) return false;
@@ -65,7 +67,9 @@ bool ChildProcess::running() {
     return r == 0;
 }
 
-bool ChildProcess::signal(int sig) { return running() && ::kill(pid_, sig) == 0; }
+bool ChildProcess::signal(int sig) {
+    return running() && ::kill(pid_, sig) == 0;
+}
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds deadline) {
     waitUntil([&] { return !running(); }, deadline, std::chrono::milliseconds(2));
@@ -83,8 +87,12 @@ std::optional<int> ChildProcess::stop(std::chrono::milliseconds grace) {
     return status_;
 }
 
-std::string ChildProcess::stdoutText() const { return out_.empty() ? "" : slurp(out_); }
-std::string ChildProcess::stderrText() const { return err_.empty() ? "" : slurp(err_); }
+std::string ChildProcess::stdoutText() const {
+    return out_.empty() ? "" : slurp(out_);
+}
+std::string ChildProcess::stderrText() const {
+    return err_.empty() ? "" : slurp(err_);
+}
 
 RunResult runProgram(const std::filesystem::path& program, std::vector<std::string> args,
                      std::chrono::milliseconds deadline) {
@@ -92,8 +100,10 @@ RunResult runProgram(const std::filesystem::path& program, std::vector<std::stri
     RunResult r;
     if (!child.started()) return r;
     auto st = child.wait(deadline);
-    if (!st) child.stop();
-    else if (WIFEXITED(*st)) r.exitCode = WEXITSTATUS(*st);
+    if (!st)
+        child.stop();
+    else if (WIFEXITED(*st))
+        r.exitCode = WEXITSTATUS(*st);
     r.out = child.stdoutText();
     r.err = child.stderrText();
     return r;

@@ -2,12 +2,11 @@
 // A program started by a test, stopped (SIGTERM, then SIGKILL after a deadline) when the
 // object goes away, so no daemon or emulator outlives its test.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kvr::test {

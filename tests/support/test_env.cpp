@@ -1,10 +1,9 @@
 #include "tests/support/test_env.h"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
-#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -33,8 +32,12 @@ public:
 
 } // namespace
 
-std::filesystem::path stateDir() { return g_root / "state"; }
-std::filesystem::path runtimeDir() { return g_root / "run"; }
+std::filesystem::path stateDir() {
+    return g_root / "state";
+}
+std::filesystem::path runtimeDir() {
+    return g_root / "run";
+}
 
 std::filesystem::path makeTempDir(const std::string& prefix) {
     std::string tmpl = (g_root / (prefix + ".XXXXXX")).string();
@@ -45,7 +48,9 @@ std::filesystem::path makeTempDir(const std::string& prefix) {
 std::filesystem::path program(const std::string& name) {
     return std::filesystem::path(KVR_BIN_DIR) / name;
 }
-std::filesystem::path sourceDir() { return KVR_SOURCE_DIR; }
+std::filesystem::path sourceDir() {
+    return KVR_SOURCE_DIR;
+}
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline,
                std::chrono::milliseconds step) {

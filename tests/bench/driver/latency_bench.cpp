@@ -13,17 +13,6 @@
 #include "platform/common/unique_fd.h"
 #include "platform/ipc/control_device.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -31,11 +20,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
+#include <stdlib.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -50,10 +49,11 @@ constexpr int kMaxControllers = 8;
 constexpr int kBandWidth12 = 512;
 
 std::int64_t nowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
-pid_t g_daemonPid = -1;  // stopped on the way out, however the bench ends
+pid_t g_daemonPid = -1; // stopped on the way out, however the bench ends
 
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "latency_bench: %s\n", what.c_str());
@@ -63,7 +63,7 @@ pid_t g_daemonPid = -1;  // stopped on the way out, however the bench ends
 
 struct Pty {
     UniqueFd master;
-    UniqueFd slaveHold;  // keeps the line up while the daemon reopens it
+    UniqueFd slaveHold; // keeps the line up while the daemon reopens it
     std::string slavePath;
 };
 
@@ -95,22 +95,31 @@ void writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 }
 
 // Calibrated 12-bit X of controller n: the middle of its own band, so a record names it.
-int rawX12Of(int n) { return kBandWidth12 / 2 + kBandWidth12 * n; }
+int rawX12Of(int n) {
+    return kBandWidth12 / 2 + kBandWidth12 * n;
+}
 
 std::vector<std::uint8_t> mPacket(int x12, int y12, bool penDown) {
-    const int x = x12 * 4, y = y12 * 4;  // 14-bit, low half first (lead bit 4)
-    return {static_cast<std::uint8_t>(0x90 | (penDown ? 0x40 : 0)), static_cast<std::uint8_t>(x & 0x7F),
-            static_cast<std::uint8_t>(x >> 7), static_cast<std::uint8_t>(y & 0x7F),
-            static_cast<std::uint8_t>(y >> 7)};
+    const int x = x12 * 4, y = y12 * 4; // 14-bit, low half first (lead bit 4)
+    return {static_cast<std::uint8_t>(0x90 | (penDown ? 0x40 : 0)),
+            static_cast<std::uint8_t>(x & 0x7F), static_cast<std::uint8_t>(x >> 7),
+            static_cast<std::uint8_t>(y & 0x7F), static_cast<std::uint8_t>(y >> 7)};
 }
 
 std::vector<std::uint8_t> ePacket(int x12, int y12, bool penDown) {
-    std::vector<std::uint8_t> p{0x55, 0x54, static_cast<std::uint8_t>(penDown ? 0x81 : 0x84),
-                                static_cast<std::uint8_t>(x12 & 0xFF), static_cast<std::uint8_t>(x12 >> 8),
-                                static_cast<std::uint8_t>(y12 & 0xFF), static_cast<std::uint8_t>(y12 >> 8),
-                                0, 0, 0};
+    std::vector<std::uint8_t> p{0x55,
+                                0x54,
+                                static_cast<std::uint8_t>(penDown ? 0x81 : 0x84),
+                                static_cast<std::uint8_t>(x12 & 0xFF),
+                                static_cast<std::uint8_t>(x12 >> 8),
+                                static_cast<std::uint8_t>(y12 & 0xFF),
+                                static_cast<std::uint8_t>(y12 >> 8),
+                                0,
+                                0,
+                                0};
     std::uint8_t sum = 0xAA;
-    for (int i = 0; i < 8; ++i) sum = static_cast<std::uint8_t>(sum + p[i]);
+    for (int i = 0; i < 8; ++i)
+        sum = static_cast<std::uint8_t>(sum + p[i]);
     p[9] = sum;
     return p;
 }
@@ -121,7 +130,8 @@ public:
         std::vector<std::string> args{program.string(), "--foreground", "--pointer=trace",
                                       "--trace=" + traceSocket.string(), "--log-level=warning"};
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
             die("cannot start " + program.string());
@@ -188,7 +198,8 @@ struct Bench {
         ::setenv("KVR_RUNTIME_DIR", (root / "run").c_str(), 1);
         for (int n = 0; n < kMaxControllers; ++n) {
             ptys[n] = openPty();
-            fs::create_symlink(ptys[n].slavePath, root / "state" / "dosdevices" / ("com" + std::to_string(n + 1)));
+            fs::create_symlink(ptys[n].slavePath,
+                               root / "state" / "dosdevices" / ("com" + std::to_string(n + 1)));
         }
         // The trace sink connects here; one message per record.
         listenFd = UniqueFd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
@@ -235,10 +246,12 @@ struct Bench {
                 kvr::ipc::ControlDevice dev = *kvr::ipc::ControlDevice::open("KvrRs232D");
                 std::vector<std::uint8_t> in{static_cast<std::uint8_t>(n)};
                 for (std::uint32_t v : {static_cast<std::uint32_t>(n + 1), 9600U})
-                    for (int i = 0; i < 4; ++i) in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+                    for (int i = 0; i < 4; ++i)
+                        in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
                 std::uint8_t reply[4];
                 std::uint32_t returned = 0;
-                dev.ioctl(kvr::driver::IOCTL_RS232_CHANGE_COM_PORT, in.data(), 9, reply, 1, &returned);
+                dev.ioctl(kvr::driver::IOCTL_RS232_CHANGE_COM_PORT, in.data(), 9, reply, 1,
+                          &returned);
                 ++done;
             });
         }
@@ -252,13 +265,15 @@ struct Bench {
                 heard[n].append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(r));
                 if (heard[n].find("\x01Uu\r") != std::string::npos) {
                     std::string id = std::string("Lumarcon0") + formatDigit;
-                    writeAll(ptys[n].master.get(), reinterpret_cast<const std::uint8_t*>(id.data()), id.size());
+                    writeAll(ptys[n].master.get(), reinterpret_cast<const std::uint8_t*>(id.data()),
+                             id.size());
                     heard[n].clear();
                 }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        for (auto& t : requests) t.join();
+        for (auto& t : requests)
+            t.join();
         drainMasters();
     }
 
@@ -296,7 +311,9 @@ struct Bench {
     std::vector<double> run(int count, bool e, int packets) {
         std::vector<double> latencies;
         latencies.reserve(static_cast<std::size_t>(packets));
-        const auto make = [e](int x, int y, bool down) { return e ? ePacket(x, y, down) : mPacket(x, y, down); };
+        const auto make = [e](int x, int y, bool down) {
+            return e ? ePacket(x, y, down) : mPacket(x, y, down);
+        };
         std::array<std::int64_t, kMaxControllers> sentAt{};
         int lost = 0;
         while (static_cast<int>(latencies.size()) < packets) {
@@ -312,7 +329,8 @@ struct Bench {
                     ++lost;
                     break;
                 }
-                const int n = std::clamp(x / (65535 * kBandWidth12 / 4095 + 1), 0, kMaxControllers - 1);
+                const int n =
+                    std::clamp(x / (65535 * kBandWidth12 / 4095 + 1), 0, kMaxControllers - 1);
                 latencies.push_back(static_cast<double>(t - sentAt[n]));
             }
             if (lost > 3) die("records stopped arriving");
@@ -346,23 +364,29 @@ int main(int argc, char** argv) {
     fs::path program = fs::path(KVR_BIN_DIR) / "KvrRs232";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--packets") packets = std::max(100, std::atoi(argv[i + 1]));
-        else if (opt == "--idle-seconds") idleSeconds = std::max(1, std::atoi(argv[i + 1]));
-        else if (opt == "--daemon") program = argv[i + 1];
-        else die("usage: latency_bench [--packets N] [--idle-seconds S] [--daemon PATH]");
+        if (opt == "--packets")
+            packets = std::max(100, std::atoi(argv[i + 1]));
+        else if (opt == "--idle-seconds")
+            idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        else if (opt == "--daemon")
+            program = argv[i + 1];
+        else
+            die("usage: latency_bench [--packets N] [--idle-seconds S] [--daemon PATH]");
     }
     ::signal(SIGPIPE, SIG_IGN);
 
     Bench bench;
     bench.start(program);
-    std::printf("latency_bench: line write -> pointer record, %d packets per case (microseconds)\n", packets);
-    std::printf("%-6s %-12s %10s %10s %10s %10s\n", "format", "controllers", "p50", "p99", "p99.9", "max");
+    std::printf("latency_bench: line write -> pointer record, %d packets per case (microseconds)\n",
+                packets);
+    std::printf("%-6s %-12s %10s %10s %10s %10s\n", "format", "controllers", "p50", "p99", "p99.9",
+                "max");
     for (const char format : {'0', '2'}) {
         bench.connect(kMaxControllers, format);
         for (const int count : {1, kMaxControllers}) {
             const auto lat = bench.run(count, format == '2', packets);
-            std::printf("%-6s %-12d %10.0f %10.0f %10.0f %10.0f\n", format == '2' ? "E" : "M", count,
-                        percentile(lat, 50), percentile(lat, 99), percentile(lat, 99.9),
+            std::printf("%-6s %-12d %10.0f %10.0f %10.0f %10.0f\n", format == '2' ? "E" : "M",
+                        count, percentile(lat, 50), percentile(lat, 99), percentile(lat, 99.9),
                         percentile(lat, 100));
             std::fflush(stdout);
         }
@@ -378,7 +402,8 @@ int main(int argc, char** argv) {
     const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
     std::printf("idle, 8 connected controllers, %d s: CPU %.3f ms/s, %.2f context switches/s\n",
                 idleSeconds,
-                static_cast<double>(after.ticks - before.ticks) * 1000.0 / ticksPerSecond / idleSeconds,
+                static_cast<double>(after.ticks - before.ticks) * 1000.0 / ticksPerSecond /
+                    idleSeconds,
                 static_cast<double>(after.switches - before.switches) / idleSeconds);
     bench.disconnect(kMaxControllers);
     return 0;

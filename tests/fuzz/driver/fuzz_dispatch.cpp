@@ -14,13 +14,12 @@
 #include "platform/registry/registry.h"
 #include "tests/unit/driver_control/control_test_support.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -36,11 +35,13 @@ public:
     std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     std::uint32_t dword() {
         std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(byte()) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(byte()) << (8 * i);
         return v;
     }
     void bytes(std::uint8_t* out, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = byte();
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = byte();
     }
 
 private:
@@ -63,7 +64,8 @@ void checkDevices(DriverContext& ctx, std::uint32_t code) {
     for (std::uint8_t n = 0; n < ctx.deviceCount(); ++n) {
         engine::Rs232Device& d = ctx.device(n);
         std::lock_guard lock(d.Lock);
-        if (!engine::CalibrationUsable(engine::CalibrationOf(d))) fail("unusable calibration stored", code);
+        if (!engine::CalibrationUsable(engine::CalibrationOf(d)))
+            fail("unusable calibration stored", code);
         if (ctx.control(n).ComPort > kMaxComPort) fail("COM port out of range", code);
         if (d.PacketFormat > engine::kPacketFormatMax) fail("packet format out of range", code);
         if (d.ReportMode < 1 || d.ReportMode > 3) fail("report mode out of range", code);
@@ -103,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.attachSerialLink(&link);
     // Replies from the "controller" land in the queue, so the read codes have bytes to take.
     link.onWrite([&ctx](std::uint8_t n, const std::vector<std::uint8_t>& bytes) {
-        for (std::uint8_t b : bytes) engine::QueueResponseData(b, ctx.device(n));
+        for (std::uint8_t b : bytes)
+            engine::QueueResponseData(b, ctx.device(n));
     });
     NullService service;
     reg::deleteKey(ctx.productKeyPath());
@@ -125,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint32_t code = (in.byte() & 1) ? IOCTL_INTERNAL_MOUSE_CONNECT : in.dword();
             const std::size_t length = in.byte() % (sizeof(PointerConnectData) + 4);
             PointerConnectData connect{nullptr, (op & 0x10) ? &service : nullptr};
-            const DeviceObject target = (op & 0x20) ? DeviceObject::PointerPort : DeviceObject::Control;
+            const DeviceObject target =
+                (op & 0x20) ? DeviceObject::PointerPort : DeviceObject::Control;
             KvrRs232_InternIoCtl(ctx, target, code, (op & 0x40) ? &connect : nullptr, length);
             continue;
         }
@@ -136,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (code == IOCTL_RS232_READ_DISPLAY_NUMBER) code = IOCTL_RS232_FLUSH_READ_BUFFER;
         const std::uint32_t inLength = in.byte() % 40;
         std::uint32_t outLength = in.byte();
-        if (outLength & 0x80) outLength = (outLength & 0x7F) * 8;  // up to 1016: past 512 too
+        if (outLength & 0x80) outLength = (outLength & 0x7F) * 8; // up to 1016: past 512 too
         std::vector<std::uint8_t> buffer(std::max(inLength, outLength), 0);
         in.bytes(buffer.data(), inLength);
 
@@ -163,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const DeviceObject target = (op & 0x80) ? DeviceObject::PointerPort : DeviceObject::Control;
         const ipc::Reply reply = KvrRs232_DispatchIoctl(ctx, target, req);
         if (reply.information > buffer.size()) fail("reply larger than the buffer", code);
-        if (ipc::isError(reply.status) && reply.information != 0) fail("error with reply bytes", code);
+        if (ipc::isError(reply.status) && reply.information != 0)
+            fail("error with reply bytes", code);
         checkDevices(ctx, code);
     }
     ctx.attachSerialLink(nullptr);

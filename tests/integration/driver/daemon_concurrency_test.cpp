@@ -5,10 +5,9 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <map>
 #include <thread>
 
@@ -18,11 +17,13 @@ namespace {
 using namespace kvr::driver;
 
 constexpr int kDevices = 8;
-constexpr int kSamples = 1500;  // pen-down samples per controller, then one pen-up
+constexpr int kSamples = 1500; // pen-down samples per controller, then one pen-up
 constexpr int kBandWidth12 = 512;
 
 // Device n touches in the middle of its own band of X, so every record names its device.
-int rawX12Of(int device) { return kBandWidth12 / 2 + kBandWidth12 * device; }
+int rawX12Of(int device) {
+    return kBandWidth12 / 2 + kBandWidth12 * device;
+}
 
 TEST(DriverConcurrency, EightStreamsAndEightClientsLoseNothing) {
     std::vector<std::unique_ptr<Sim>> sims;
@@ -35,14 +36,16 @@ TEST(DriverConcurrency, EightStreamsAndEightClientsLoseNothing) {
     {
         Client client;
         for (int n = 0; n < kDevices; ++n)
-            ASSERT_TRUE(client.connect(static_cast<std::uint8_t>(n), static_cast<std::uint32_t>(n + 1)));
+            ASSERT_TRUE(
+                client.connect(static_cast<std::uint8_t>(n), static_cast<std::uint32_t>(n + 1)));
     }
 
     for (int n = 0; n < kDevices; ++n) {
         std::string error;
         ASSERT_TRUE(sims[n]->pty().execute("rate 1000", &error)) << error;
-        ASSERT_TRUE(sims[n]->pty().execute("tap " + std::to_string(rawX12Of(n) * 4) + " 8192 " +
-                                               std::to_string(kSamples), &error)) << error;
+        ASSERT_TRUE(sims[n]->pty().execute(
+            "tap " + std::to_string(rawX12Of(n) * 4) + " 8192 " + std::to_string(kSamples), &error))
+            << error;
     }
 
     // Two base points that a reader must only ever see whole.
@@ -77,21 +80,26 @@ TEST(DriverConcurrency, EightStreamsAndEightClientsLoseNothing) {
                 putDword(expand, (i % 2) ? 4095 : 4000);
                 if (client.ioctl(IOCTL_RS232_SET_EXPAND, expand, 1).status != 0) ++failed;
                 const auto e = client.ioctl(IOCTL_RS232_GET_EXPAND, {device, 4}, 4);
-                if (e.status != 0 || (getDword(e.reply, 0) != 4095 && getDword(e.reply, 0) != 4000)) ++torn;
+                if (e.status != 0 || (getDword(e.reply, 0) != 4095 && getDword(e.reply, 0) != 4000))
+                    ++torn;
                 // Commands to the controller and replies taken from the queue.
                 if (client.write(device, {0x01, 'Z', 0x0D}) != 0) ++failed;
                 client.read(device, 64);
-                if (client.ioctl(IOCTL_RS232_GET_REPORT_MODE, {device}, 1).reply != std::vector<std::uint8_t>{2}) ++failed;
+                if (client.ioctl(IOCTL_RS232_GET_REPORT_MODE, {device}, 1).reply !=
+                    std::vector<std::uint8_t>{2})
+                    ++failed;
                 requests += 7;
             }
         });
     }
 
     const std::size_t expected = static_cast<std::size_t>(kDevices) * (kSamples + 1);
-    for (auto& s : sims) EXPECT_TRUE(s->pty().waitIdle(std::chrono::seconds(60)));
+    for (auto& s : sims)
+        EXPECT_TRUE(s->pty().waitIdle(std::chrono::seconds(60)));
     const auto records = daemon.waitRecords(expected, std::chrono::seconds(60));
     streaming = false;
-    for (auto& t : clients) t.join();
+    for (auto& t : clients)
+        t.join();
 
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(failed.load(), 0);
@@ -100,14 +108,16 @@ TEST(DriverConcurrency, EightStreamsAndEightClientsLoseNothing) {
 
     // Per device: every sample exactly once, a press first and a release last.
     std::map<int, std::vector<TraceRecord>> byDevice;
-    for (const auto& r : records) byDevice[r.x / pointerOf(kBandWidth12)].push_back(r);
+    for (const auto& r : records)
+        byDevice[r.x / pointerOf(kBandWidth12)].push_back(r);
     ASSERT_EQ(byDevice.size(), static_cast<std::size_t>(kDevices));
     for (const auto& [device, list] : byDevice) {
         SCOPED_TRACE(device);
         ASSERT_EQ(list.size(), static_cast<std::size_t>(kSamples + 1));
         EXPECT_EQ(list.front().flags, 0x0001);
         EXPECT_EQ(list.back().flags, 0x0002);
-        for (std::size_t i = 1; i + 1 < list.size(); ++i) ASSERT_EQ(list[i].flags, 0) << i;
+        for (std::size_t i = 1; i + 1 < list.size(); ++i)
+            ASSERT_EQ(list[i].flags, 0) << i;
     }
 
     // Still serving.
@@ -147,13 +157,16 @@ TEST(DriverConcurrency, WritersToOneControllerNeverInterleave) {
                 if (client.write(0, frame) != 0) ++failed;
         });
     }
-    for (auto& t : writers) t.join();
+    for (auto& t : writers)
+        t.join();
     EXPECT_EQ(failed.load(), 0);
     ASSERT_TRUE(sim.waitFrame("SP01AAAA", kFramesEach));
     ASSERT_TRUE(sim.waitFrame("SP02BBBB", kFramesEach));
-    for (const auto& f : sim.frames()) EXPECT_FALSE(f.stray);
+    for (const auto& f : sim.frames())
+        EXPECT_FALSE(f.stray);
     std::size_t total = 0;
-    for (const auto& t : sim.frameTexts()) total += (t == "SP01AAAA" || t == "SP02BBBB") ? 1 : 0;
+    for (const auto& t : sim.frameTexts())
+        total += (t == "SP01AAAA" || t == "SP02BBBB") ? 1 : 0;
     EXPECT_EQ(total, 2U * kFramesEach);
 }
 

@@ -7,9 +7,8 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace kvr::test::driver {
 namespace {
@@ -70,7 +69,7 @@ TEST(DriverConnect, MissingPortLeavesTheDeviceUnconnectedButAcknowledged) {
     Daemon daemon;
     ASSERT_TRUE(daemon.ready());
     Client client;
-    EXPECT_TRUE(client.connect(0, 9));  // no COM9 link: acknowledged all the same
+    EXPECT_TRUE(client.connect(0, 9)); // no COM9 link: acknowledged all the same
     // Not connected: the pass-through write is refused.
     EXPECT_EQ(client.write(0, {0x01, 'Z', 0x0D}), 0xC0000023U);
 }
@@ -114,8 +113,8 @@ TEST(DriverConnect, IdentificationReplySelectsThePacketFormat) {
 struct FormatCase {
     const char* name;
     std::string profile;
-    std::optional<std::string> identification;  // replaces the profile's answer
-    bool ePackets;                               // the controller sends E packets
+    std::optional<std::string> identification; // replaces the profile's answer
+    bool ePackets;                             // the controller sends E packets
     std::uint8_t code11Format;
     std::uint8_t expectedFormat;
     std::int32_t expectedY;
@@ -123,7 +122,8 @@ struct FormatCase {
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
     std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
@@ -145,17 +145,21 @@ std::size_t formatsLogged(Daemon& daemon, std::uint8_t device) {
 
 TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
     const FormatCase cases[] = {
-        {"M, digit 0, code 11 asked for E", "nvlt3000", std::nullopt, false, 2, 0, kTarget1PointerY},
+        {"M, digit 0, code 11 asked for E", "nvlt3000", std::nullopt, false, 2, 0,
+         kTarget1PointerY},
         {"E, digit 2", "nvlt3000-e", std::nullopt, true, 0, 2, kTarget1PointerY},
         // The reply is read the same way whatever format code 11 set, E included.
-        {"E, digit 2, code 11 asked for E", "nvlt3000-e", std::nullopt, true, 2, 2, kTarget1PointerY},
+        {"E, digit 2, code 11 asked for E", "nvlt3000-e", std::nullopt, true, 2, 2,
+         kTarget1PointerY},
         {"E, prefix 1 keeps format 2 of code 11", "nvlt3000-e", "Lumarcon12", true, 2, 2,
          kTarget1PointerY},
-        {"E, unknown digit keeps format 2", "nvlt3000-e", "Lumarcon0x", true, 2, 2, kTarget1PointerY},
+        {"E, unknown digit keeps format 2", "nvlt3000-e", "Lumarcon0x", true, 2, 2,
+         kTarget1PointerY},
         {"M, digit 3 inverts Y", "nvlt3000-yinv", std::nullopt, false, 0, 3, kTarget1InvertedY},
         {"M, digit 3 replaces E of code 11", "nvlt3000-yinv", std::nullopt, false, 2, 3,
          kTarget1InvertedY},
-        {"prefix 1 keeps format 3 of code 11", "nvlt3000", "Lumarcon12", false, 3, 3, kTarget1InvertedY},
+        {"prefix 1 keeps format 3 of code 11", "nvlt3000", "Lumarcon12", false, 3, 3,
+         kTarget1InvertedY},
         {"unknown digit keeps format 3", "nvlt3000", "Lumarcon0x", false, 3, 3, kTarget1InvertedY},
         {"short reply gives M", "short-id", std::nullopt, false, 2, 0, kTarget1PointerY},
         {"foreign tag gives M", "foreign", std::nullopt, false, 3, 0, kTarget1PointerY},

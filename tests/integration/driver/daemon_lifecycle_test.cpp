@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
 #include <thread>
 
 namespace kvr::test::driver {
@@ -18,7 +17,8 @@ using namespace kvr::driver;
 
 std::size_t countOf(const std::vector<std::string>& texts, const std::string& text) {
     std::size_t n = 0;
-    for (const auto& t : texts) n += t == text ? 1 : 0;
+    for (const auto& t : texts)
+        n += t == text ? 1 : 0;
     return n;
 }
 
@@ -61,7 +61,7 @@ TEST(DriverLifecycle, DisconnectStopsDeliveryAndReleasesThePort) {
     Client client;
     ASSERT_TRUE(client.connect(0, 1));
     EXPECT_EQ(client.disconnect(0), 0U);
-    EXPECT_EQ(client.write(0, {0x01, 'Z', 0x0D}), 0xC0000023U);  // not connected
+    EXPECT_EQ(client.write(0, {0x01, 'Z', 0x0D}), 0xC0000023U); // not connected
     ASSERT_TRUE(sim.play({"tap 8192 8192 3"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(daemon.records().empty());
@@ -103,13 +103,15 @@ TEST(DriverLifecycle, SigtermWithConnectedControllersUnloadsCleanly) {
     // The socket and the device-map entry went with it.
     EXPECT_FALSE(std::filesystem::exists(daemon->socketPath()));
     reg::Value v;
-    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
-              reg::Status::NotFound);
+    EXPECT_EQ(
+        reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
+        reg::Status::NotFound);
     // A new daemon loads under the same pointer-port name.
     Daemon again;
     ASSERT_TRUE(again.ready());
-    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
-              reg::Status::Ok);
+    EXPECT_EQ(
+        reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort0", v),
+        reg::Status::Ok);
 }
 
 TEST(DriverLifecycle, SecondDaemonTakesTheNextPointerPortAndCannotServeTheSameSocket) {
@@ -122,8 +124,9 @@ TEST(DriverLifecycle, SecondDaemonTakesTheNextPointerPortAndCannotServeTheSameSo
     EXPECT_FALSE(second.stderrText().empty());
     // The failed load left no device-map entry behind.
     reg::Value v;
-    EXPECT_EQ(reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort1", v),
-              reg::Status::NotFound);
+    EXPECT_EQ(
+        reg::queryValue("HKLM\\HARDWARE\\DEVICEMAP\\PointerPort", "\\Device\\PointerPort1", v),
+        reg::Status::NotFound);
 }
 
 TEST(DriverLifecycle, CommandLineRejectsBadOptions) {
@@ -143,9 +146,8 @@ TEST(DriverUsbRole, UnitsComeAndGoWithTheirLines) {
         ASSERT_TRUE(unit.ok());
         // Found by the once-a-second look, greeted like a serial controller.
         ASSERT_TRUE(unit.waitFrame("GP9E"));
-        ASSERT_TRUE(waitUntil([&] {
-            return reg::queryDword(product, "USB_DEVICE1", marker) == reg::Status::Ok;
-        }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return reg::queryDword(product, "USB_DEVICE1", marker) == reg::Status::Ok; }));
         EXPECT_EQ(marker, 1U);
         EXPECT_EQ(reg::keyExists(product + "\\USB\\Device1"), reg::Status::Ok);
 

@@ -5,9 +5,8 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace kvr::test::driver {
@@ -54,9 +53,10 @@ TEST_P(DriverReplay, StreamGivesTheRecordedPointerTrace) {
     ASSERT_TRUE(daemon.ready());
     Client client;
     ASSERT_TRUE(client.connect(0, 1));
-    client.ioctl(kvr::driver::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0);  // the greeting's replies
+    client.ioctl(kvr::driver::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0); // the greeting's replies
     std::vector<std::string> lines;
-    for (const auto& group : stream) lines.push_back("raw " + group);
+    for (const auto& group : stream)
+        lines.push_back("raw " + group);
     ASSERT_TRUE(sim.play(lines));
 
     const auto records = daemon.waitRecords(expected.size());

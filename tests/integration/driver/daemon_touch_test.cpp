@@ -7,7 +7,6 @@
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 namespace kvr::test::driver {
@@ -30,7 +29,8 @@ protected:
     }
     std::vector<std::uint16_t> flagsOf(const std::vector<TraceRecord>& records) {
         std::vector<std::uint16_t> out;
-        for (const auto& r : records) out.push_back(r.flags);
+        for (const auto& r : records)
+            out.push_back(r.flags);
         return out;
     }
 
@@ -47,7 +47,8 @@ struct ModeCase {
 };
 
 TEST_F(Connected, TouchesArriveWithTheFlagsOfEachReportMode) {
-    const std::vector<std::uint16_t> desktopTap12 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kLeftDown, 0, kLeftUp};
+    const std::vector<std::uint16_t> desktopTap12 = {0, 0, 0, 0,         0, 0,      0,
+                                                     0, 0, 0, kLeftDown, 0, kLeftUp};
     const ModeCase cases[] = {
         // Drawing: the left button is held while touched.
         {"drawing", 2, {"tap 8192 8192 3"}, {kLeftDown, 0, 0, kLeftUp}},
@@ -55,7 +56,10 @@ TEST_F(Connected, TouchesArriveWithTheFlagsOfEachReportMode) {
         {"desktop tap", 1, {"tap 8192 8192 4"}, {0, 0, 0, 0, 0}},
         {"desktop press", 1, {"tap 8192 8192 12"}, desktopTap12},
         // Button: every sample is a whole click.
-        {"button", 3, {"tap 8192 8192 2"}, {kLeftDown, kLeftUp, kLeftDown, kLeftUp, kLeftDown, kLeftUp}},
+        {"button",
+         3,
+         {"tap 8192 8192 2"},
+         {kLeftDown, kLeftUp, kLeftDown, kLeftUp, kLeftDown, kLeftUp}},
     };
     std::size_t seen = 0;
     for (const auto& c : cases) {
@@ -64,7 +68,8 @@ TEST_F(Connected, TouchesArriveWithTheFlagsOfEachReportMode) {
         ASSERT_TRUE(sim.play(c.scenario));
         const auto records = daemon.waitRecords(seen + c.flags.size());
         ASSERT_EQ(records.size(), seen + c.flags.size());
-        const std::vector<TraceRecord> mine(records.begin() + static_cast<long>(seen), records.end());
+        const std::vector<TraceRecord> mine(records.begin() + static_cast<long>(seen),
+                                            records.end());
         EXPECT_EQ(flagsOf(mine), c.flags);
         // Raw 14-bit 8192 is raw 2048, calibrated (2048, 2044).
         for (const auto& r : mine) {
@@ -77,7 +82,9 @@ TEST_F(Connected, TouchesArriveWithTheFlagsOfEachReportMode) {
 
 TEST_F(Connected, CoordinatesFollowTheCalibrationTargets) {
     // Raw targets of the default calibration and where they land (calibrated 12-bit).
-    struct Point { int rawX, rawY, x12, y12; };
+    struct Point {
+        int rawX, rawY, x12, y12;
+    };
     const Point points[] = {
         {128, 128, 124, 128},     // target 1
         {3968, 3968, 3968, 3964}, // target 2
@@ -85,7 +92,8 @@ TEST_F(Connected, CoordinatesFollowTheCalibrationTargets) {
     };
     std::size_t seen = 0;
     for (const auto& p : points) {
-        ASSERT_TRUE(sim.play({"tap " + std::to_string(p.rawX * 4) + " " + std::to_string(p.rawY * 4) + " 1"}));
+        ASSERT_TRUE(sim.play(
+            {"tap " + std::to_string(p.rawX * 4) + " " + std::to_string(p.rawY * 4) + " 1"}));
         const auto records = daemon.waitRecords(seen + 2);
         ASSERT_EQ(records.size(), seen + 2);
         EXPECT_EQ(records[seen].x, pointerOf(p.x12)) << p.rawX << "," << p.rawY;
@@ -104,7 +112,10 @@ TEST_F(Connected, SideButtonGivesRightClicksWhenSwitchedOn) {
 }
 
 TEST_F(Connected, RestartAnnouncementResendsTheReportModeTwice) {
-    struct Case { std::uint8_t mode; const char* command; };
+    struct Case {
+        std::uint8_t mode;
+        const char* command;
+    };
     const Case cases[] = {{2, "MS"}, {3, "MP"}, {1, "MS"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);

@@ -13,7 +13,8 @@ namespace kvr::test::driver {
 using namespace kvr::driver;
 
 void putDword(std::vector<std::uint8_t>& buf, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) buf.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        buf.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 std::uint32_t getDword(const std::vector<std::uint8_t>& buf, std::size_t at) {
@@ -34,21 +35,26 @@ Daemon::Daemon(bool usb, std::vector<std::string> extraArgs)
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     process_ = std::make_unique<ChildProcess>(program("KvrRs232"), args);
     ready_ = waitUntil([&] {
-        std::error_code ec;
-        return std::filesystem::exists(socketPath(), ec) || !process_->running();
-    }) && process_->running();
+                 std::error_code ec;
+                 return std::filesystem::exists(socketPath(), ec) || !process_->running();
+             }) &&
+             process_->running();
 }
 
-Daemon::~Daemon() { process_->stop(); }
+Daemon::~Daemon() {
+    process_->stop();
+}
 
-std::filesystem::path Daemon::socketPath() const { return runtimeDir() / "dev" / name_; }
+std::filesystem::path Daemon::socketPath() const {
+    return runtimeDir() / "dev" / name_;
+}
 
 std::vector<TraceRecord> Daemon::records() const {
     std::vector<TraceRecord> out;
     std::ifstream in(trace_);
     std::string line;
     while (std::getline(in, line)) {
-        if (in.eof()) break;  // a line still being written
+        if (in.eof()) break; // a line still being written
         std::istringstream ls(line);
         TraceRecord r;
         unsigned flags = 0;
@@ -63,17 +69,23 @@ std::vector<TraceRecord> Daemon::records() const {
 std::vector<TraceRecord> Daemon::waitRecords(std::size_t count,
                                              std::chrono::milliseconds deadline) const {
     std::vector<TraceRecord> got;
-    waitUntil([&] {
-        got = records();
-        return got.size() >= count;
-    }, deadline);
+    waitUntil(
+        [&] {
+            got = records();
+            return got.size() >= count;
+        },
+        deadline);
     return got;
 }
 
 // ---- Sim ----------------------------------------------------------------------------------------
 
-emu::ControllerProfile Sim::defaultProfile() { return *emu::profileByName("nvlt3000"); }
-emu::ControllerProfile Sim::profile(const std::string& name) { return *emu::profileByName(name); }
+emu::ControllerProfile Sim::defaultProfile() {
+    return *emu::profileByName("nvlt3000");
+}
+emu::ControllerProfile Sim::profile(const std::string& name) {
+    return *emu::profileByName(name);
+}
 
 Sim::Sim(const std::string& link, emu::ControllerProfile profile) {
     emu::PtyOptions options;
@@ -91,7 +103,9 @@ bool Sim::play(const std::vector<std::string>& lines) {
     return pty_->waitIdle(std::chrono::seconds(20));
 }
 
-std::vector<emu::FrameRecord> Sim::frames() const { return pty_->frames(); }
+std::vector<emu::FrameRecord> Sim::frames() const {
+    return pty_->frames();
+}
 
 std::vector<std::string> Sim::frameTexts() const {
     std::vector<std::string> out;
@@ -107,11 +121,14 @@ std::vector<std::string> Sim::frameTexts() const {
 
 bool Sim::waitFrame(const std::string& text, std::size_t count,
                     std::chrono::milliseconds deadline) const {
-    return waitUntil([&] {
-        std::size_t n = 0;
-        for (const auto& t : frameTexts()) n += t == text ? 1 : 0;
-        return n >= count;
-    }, deadline);
+    return waitUntil(
+        [&] {
+            std::size_t n = 0;
+            for (const auto& t : frameTexts())
+                n += t == text ? 1 : 0;
+            return n >= count;
+        },
+        deadline);
 }
 
 // ---- Client -------------------------------------------------------------------------------------
@@ -125,7 +142,8 @@ Client::Result Client::ioctl(std::uint32_t code, const std::vector<std::uint8_t>
     r.reply.resize(outLength);
     std::uint32_t returned = 0;
     dev_->ioctl(code, in.empty() ? nullptr : in.data(), static_cast<std::uint32_t>(in.size()),
-                r.reply.empty() ? nullptr : r.reply.data(), outLength, &returned, passFd, &r.status);
+                r.reply.empty() ? nullptr : r.reply.data(), outLength, &returned, passFd,
+                &r.status);
     r.reply.resize(std::min<std::size_t>(returned, r.reply.size()));
     return r;
 }

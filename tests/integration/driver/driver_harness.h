@@ -22,9 +22,7 @@ struct TraceRecord {
     std::int32_t x = 0;
     std::int32_t y = 0;
     std::uint16_t flags = 0;
-    bool operator==(const TraceRecord& o) const {
-        return x == o.x && y == o.y && flags == o.flags;
-    }
+    bool operator==(const TraceRecord& o) const { return x == o.x && y == o.y && flags == o.flags; }
 };
 
 // A running daemon with the trace sink; stopped (SIGTERM) when destroyed.
@@ -41,8 +39,9 @@ public:
     [[nodiscard]] std::filesystem::path socketPath() const;
     std::vector<TraceRecord> records() const;
     // Waits until at least `count` records are in the trace; the records then.
-    std::vector<TraceRecord> waitRecords(std::size_t count,
-                                         std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
+    std::vector<TraceRecord>
+    waitRecords(std::size_t count,
+                std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
 
 private:
     std::string name_;
@@ -89,13 +88,13 @@ public:
     // Code 11: COM port, baud rate, and the packet format byte when given. True when acked.
     bool connect(std::uint8_t device, std::uint32_t com, std::uint32_t baud = 9600,
                  std::optional<std::uint8_t> format = std::nullopt);
-    std::uint32_t disconnect(std::uint8_t device);                  // code 12
-    Result reopen(std::uint8_t device);                             // code 21
+    std::uint32_t disconnect(std::uint8_t device);                                    // code 12
+    Result reopen(std::uint8_t device);                                               // code 21
     std::uint32_t write(std::uint8_t device, const std::vector<std::uint8_t>& bytes); // code 13
-    std::vector<std::uint8_t> read(std::uint8_t device, std::uint32_t max = 512);      // code 14
-    std::uint32_t readLength(std::uint8_t device);                  // code 15
-    bool setReportMode(std::uint8_t device, std::uint8_t mode);     // code 17
-    std::uint8_t currentComPort(std::uint8_t device);               // code 31
+    std::vector<std::uint8_t> read(std::uint8_t device, std::uint32_t max = 512);     // code 14
+    std::uint32_t readLength(std::uint8_t device);                                    // code 15
+    bool setReportMode(std::uint8_t device, std::uint8_t mode);                       // code 17
+    std::uint8_t currentComPort(std::uint8_t device);                                 // code 31
 
 private:
     std::optional<ipc::ControlDevice> dev_;
@@ -105,6 +104,8 @@ void putDword(std::vector<std::uint8_t>& buf, std::uint32_t value);
 std::uint32_t getDword(const std::vector<std::uint8_t>& buf, std::size_t at);
 
 // Pointer units of a calibrated 12-bit coordinate in the default partition entry.
-inline std::int32_t pointerOf(std::int32_t coord12) { return 65535 * coord12 / 4095; }
+inline std::int32_t pointerOf(std::int32_t coord12) {
+    return 65535 * coord12 / 4095;
+}
 
 } // namespace kvr::test::driver

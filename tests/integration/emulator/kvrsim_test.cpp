@@ -1,28 +1,26 @@
 // kvrsim as a program on a real pty: the bytes a port user sees, the receive log, the control
 // socket, faults, hang-up and the link's life cycle.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <algorithm>
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "emulator/control_client.h"
 #include "emulator/frame_log.h"
 #include "emulator/pty_emulator.h"
 #include "platform/common/unique_fd.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <random>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
 
 namespace kvr::emu {
 namespace {
@@ -31,16 +29,20 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytesOf(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes frameOf(std::string_view text) {
     Bytes b;
     b.push_back(0x01);
-    for (const char c : text) b.push_back(static_cast<uint8_t>(c));
+    for (const char c : text)
+        b.push_back(static_cast<uint8_t>(c));
     b.push_back(0x0D);
     return b;
 }
 Bytes join(Bytes a, const Bytes& b) {
-    for (const auto v : b) a.push_back(v);
+    for (const auto v : b)
+        a.push_back(v);
     return a;
 }
 const Bytes kAck = {0x01, '0', 0x0D};
@@ -68,13 +70,16 @@ public:
         ::tcsetattr(fd_.get(), TCSANOW, &t);
     }
     [[nodiscard]] bool ok() const { return fd_.valid(); }
-    void write(const Bytes& b) { ASSERT_EQ(::write(fd_.get(), b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+    void write(const Bytes& b) {
+        ASSERT_EQ(::write(fd_.get(), b.data(), b.size()), static_cast<ssize_t>(b.size()));
+    }
     // Exactly n bytes, or what came before the deadline.
     Bytes read(size_t n, std::chrono::milliseconds deadline = 10s) {
         Bytes got;
         const auto end = std::chrono::steady_clock::now() + deadline;
         while (got.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
             pollfd p{fd_.get(), POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -130,8 +135,8 @@ struct Sim {
     test::ChildProcess proc;
 
     test::ChildProcess makeProcess(std::vector<std::string> extra, const std::string& link) {
-        std::vector<std::string> args = {"--link", link, "--frame-log", log.string(), "--control",
-                                         control.string()};
+        std::vector<std::string> args = {"--link",     link,        "--frame-log",
+                                         log.string(), "--control", control.string()};
         args.insert(args.end(), extra.begin(), extra.end());
         return test::ChildProcess(test::program("kvrsim"), args);
     }
@@ -140,7 +145,8 @@ struct Sim {
         std::vector<std::string> out;
         std::istringstream in(proc.stdoutText());
         std::string l;
-        while (std::getline(in, l)) out.push_back(l);
+        while (std::getline(in, l))
+            out.push_back(l);
         return out;
     }
     bool ready() {
@@ -160,14 +166,30 @@ TEST(KvrsimLine, EveryCommandRepliesByteForByte) {
     ASSERT_TRUE(port.ok());
 
     const std::pair<const char*, Bytes> cases[] = {
-        {"GP9E", frameOf("0000")},      {"GP01", frameOf("1403")},  {"SP0112AB", kAck},
-        {"GP01", frameOf("12AB")},      {"GPA3", frameOf("C0DE")},  {"UT", frameOf("NVLT3000")},
-        {"OI", frameOf("V32110")},      {"ii", frameOf("0004")},    {"Uu", bytesOf("Lumarcon00")},
-        {"Z", kAck},                    {"CR", kAck},               {"PL", kAck},
-        {"iH1", kAck},                  {"SE2", kAck},              {"GP9C", frameOf("0280")},
-        {"MI", kAck},                   {"MP", kAck},               {"MS", kAck},
-        {"R", join(kAck, kAnnounce)},   {"RD", join(kAck, kAnnounce)}, {"GP01", frameOf("1403")},
-        {"XY", kRefused},               {"SE7", kRefused},          {"GPZZ", kRefused},
+        {"GP9E", frameOf("0000")},
+        {"GP01", frameOf("1403")},
+        {"SP0112AB", kAck},
+        {"GP01", frameOf("12AB")},
+        {"GPA3", frameOf("C0DE")},
+        {"UT", frameOf("NVLT3000")},
+        {"OI", frameOf("V32110")},
+        {"ii", frameOf("0004")},
+        {"Uu", bytesOf("Lumarcon00")},
+        {"Z", kAck},
+        {"CR", kAck},
+        {"PL", kAck},
+        {"iH1", kAck},
+        {"SE2", kAck},
+        {"GP9C", frameOf("0280")},
+        {"MI", kAck},
+        {"MP", kAck},
+        {"MS", kAck},
+        {"R", join(kAck, kAnnounce)},
+        {"RD", join(kAck, kAnnounce)},
+        {"GP01", frameOf("1403")},
+        {"XY", kRefused},
+        {"SE7", kRefused},
+        {"GPZZ", kRefused},
     };
     std::vector<Bytes> sent;
     for (const auto& [command, reply] : cases) {
@@ -198,7 +220,8 @@ TEST(KvrsimLine, EveryCommandRepliesByteForByte) {
     ASSERT_TRUE(control.ok());
     EXPECT_EQ(control.say("sync"), "ok");
     ASSERT_EQ(control.say("frames"), formatFrameRecord(log[0]));
-    for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(control.readLine(), formatFrameRecord(log[i]));
+    for (size_t i = 1; i < log.size(); ++i)
+        EXPECT_EQ(control.readLine(), formatFrameRecord(log[i]));
     EXPECT_EQ(control.readLine(), "end");
 }
 
@@ -229,7 +252,8 @@ TEST(KvrsimTouch, ControlSocketTouchesInEachFormat) {
     } cases[] = {
         {"nvlt3000", {0xD0, 0x68, 0x07, 0x50, 0x0F}, {0x90, 0x68, 0x07, 0x50, 0x0F}},
         {"nvlt3000-hf", {0xC0, 0x07, 0x68, 0x0F, 0x50}, {0x80, 0x07, 0x68, 0x0F, 0x50}},
-        {"nvlt3000-e", {0x55, 0x54, 0x81, 0xE8, 0x03, 0xD0, 0x07, 0x00, 0x00, 0x96},
+        {"nvlt3000-e",
+         {0x55, 0x54, 0x81, 0xE8, 0x03, 0xD0, 0x07, 0x00, 0x00, 0x96},
          {0x55, 0x54, 0x84, 0xE8, 0x03, 0xD0, 0x07, 0x00, 0x00, 0x99}},
     };
     for (const auto& c : cases) {
@@ -264,8 +288,9 @@ std::string slurp(const fs::path& p) {
 TEST(KvrsimTouch, ScenarioFileMatchesItsGoldenStream) {
     const fs::path data = test::sourceDir() / "tests/data/emulator";
     // Rendered in simulated time...
-    const auto r = test::runProgram(test::program("kvrsim"),
-                                    {"--scenario", (data / "tap_drag.scn").string(), "--write-stream", "-"});
+    const auto r =
+        test::runProgram(test::program("kvrsim"),
+                         {"--scenario", (data / "tap_drag.scn").string(), "--write-stream", "-"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, slurp(data / "tap_drag.m.hex"));
     // ...and played on the line from the start.
@@ -277,7 +302,8 @@ TEST(KvrsimTouch, ScenarioFileMatchesItsGoldenStream) {
     Bytes want;
     std::istringstream in(golden);
     std::string tok;
-    while (in >> tok) want.push_back(static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
+    while (in >> tok)
+        want.push_back(static_cast<uint8_t>(std::stoul(tok, nullptr, 16)));
     EXPECT_EQ(hex(port.read(want.size())), hex(want));
 }
 
@@ -343,11 +369,14 @@ TEST(KvrsimFaults, RandomBytesOnTheLineDoNoHarm) {
     Bytes noise(64 * 1024);
     for (auto& b : noise) {
         const int p = pick(rng);
-        b = p == 0 ? 0x01 : p == 1 ? 0x0D : p < 5 ? static_cast<uint8_t>(letters[static_cast<size_t>(any(rng)) % letters.size()])
-                                                  : static_cast<uint8_t>(any(rng));
+        b = p == 0   ? 0x01
+            : p == 1 ? 0x0D
+            : p < 5  ? static_cast<uint8_t>(letters[static_cast<size_t>(any(rng)) % letters.size()])
+                     : static_cast<uint8_t>(any(rng));
     }
     for (size_t at = 0; at < noise.size(); at += 512) {
-        port.write(Bytes(noise.begin() + static_cast<long>(at), noise.begin() + static_cast<long>(at + 512)));
+        port.write(Bytes(noise.begin() + static_cast<long>(at),
+                         noise.begin() + static_cast<long>(at + 512)));
         port.read(4096, 1ms); // keep the replies to the noise from filling the line
     }
     // Whatever the noise left half-received ends at this CR; then a word of our own.
@@ -393,9 +422,9 @@ TEST(KvrsimProgram, StopsCleanlyAndRemovesItsLink) {
 TEST(KvrsimProgram, HelpAndBadArguments) {
     const auto help = test::runProgram(test::program("kvrsim"), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* word : {"--link", "--control", "--frame-log", "--fault", "--scenario",
-                             "touch X Y [N]", "drag X1 Y1 X2 Y2", "fault KIND", "hangup", "sync",
-                             "Uu", "SPaahhll"})
+    for (const char* word :
+         {"--link", "--control", "--frame-log", "--fault", "--scenario", "touch X Y [N]",
+          "drag X1 Y1 X2 Y2", "fault KIND", "hangup", "sync", "Uu", "SPaahhll"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
 
     const std::pair<std::vector<std::string>, const char*> bad[] = {
@@ -437,7 +466,8 @@ TEST(KvrsimProgram, ServesAnExistingSerialLine) {
     ASSERT_TRUE(test::waitUntil([&] { return proc.stdoutText() == std::string(name) + "\n"; }))
         << proc.stderrText();
     const Bytes command = frameOf("UT");
-    ASSERT_EQ(::write(far.get(), command.data(), command.size()), static_cast<ssize_t>(command.size()));
+    ASSERT_EQ(::write(far.get(), command.data(), command.size()),
+              static_cast<ssize_t>(command.size()));
     Bytes got;
     ASSERT_TRUE(test::waitUntil([&] {
         uint8_t buf[64];
@@ -451,16 +481,19 @@ TEST(KvrsimProgram, ServesAnExistingSerialLine) {
     EXPECT_EQ(got, frameOf("NVLT3000"));
     // The far end goes away: kvrsim notices, keeps running, and still stops cleanly.
     far.reset();
-    ASSERT_TRUE(test::waitUntil([&] { return proc.stderrText().find("the line is gone") != std::string::npos; }));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return proc.stderrText().find("the line is gone") != std::string::npos; }));
     EXPECT_TRUE(proc.running());
     ASSERT_TRUE(proc.signal(SIGTERM));
     const auto status = proc.wait();
     ASSERT_TRUE(status);
     EXPECT_EQ(WEXITSTATUS(*status), 0);
 
-    const auto bad = test::runProgram(test::program("kvrsim"), {"--serial", name, "--link", "COM1"});
+    const auto bad =
+        test::runProgram(test::program("kvrsim"), {"--serial", name, "--link", "COM1"});
     EXPECT_NE(bad.err.find("a serial line gets no link"), std::string::npos) << bad.err;
-    const auto baud = test::runProgram(test::program("kvrsim"), {"--serial", "/dev/null", "--baud", "300"});
+    const auto baud =
+        test::runProgram(test::program("kvrsim"), {"--serial", "/dev/null", "--baud", "300"});
     EXPECT_NE(baud.err.find("unsupported baud rate 300"), std::string::npos) << baud.err;
 }
 

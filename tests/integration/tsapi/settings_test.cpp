@@ -8,9 +8,8 @@
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -64,12 +63,13 @@ private:
     std::unique_ptr<OpenedController> opened_;
 };
 
-#define START_BENCH(b)    \
-    SettingsBench b;      \
+#define START_BENCH(b)                                                                             \
+    SettingsBench b;                                                                               \
     ASSERT_TRUE(b.ok()) << b.why()
 
 Frames repeat(const std::string& text, int n, Frames head = {}) {
-    for (int i = 0; i < n; ++i) head.push_back(text);
+    for (int i = 0; i < n; ++i)
+        head.push_back(text);
     return head;
 }
 
@@ -119,7 +119,9 @@ struct SetterCase {
 };
 
 // Test names show the case name, not the bytes of the case.
-void PrintTo(const SetterCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SetterCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TsapiSetter : public ::testing::TestWithParam<SetterCase> {};
 
@@ -134,25 +136,51 @@ TEST_P(TsapiSetter, ReadsChangesWritesAndHandsOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Words, TsapiSetter,
-    ::testing::Values(
-        SetterCase{"RightClick800", [](auto h) { return SetRightClickTime(h, 800); },
-                   {"Z", "GP02", "SP026437", "PL"}, 0x02, 0x6437},
-        SetterCase{"RightClick1272", [](auto h) { return SetRightClickTime(h, 1272); },
-                   {"Z", "GP02", "SP029F37", "PL"}, 0x02, 0x9F37},
-        SetterCase{"MeasureTime", [](auto h) { return SetMeasureTime(h, 0x21); },
-                   {"Z", "GP99", "SP992103", "R"}, 0x99, 0x2103},
-        SetterCase{"Infocus", [](auto h) { return SetInfocus(h, 0x0A); },
-                   {"Z", "GP99", "SP99140A", "R"}, 0x99, 0x140A},
-        SetterCase{"MeasureDelay", [](auto h) { return SetMeasureDelay(h, 255); },
-                   {"Z", "GP9D", "SP9D00FF", "R"}, 0x9D, 0x00FF},
-        SetterCase{"Outfocus", [](auto h) { return SetOutfocus(h, 0); },
-                   {"Z", "GP9B", "SP9B0000", "R"}, 0x9B, 0x0000},
-        SetterCase{"Sensitivity4", [](auto h) { return SetTouchSensitivity(h, 4); },
-                   {"Z", "GP9C", "SP9C0480", "R"}, 0x9C, 0x0480},
-        SetterCase{"NoiseLevel", [](auto h) { return SetNoiseLevel(h, 0x14); },
-                   {"GP9F", "SP9F1450", "R"}, 0x9F, 0x1450},
-        SetterCase{"AccLevel", [](auto h) { return SetAccLevel(h, 0x14); },
-                   {"GP9F", "SP9F3214", "R"}, 0x9F, 0x3214}),
+    ::testing::Values(SetterCase{"RightClick800",
+                                 [](auto h) { return SetRightClickTime(h, 800); },
+                                 {"Z", "GP02", "SP026437", "PL"},
+                                 0x02,
+                                 0x6437},
+                      SetterCase{"RightClick1272",
+                                 [](auto h) { return SetRightClickTime(h, 1272); },
+                                 {"Z", "GP02", "SP029F37", "PL"},
+                                 0x02,
+                                 0x9F37},
+                      SetterCase{"MeasureTime",
+                                 [](auto h) { return SetMeasureTime(h, 0x21); },
+                                 {"Z", "GP99", "SP992103", "R"},
+                                 0x99,
+                                 0x2103},
+                      SetterCase{"Infocus",
+                                 [](auto h) { return SetInfocus(h, 0x0A); },
+                                 {"Z", "GP99", "SP99140A", "R"},
+                                 0x99,
+                                 0x140A},
+                      SetterCase{"MeasureDelay",
+                                 [](auto h) { return SetMeasureDelay(h, 255); },
+                                 {"Z", "GP9D", "SP9D00FF", "R"},
+                                 0x9D,
+                                 0x00FF},
+                      SetterCase{"Outfocus",
+                                 [](auto h) { return SetOutfocus(h, 0); },
+                                 {"Z", "GP9B", "SP9B0000", "R"},
+                                 0x9B,
+                                 0x0000},
+                      SetterCase{"Sensitivity4",
+                                 [](auto h) { return SetTouchSensitivity(h, 4); },
+                                 {"Z", "GP9C", "SP9C0480", "R"},
+                                 0x9C,
+                                 0x0480},
+                      SetterCase{"NoiseLevel",
+                                 [](auto h) { return SetNoiseLevel(h, 0x14); },
+                                 {"GP9F", "SP9F1450", "R"},
+                                 0x9F,
+                                 0x1450},
+                      SetterCase{"AccLevel",
+                                 [](auto h) { return SetAccLevel(h, 0x14); },
+                                 {"GP9F", "SP9F3214", "R"},
+                                 0x9F,
+                                 0x3214}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A lost reply byte costs one attempt of the exchange it hit, and nothing else. Byte numbers
@@ -164,7 +192,9 @@ struct RetryCase {
     Frames frames;
 };
 
-void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RetryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TsapiSetterRetry : public ::testing::TestWithParam<RetryCase> {};
 
@@ -179,15 +209,22 @@ TEST_P(TsapiSetterRetry, RepeatsOnlyTheFailedExchange) {
 
 INSTANTIATE_TEST_SUITE_P(
     LostByte, TsapiSetterRetry,
-    ::testing::Values(
-        RetryCase{"SensitivitySet", [](auto h) { return SetTouchSensitivity(h, 2); },
-                  "fault drop 10 1", {"Z", "GP9C", "SP9C0280", "SP9C0280", "R"}},
-        RetryCase{"SensitivityTakeOver", [](auto h) { return SetTouchSensitivity(h, 2); },
-                  "fault drop 13 1", {"Z", "GP9C", "SP9C0280", "R", "R"}},
-        RetryCase{"MeasureTimeTakeOver", [](auto h) { return SetMeasureTime(h, 7); },
-                  "fault drop 13 1", {"Z", "GP99", "SP990703", "R", "R"}},
-        RetryCase{"AccLevelGet", [](auto h) { return SetAccLevel(h, 9); },
-                  "fault drop 1 1", {"GP9F", "GP9F", "SP9F3209", "R"}}),
+    ::testing::Values(RetryCase{"SensitivitySet",
+                                [](auto h) { return SetTouchSensitivity(h, 2); },
+                                "fault drop 10 1",
+                                {"Z", "GP9C", "SP9C0280", "SP9C0280", "R"}},
+                      RetryCase{"SensitivityTakeOver",
+                                [](auto h) { return SetTouchSensitivity(h, 2); },
+                                "fault drop 13 1",
+                                {"Z", "GP9C", "SP9C0280", "R", "R"}},
+                      RetryCase{"MeasureTimeTakeOver",
+                                [](auto h) { return SetMeasureTime(h, 7); },
+                                "fault drop 13 1",
+                                {"Z", "GP99", "SP990703", "R", "R"}},
+                      RetryCase{"AccLevelGet",
+                                [](auto h) { return SetAccLevel(h, 9); },
+                                "fault drop 1 1",
+                                {"GP9F", "GP9F", "SP9F3209", "R"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- a controller that does not answer -------------------------------------------------------
@@ -213,7 +250,8 @@ TEST(TsapiSettings, SilentControllerCostsEachExportItsAttemptsAndItsFailureValue
         {"GetAccLevel", GetAccLevel, -1, repeat("GP9F", 4)},
         {"SetRightClickTime", [](auto h) { return SetRightClickTime(h, 800); }, 0,
          repeat("GP02", 3, {"Z"})},
-        {"SetMeasureTime", [](auto h) { return SetMeasureTime(h, 1); }, 0, repeat("GP99", 4, {"Z"})},
+        {"SetMeasureTime", [](auto h) { return SetMeasureTime(h, 1); }, 0,
+         repeat("GP99", 4, {"Z"})},
         {"SetInfocus", [](auto h) { return SetInfocus(h, 1); }, 0, repeat("GP99", 4, {"Z"})},
         {"SetOutfocus", [](auto h) { return SetOutfocus(h, 1); }, 0, repeat("GP9B", 4, {"Z"})},
         {"SetMeasureDelay", [](auto h) { return SetMeasureDelay(h, 1); }, 0,
@@ -239,13 +277,22 @@ TEST(TsapiSettings, OutOfRangeArgumentsAreRefusedWithNothingSent) {
     const auto m = b.mark();
     const std::int32_t h = b.h();
     const std::int32_t results[] = {
-        SetRightClickTime(h, 399), SetRightClickTime(h, 1273), SetTouchSensitivity(h, 5),
-        SetMeasureTime(h, 256),    SetInfocus(h, -1),          SetOutfocus(h, 0x1FF),
-        SetMeasureDelay(h, 1000),  SetExpandValue(h, 2, 4096), SetExpandValue(h, 0, 10),
-        SetExpandValue(h, 5, 10),  SetExpandValue(h, 1, 0x10005), GetExpandValue(h, 0),
+        SetRightClickTime(h, 399),
+        SetRightClickTime(h, 1273),
+        SetTouchSensitivity(h, 5),
+        SetMeasureTime(h, 256),
+        SetInfocus(h, -1),
+        SetOutfocus(h, 0x1FF),
+        SetMeasureDelay(h, 1000),
+        SetExpandValue(h, 2, 4096),
+        SetExpandValue(h, 0, 10),
+        SetExpandValue(h, 5, 10),
+        SetExpandValue(h, 1, 0x10005),
+        GetExpandValue(h, 0),
         GetExpandValue(h, 5),
     };
-    for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], 0) << "call " << i;
+    for (std::size_t i = 0; i < std::size(results); ++i)
+        EXPECT_EQ(results[i], 0) << "call " << i;
     EXPECT_EQ(b.since(m), Frames{});
     EXPECT_EQ(b.word(0x02), 0x4A37);
 }
@@ -309,8 +356,9 @@ TEST(TsapiSettings, ReportModeSwitchesTheControllerThenTheDriver) {
         EXPECT_EQ(SetReportMode(h, c.mode), 1);
         EXPECT_EQ(framesSince(b.sim(), m), c.frames);
         EXPECT_EQ(GetReportMode(h), c.driverMode);
-        EXPECT_EQ(b.sim().pty().inspect([](const emu::Controller& ctl) { return ctl.reportMode(); }),
-                  c.controllerMode);
+        EXPECT_EQ(
+            b.sim().pty().inspect([](const emu::Controller& ctl) { return ctl.reportMode(); }),
+            c.controllerMode);
     }
 }
 
@@ -353,7 +401,8 @@ TEST(TsapiSettings, DoubleClickSpeedAndAreaLiveInTheDesktopSettings) {
     EXPECT_EQ(SetDoubleClickSpeed(0, 5), 1);
     EXPECT_EQ(desktop::doubleClickTimeMs(), 500U);
     EXPECT_EQ(GetDoubleClickSpeed(0), 5);
-    for (const std::uint8_t level : {0, 11, 255}) EXPECT_EQ(SetDoubleClickSpeed(0, level), 0);
+    for (const std::uint8_t level : {0, 11, 255})
+        EXPECT_EQ(SetDoubleClickSpeed(0, level), 0);
     EXPECT_EQ(SetDoubleClickSpeed(123, 10), 1);
     EXPECT_EQ(GetDoubleClickSpeed(0), 10);
     EXPECT_EQ(SetDoubleClickSpeed(0, 1), 1);
@@ -363,7 +412,8 @@ TEST(TsapiSettings, DoubleClickSpeedAndAreaLiveInTheDesktopSettings) {
     EXPECT_EQ(desktop::doubleClickWidthPx(), 30U);
     EXPECT_EQ(desktop::doubleClickHeightPx(), 30U);
     EXPECT_EQ(GetDoubleClickArea(0), 3);
-    for (const std::uint8_t level : {0, 7}) EXPECT_EQ(SetDoubleClickArea(0, level), 0);
+    for (const std::uint8_t level : {0, 7})
+        EXPECT_EQ(SetDoubleClickArea(0, level), 0);
     EXPECT_EQ(GetDoubleClickArea(0), 3);
     EXPECT_EQ(SetDoubleClickArea(0, 6), 1);
     EXPECT_EQ(GetDoubleClickArea(0), 6);
@@ -378,8 +428,8 @@ TEST(TsapiSettings, DoubleClickValuesOutOfRangeInTheStoreReadAsDefaults) {
         std::int32_t areaLevel;
     };
     const Case cases[] = {
-        {"0", "25", "35", 5, 3},                       // 0 ms: the default 500 ms
-        {"99999", "abc", "4", 50, 0},                  // capped at 5000 ms; unreadable width: 4
+        {"0", "25", "35", 5, 3},                           // 0 ms: the default 500 ms
+        {"99999", "abc", "4", 50, 0},                      // capped at 5000 ms; unreadable width: 4
         {"250", "4000000000", "4000000000", 2, 400000000}, // the sum must not wrap
     };
     for (const auto& c : cases) {

@@ -2,10 +2,9 @@
 #include "platform/common/unique_fd.h"
 #include "tests/support/test_env.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace {
 

@@ -1,10 +1,8 @@
 #include "platform/desktop/atoms.h"
-
 #include "tests/support/test_env.h"
 #include "tests/unit/desktop/forked_child.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace kvr::desktop {
@@ -26,7 +24,8 @@ TEST(FileNames, FoldCaseAndEscapeWhatAFileNameCannotHold) {
         {std::string(255, 'x'), std::string(255, 'x')},
         {std::string(256, 'x'), std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(detail::fileNameFor(c.name), c.file) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(detail::fileNameFor(c.name), c.file) << c.name;
 }
 
 TEST(GlobalAtoms, AddFindDeleteInOneProcess) {
@@ -53,7 +52,8 @@ TEST(GlobalAtoms, VanishWhenTheOwnerDies) {
     ForkedChild child([](int fd) {
         auto atom = GlobalAtom::add("portscan");
         kvr::test::report(fd, atom ? 'A' : 'X');
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
         return 0;
     });
     ASSERT_EQ(child.nextReport(), 'A');
@@ -82,7 +82,8 @@ TEST(GlobalAtoms, OneOfManyRacingProcessesGetsIt) {
             [[maybe_unused]] auto n = ::read(gate[0], &go, 1); // all start together
             auto atom = GlobalAtom::add("race");
             kvr::test::report(fd, atom ? 'W' : 'L');
-            for (;;) ::pause(); // winners keep it until killed
+            for (;;)
+                ::pause(); // winners keep it until killed
             return 0;
         }));
     }

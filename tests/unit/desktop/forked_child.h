@@ -2,13 +2,12 @@
 // A forked copy of the test process running a function, with a pipe on which it reports
 // (one byte per event) and a kill-and-reap on destruction.
 
+#include <functional>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <functional>
-#include <optional>
 
 namespace kvr::test {
 
@@ -60,6 +59,8 @@ private:
     std::optional<int> status_;
 };
 
-inline void report(int fd, char c) { [[maybe_unused]] auto n = ::write(fd, &c, 1); }
+inline void report(int fd, char c) {
+    [[maybe_unused]] auto n = ::write(fd, &c, 1);
+}
 
 } // namespace kvr::test

@@ -1,7 +1,6 @@
 #include "platform/desktop/message_box.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <string>
 
@@ -27,7 +26,8 @@ TEST(MessageBox, DefaultButtonOfEachType) {
         {MB_YESNO | MB_DEFBUTTON4, IDYES},
         {0xF, IDOK}, // unknown button set
     };
-    for (const auto& c : cases) EXPECT_EQ(defaultButtonResult(c.type), c.result) << c.type;
+    for (const auto& c : cases)
+        EXPECT_EQ(defaultButtonResult(c.type), c.result) << c.type;
 }
 
 TEST(MessageBox, DefaultPrintsCaptionAndText) {

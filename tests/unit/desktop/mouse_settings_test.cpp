@@ -1,5 +1,4 @@
 #include "platform/desktop/mouse_settings.h"
-
 #include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +16,11 @@ TEST(MouseSettings, WrittenAsTextWhereWindowsKeepsThem) {
     EXPECT_TRUE(setDoubleClickHeightPx(20));
     EXPECT_EQ(doubleClickSettings(), (DoubleClickSettings{300, 30, 20}));
     std::string text;
-    ASSERT_EQ(reg::querySz("HKCU\\Control Panel\\Mouse", "DoubleClickSpeed", text), reg::Status::Ok);
+    ASSERT_EQ(reg::querySz("HKCU\\Control Panel\\Mouse", "DoubleClickSpeed", text),
+              reg::Status::Ok);
     EXPECT_EQ(text, "300");
-    ASSERT_EQ(reg::querySz("HKCU\\Control Panel\\Mouse", "DoubleClickWidth", text), reg::Status::Ok);
+    ASSERT_EQ(reg::querySz("HKCU\\Control Panel\\Mouse", "DoubleClickWidth", text),
+              reg::Status::Ok);
     EXPECT_EQ(text, "30");
 }
 
@@ -32,9 +33,9 @@ TEST(MouseSettings, StoredValuesAreReadLikeTheDesktopDoes) {
         {{"DoubleClickSpeed", reg::Type::Sz, 0, "700"}, 700},
         {{"DoubleClickSpeed", reg::Type::Sz, 0, " 650 "}, 650},
         {{"DoubleClickSpeed", reg::Type::Dword, 800, ""}, 800},
-        {{"DoubleClickSpeed", reg::Type::Sz, 0, "0"}, 500},        // 0: the default
-        {{"DoubleClickSpeed", reg::Type::Dword, 9999, ""}, 5000},  // capped
-        {{"DoubleClickSpeed", reg::Type::Sz, 0, "fast"}, 500},     // unreadable
+        {{"DoubleClickSpeed", reg::Type::Sz, 0, "0"}, 500},       // 0: the default
+        {{"DoubleClickSpeed", reg::Type::Dword, 9999, ""}, 5000}, // capped
+        {{"DoubleClickSpeed", reg::Type::Sz, 0, "fast"}, 500},    // unreadable
         {{"DoubleClickSpeed", reg::Type::Sz, 0, "12x"}, 500},
         {{"DoubleClickSpeed", reg::Type::Sz, 0, "-5"}, 500},
         {{"DoubleClickSpeed", reg::Type::Sz, 0, "99999999999"}, 500},

@@ -1,2 +1,4 @@
 // A shared library that only carries a version note (as libtsapi.so does).
-int kvrNoteLibAnswer() { return 42; }
+int kvrNoteLibAnswer() {
+    return 42;
+}

@@ -1,11 +1,10 @@
 // Writes how it was started to the file named by its first argument: pid, session, the
 // targets of descriptors 0..2, how many other descriptors are open, and its other arguments.
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <dirent.h>
 #include <string>
+#include <unistd.h>
 
 static std::string target(int fd) {
     char link[64], buf[512];
@@ -29,7 +28,8 @@ int main(int argc, char** argv) {
     if (f == nullptr) return 3;
     std::fprintf(f, "pid=%d\nsid=%d\nfd0=%s\nfd1=%s\nfd2=%s\nothers=%d\nargs=", ::getpid(),
                  ::getsid(0), target(0).c_str(), target(1).c_str(), target(2).c_str(), others);
-    for (int i = 2; i < argc; ++i) std::fprintf(f, "%s|", argv[i]);
+    for (int i = 2; i < argc; ++i)
+        std::fprintf(f, "%s|", argv[i]);
     std::fprintf(f, "\n");
     std::fclose(f);
     std::rename(tmp.c_str(), argv[1]); // the whole report at once

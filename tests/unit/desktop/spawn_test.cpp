@@ -1,15 +1,13 @@
 #include "platform/desktop/spawn.h"
-
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
+#include <signal.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace kvr::desktop {
 namespace {
@@ -78,7 +76,8 @@ TEST(Spawn, CommandLinesSplitAsOnWindows) {
         {"   ", {}},
         {"\"unterminated arg", {"unterminated arg"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(splitCommandLine(c.line), c.words) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(splitCommandLine(c.line), c.words) << c.line;
 }
 
 TEST(Spawn, StartsACommandLine) {

@@ -1,11 +1,9 @@
 #include "platform/desktop/version_note.h"
-
 #include "tests/support/test_env.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 
@@ -21,13 +19,14 @@ Bytes readAll(const fs::path& p) {
 }
 
 fs::path writeAll(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                             static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     return p;
 }
 
 void putBE(Bytes& b, std::size_t off, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[off + i] = uint8_t(v >> (8 * (bytes - 1 - i)));
+    for (int i = 0; i < bytes; ++i)
+        b[off + i] = uint8_t(v >> (8 * (bytes - 1 - i)));
 }
 
 // A 32-bit big-endian ELF file without section headers whose only note sits in a PT_NOTE
@@ -84,12 +83,12 @@ TEST(VersionNote, OtherLayoutsAndBadNotes) {
     } cases[] = {
         {"Lumarcon", 1, "1.0.0.1", "1.0.0.1"},
         {"Lumarcon", 1, "0.0.0.0", "0.0.0.0"},
-        {"Lumarcon", 2, "1.0.0.1", std::nullopt},       // another note type
-        {"Lumarcon2", 1, "1.0.0.1", std::nullopt},      // another owner
+        {"Lumarcon", 2, "1.0.0.1", std::nullopt},  // another note type
+        {"Lumarcon2", 1, "1.0.0.1", std::nullopt}, // another owner
         {"lumarcon", 1, "1.0.0.1", std::nullopt},
-        {"Lumarcon", 1, "1.0.0", std::nullopt},         // three parts
+        {"Lumarcon", 1, "1.0.0", std::nullopt}, // three parts
         {"Lumarcon", 1, "1.0.0.1.5", std::nullopt},
-        {"Lumarcon", 1, "1.0.0.65536", std::nullopt},   // beyond 16 bits
+        {"Lumarcon", 1, "1.0.0.65536", std::nullopt}, // beyond 16 bits
         {"Lumarcon", 1, "1..0.1", std::nullopt},
         {"Lumarcon", 1, "v1.0.0.1", std::nullopt},
         {"Lumarcon", 1, "", std::nullopt},

@@ -1,5 +1,4 @@
 #include "platform/desktop/windows.h"
-
 #include "tests/support/test_env.h"
 #include "tests/unit/desktop/forked_child.h"
 
@@ -55,7 +54,8 @@ TEST(Windows, ACrashedProgramsWindowIsGone) {
     ForkedChild child([](int fd) {
         auto window = WindowRegistration::create("CAL3PT");
         kvr::test::report(fd, window ? 'R' : 'X');
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
         return 0;
     });
     ASSERT_EQ(child.nextReport(), 'R');
@@ -73,7 +73,8 @@ TEST(Windows, ADestroyWithoutAHandlerEndsTheProgram) {
     ForkedChild child([](int fd) {
         auto window = WindowRegistration::create("LINEAR");
         kvr::test::report(fd, window ? 'R' : 'X');
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
         return 0;
     });
     ASSERT_EQ(child.nextReport(), 'R');

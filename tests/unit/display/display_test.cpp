@@ -1,14 +1,12 @@
 #include "platform/display/display.h"
-
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <optional>
 
 namespace kvr::display {
 namespace {
@@ -32,19 +30,18 @@ INSTANTIATE_TEST_SUITE_P(
         // The primary mark goes to the first entry at (0, 0), wherever it stands.
         ParseCase{"LEFT:-800,0,0,600; MAIN : 0,0,1024,768 ;",
                   {{"LEFT", -800, 0, 0, 600, false}, {"MAIN", 0, 0, 1024, 768, true}}},
-        ParseCase{"A:10,10,20,20", {{"A", 10, 10, 20, 20, false}}},
-        ParseCase{"", {}},
+        ParseCase{"A:10,10,20,20", {{"A", 10, 10, 20, 20, false}}}, ParseCase{"", {}},
         ParseCase{";;", {}},
         // Malformed entries are skipped, the rest kept.
         ParseCase{"BAD;GOOD:0,0,1,1", {{"GOOD", 0, 0, 1, 1, true}}},
-        ParseCase{":0,0,1,1", {}},                       // no name
-        ParseCase{"X:0,0,1", {}},                        // three numbers
-        ParseCase{"X:0,0,1,1,5", {}},                    // five numbers
-        ParseCase{"X:0,0,0,1", {}},                      // empty width
-        ParseCase{"X:0,5,1,4", {}},                      // inverted
-        ParseCase{"X:0,0,1x,1", {}},                     // junk in a number
-        ParseCase{"X:0,0,,1", {}},                       // missing number
-        ParseCase{"X:0,0,2147483648,1", {}},             // beyond 32 bits
+        ParseCase{":0,0,1,1", {}},           // no name
+        ParseCase{"X:0,0,1", {}},            // three numbers
+        ParseCase{"X:0,0,1,1,5", {}},        // five numbers
+        ParseCase{"X:0,0,0,1", {}},          // empty width
+        ParseCase{"X:0,5,1,4", {}},          // inverted
+        ParseCase{"X:0,0,1x,1", {}},         // junk in a number
+        ParseCase{"X:0,0,,1", {}},           // missing number
+        ParseCase{"X:0,0,2147483648,1", {}}, // beyond 32 bits
         ParseCase{"X:-2147483648,0,2147483647,1", {{"X", INT32_MIN, 0, INT32_MAX, 1, false}}},
         ParseCase{"X:0,0,99999999999999999999999,1", {}}));
 
@@ -97,8 +94,8 @@ public:
             const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
             if (std::filesystem::exists(lock) || std::filesystem::exists(sock)) continue;
-            server_.emplace(xvfb, std::vector<std::string>{":" + std::to_string(n), "-screen",
-                                                           "0", "800x600x24", "-nolisten", "tcp"});
+            server_.emplace(xvfb, std::vector<std::string>{":" + std::to_string(n), "-screen", "0",
+                                                           "800x600x24", "-nolisten", "tcp"});
             if (kvr::test::waitUntil(
                     [&] { return std::filesystem::exists(sock) || !server_->running(); }) &&
                 server_->running()) {
@@ -132,8 +129,10 @@ TEST(DisplayEnumerate, RandRMonitorsOfARealXServer) {
     EXPECT_EQ(first.bottomPx, 600);
     // Either RandR named the monitor, or the server had none and the fall-back took the
     // screen's size: both describe the same single screen.
-    if (list.source == Source::Fallback) EXPECT_EQ(first.name, "DISPLAY");
-    else EXPECT_EQ(list.source, Source::RandR);
+    if (list.source == Source::Fallback)
+        EXPECT_EQ(first.name, "DISPLAY");
+    else
+        EXPECT_EQ(list.source, Source::RandR);
 }
 
 } // namespace

@@ -3,15 +3,13 @@
 // registry agree at the end, and nothing deadlocks.
 
 #include "control_test_support.h"
-
 #include "engine/calibration.h"
 #include "engine/decode.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <random>
 #include <thread>
 
@@ -25,7 +23,8 @@ constexpr std::array<std::uint32_t, 6> kSetB{300, 320, 3700, 3750, 3800, 250};
 
 std::vector<std::uint8_t> calRequest(std::uint8_t device, const std::array<std::uint32_t, 6>& set) {
     std::vector<std::uint8_t> in{device};
-    for (std::uint32_t v : set) putDword(in, v);
+    for (std::uint32_t v : set)
+        putDword(in, v);
     return in;
 }
 
@@ -45,7 +44,8 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
     }
     // Every write gets a short reply, so queue readers have bytes to take.
     link.onWrite([&ctx](std::uint8_t n, const std::vector<std::uint8_t>&) {
-        for (std::uint8_t b : std::initializer_list<std::uint8_t>{0x01, '0', 0x0D}) engine::QueueResponseData(b, ctx.device(n));
+        for (std::uint8_t b : std::initializer_list<std::uint8_t>{0x01, '0', 0x0D})
+            engine::QueueResponseData(b, ctx.device(n));
     });
 
     std::atomic<bool> stop{false};
@@ -57,7 +57,8 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
     // Calibration setter on device 0: alternates two complete sets.
     threads.emplace_back([&] {
         for (int i = 0; i < 150; ++i) {
-            const Result r = send(ctx, IOCTL_RS232_SAVE_CAL_DATA, calRequest(0, i % 2 ? kSetB : kSetA), 1);
+            const Result r =
+                send(ctx, IOCTL_RS232_SAVE_CAL_DATA, calRequest(0, i % 2 ? kSetB : kSetA), 1);
             if (r.status != kSuccess) ++unexpectedStatus;
         }
         ++finished;
@@ -66,7 +67,8 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
     for (std::uint8_t t = 0; t < 3; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 100; ++i) {
-                if (send(ctx, IOCTL_RS232_SET_ROTATION, {1, t}, 1).status != kSuccess) ++unexpectedStatus;
+                if (send(ctx, IOCTL_RS232_SET_ROTATION, {1, t}, 1).status != kSuccess)
+                    ++unexpectedStatus;
             }
             ++finished;
         });
@@ -75,16 +77,18 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
     for (unsigned seed = 1; seed <= 4; ++seed) {
         threads.emplace_back([&, seed] {
             std::mt19937 rng(seed);
-            const std::uint32_t codes[] = {IOCTL_RS232_GET_ROTATION, IOCTL_RS232_GET_SOUND_STATUS,
-                                           IOCTL_RS232_GET_BASE_POINT, IOCTL_RS232_READ_LENGTH,
-                                           IOCTL_RS232_READ_BUFFER, IOCTL_RS232_WRITE_BUFFER,
-                                           IOCTL_RS232_SET_REPORT_MODE, IOCTL_RS232_GET_EXPAND,
-                                           IOCTL_RS232_QUERY_TOUCH_SEARCH, IOCTL_RS232_SET_3P_CAL_POINT,
-                                           IOCTL_RS232_CAL_POINT_READY, IOCTL_RS232_SET_DISPLAY_PARTITION};
+            const std::uint32_t codes[] = {
+                IOCTL_RS232_GET_ROTATION,       IOCTL_RS232_GET_SOUND_STATUS,
+                IOCTL_RS232_GET_BASE_POINT,     IOCTL_RS232_READ_LENGTH,
+                IOCTL_RS232_READ_BUFFER,        IOCTL_RS232_WRITE_BUFFER,
+                IOCTL_RS232_SET_REPORT_MODE,    IOCTL_RS232_GET_EXPAND,
+                IOCTL_RS232_QUERY_TOUCH_SEARCH, IOCTL_RS232_SET_3P_CAL_POINT,
+                IOCTL_RS232_CAL_POINT_READY,    IOCTL_RS232_SET_DISPLAY_PARTITION};
             for (int i = 0; i < 400; ++i) {
                 const std::uint32_t code = codes[rng() % std::size(codes)];
                 const auto device = static_cast<std::uint8_t>(rng() % 8);
-                std::vector<std::uint8_t> in{device, static_cast<std::uint8_t>(1 + rng() % 3), 0x01, 'Z', 0x0D};
+                std::vector<std::uint8_t> in{device, static_cast<std::uint8_t>(1 + rng() % 3), 0x01,
+                                             'Z', 0x0D};
                 in.resize(17, 0);
                 const std::uint32_t inLength = code == IOCTL_RS232_WRITE_BUFFER ? 5 : 17;
                 const Result r = send(ctx, code, in, 16, -1, DeviceObject::Control, inLength);
@@ -96,7 +100,8 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
     // A read path on device 0: decodes M packets under the device lock while settings change.
     threads.emplace_back([&] {
         const std::uint8_t packet[] = {0xC0, 0x10, 0x20, 0x30, 0x40, 0x80, 0x11, 0x22, 0x33, 0x44};
-        while (!stop.load()) engine::DecodeChunk(ctx.device(0), packet, sizeof packet);
+        while (!stop.load())
+            engine::DecodeChunk(ctx.device(0), packet, sizeof packet);
     });
     // An observer that checks the calibration set is always whole.
     threads.emplace_back([&] {
@@ -106,29 +111,34 @@ TEST(ControlConcurrency, ClientsReadersAndSettersRunTogetherWithoutTornSettingsO
                 std::lock_guard g(ctx.device(0).Lock);
                 s = engine::CalibrationOf(ctx.device(0));
             }
-            if (!isSet(s, kSetA) && !isSet(s, kSetB) && !isSet(s, {128, 128, 3968, 3968, 3968, 128})) ++torn;
+            if (!isSet(s, kSetA) && !isSet(s, kSetB) &&
+                !isSet(s, {128, 128, 3968, 3968, 3968, 128}))
+                ++torn;
         }
     });
 
     const int workers = 1 + 3 + 4;
-    const bool allDone = kvr::test::waitUntil([&] { return finished.load() == workers; }, std::chrono::seconds(90));
+    const bool allDone =
+        kvr::test::waitUntil([&] { return finished.load() == workers; }, std::chrono::seconds(90));
     stop = true;
     if (!allDone) {
         // A deadlock: the joins below would hang, so end the test process here.
         ADD_FAILURE() << "control requests did not finish";
         std::abort();
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     ctx.attachSerialLink(nullptr);
 
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(unexpectedStatus.load(), 0);
     // Memory and registry end with the same values.
     const engine::CalibrationSet s = engine::CalibrationOf(ctx.device(0));
-    EXPECT_TRUE(isSet(s, kSetB));  // the last set stored
+    EXPECT_TRUE(isSet(s, kSetB)); // the last set stored
     std::uint32_t v = 0;
-    for (auto [name, expected] : {std::pair{"CP1X", s.CP1X}, std::pair{"CP1Y", s.CP1Y}, std::pair{"CP2X", s.CP2X},
-                                  std::pair{"CP2Y", s.CP2Y}, std::pair{"CP3X", s.CP3X}, std::pair{"CP3Y", s.CP3Y}}) {
+    for (auto [name, expected] :
+         {std::pair{"CP1X", s.CP1X}, std::pair{"CP1Y", s.CP1Y}, std::pair{"CP2X", s.CP2X},
+          std::pair{"CP2Y", s.CP2Y}, std::pair{"CP3X", s.CP3X}, std::pair{"CP3Y", s.CP3Y}}) {
         ASSERT_EQ(reg::queryDword(ctx.deviceKeyPath(0), name, v), reg::Status::Ok);
         EXPECT_EQ(v, static_cast<std::uint32_t>(expected)) << name;
     }

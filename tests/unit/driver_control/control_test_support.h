@@ -7,12 +7,11 @@
 #include "driver/control/dispatch.h"
 #include "driver/control/registry_params.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::driver::test {
@@ -91,7 +90,7 @@ private:
 struct Result {
     std::uint32_t status = 0;
     std::uint32_t info = 0;
-    std::vector<std::uint8_t> buffer;  // the whole system buffer after the request
+    std::vector<std::uint8_t> buffer; // the whole system buffer after the request
 };
 
 // One request as the control server would pass it: a buffer of max(in, out) bytes holding the
@@ -114,11 +113,13 @@ inline Result send(DriverContext& ctx, std::uint32_t code, std::vector<std::uint
 }
 
 inline void putDword(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
 }
 inline std::uint32_t dwordAt(const std::vector<std::uint8_t>& v, std::size_t at) {
     return static_cast<std::uint32_t>(v[at]) | static_cast<std::uint32_t>(v[at + 1]) << 8 |
-           static_cast<std::uint32_t>(v[at + 2]) << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
+           static_cast<std::uint32_t>(v[at + 2]) << 16 |
+           static_cast<std::uint32_t>(v[at + 3]) << 24;
 }
 
 } // namespace kvr::driver::test

@@ -2,13 +2,11 @@
 // statuses, reply bytes, info counts and registry writes.
 
 #include "control_test_support.h"
-
 #include "engine/decode.h"
 #include "platform/registry/registry.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace kvr::driver::test {
@@ -56,11 +54,13 @@ const std::vector<std::uint32_t>& perDeviceCodes() {
 
 TEST_F(DispatchTest, PointerPortDeviceRefusesEveryControlRequest) {
     for (std::uint32_t code : perDeviceCodes()) {
-        const Result r = send(ctx, code, std::vector<std::uint8_t>(32, 0), 16, -1, DeviceObject::PointerPort);
+        const Result r =
+            send(ctx, code, std::vector<std::uint8_t>(32, 0), 16, -1, DeviceObject::PointerPort);
         EXPECT_EQ(r.status, kInvalidDeviceRequest) << std::hex << code;
         EXPECT_EQ(r.info, 0u);
     }
-    const Result g = send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4, -1, DeviceObject::PointerPort);
+    const Result g =
+        send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4, -1, DeviceObject::PointerPort);
     EXPECT_EQ(g.status, kInvalidDeviceRequest);
 }
 
@@ -71,7 +71,7 @@ TEST_F(DispatchTest, PerDeviceRequestNeedsAnIndexBelowTheDeviceCountWhateverTheC
         Result r = send(ctx, code, in, 16);
         EXPECT_EQ(r.status, kInvalidDeviceRequest) << std::hex << code;
         EXPECT_EQ(r.info, 0u);
-        r = send(ctx, code, {}, 16);  // no request bytes at all
+        r = send(ctx, code, {}, 16); // no request bytes at all
         EXPECT_EQ(r.status, kInvalidDeviceRequest) << std::hex << code;
         r = send(ctx, code, {0xFF}, 0);
         EXPECT_EQ(r.status, kInvalidDeviceRequest) << std::hex << code;
@@ -111,32 +111,52 @@ TEST_F(DispatchTest, BufferSmallerThanTheLengthsIsRefusedBeforeUse) {
 // effect (the device record and the registry are untouched).
 struct LengthCase {
     std::uint32_t code;
-    std::uint32_t in;   // the failing request length (bytes beyond it are not sent)
-    std::uint32_t out;  // the failing reply capacity
+    std::uint32_t in;  // the failing request length (bytes beyond it are not sent)
+    std::uint32_t out; // the failing reply capacity
 };
 
 TEST_F(DispatchTest, EachCodeRefusesShortLengthsWithoutEffect) {
     const LengthCase cases[] = {
-        {IOCTL_RS232_SET_ROTATION, 1, 1},      {IOCTL_RS232_DISABLE_REPORT, 1, 1},
-        {IOCTL_RS232_SET_DOWN_EVENT, 4, 0},    {IOCTL_RS232_SET_UP_EVENT, 4, 0},
-        {IOCTL_RS232_GET_ROTATION, 1, 0},      {IOCTL_RS232_SET_UP_SOUND, 1, 1},
-        {IOCTL_RS232_SET_DOWN_SOUND, 1, 1},    {IOCTL_RS232_GET_REPORT_STATUS, 1, 0},
-        {IOCTL_RS232_CHANGE_COM_PORT, 8, 1},   {IOCTL_RS232_WRITE_BUFFER, 3, 0},
-        {IOCTL_RS232_WRITE_BUFFER, 12, 0},     {IOCTL_RS232_READ_BUFFER, 1, 0},
-        {IOCTL_RS232_READ_BUFFER, 1, 513},     {IOCTL_RS232_READ_LENGTH, 1, 3},
-        {IOCTL_RS232_SET_REPORT_MODE, 1, 1},   {IOCTL_RS232_CAL_POINT_READY, 1, 8},
-        {IOCTL_RS232_SET_CAL_POINT, 2, 0},     {IOCTL_RS232_IS_PEN_UP, 1, 0},
-        {IOCTL_RS232_GET_SOUND_STATUS, 1, 1},  {IOCTL_RS232_GET_REPORT_MODE, 1, 0},
-        {IOCTL_RS232_SET_RIGHT_CLICK, 1, 1},   {IOCTL_RS232_GET_RIGHT_CLICK, 1, 4},
-        {IOCTL_RS232_CURRENT_COM_PORT, 1, 0},  {IOCTL_RS232_SET_3P_CAL_POINT, 1, 1},
-        {IOCTL_RS232_GET_3P_CAL_DATA, 1, 7},   {IOCTL_RS232_SAVE_CAL_DATA, 24, 1},
-        {IOCTL_RS232_SET_BASE_POINT, 8, 1},    {IOCTL_RS232_GET_BASE_POINT, 1, 7},
-        {IOCTL_RS232_SET_EXPAND, 5, 1},        {IOCTL_RS232_GET_EXPAND, 1, 4},
-        {IOCTL_RS232_GET_EXPAND, 2, 3},        {IOCTL_RS232_ARM_TOUCH_SEARCH, 0, 1},
-        {IOCTL_RS232_QUERY_TOUCH_SEARCH, 0, 3}, {IOCTL_RS232_SET_DISPLAY_PARTITION, 16, 1},
-        {IOCTL_RS232_SET_MANUAL_RIGHT_CLICK, 0, 1}, {IOCTL_RS232_SET_MANUAL_RIGHT_EVENT, 3, 0},
-        {IOCTL_RS232_GET_LAST_DOWN_DEVICE, 0, 0}, {IOCTL_RS232_GET_LAST_UP_DEVICE, 0, 0},
-        {IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, 3, 0}, {IOCTL_RS232_SET_GLOBAL_UP_EVENT, 3, 0},
+        {IOCTL_RS232_SET_ROTATION, 1, 1},
+        {IOCTL_RS232_DISABLE_REPORT, 1, 1},
+        {IOCTL_RS232_SET_DOWN_EVENT, 4, 0},
+        {IOCTL_RS232_SET_UP_EVENT, 4, 0},
+        {IOCTL_RS232_GET_ROTATION, 1, 0},
+        {IOCTL_RS232_SET_UP_SOUND, 1, 1},
+        {IOCTL_RS232_SET_DOWN_SOUND, 1, 1},
+        {IOCTL_RS232_GET_REPORT_STATUS, 1, 0},
+        {IOCTL_RS232_CHANGE_COM_PORT, 8, 1},
+        {IOCTL_RS232_WRITE_BUFFER, 3, 0},
+        {IOCTL_RS232_WRITE_BUFFER, 12, 0},
+        {IOCTL_RS232_READ_BUFFER, 1, 0},
+        {IOCTL_RS232_READ_BUFFER, 1, 513},
+        {IOCTL_RS232_READ_LENGTH, 1, 3},
+        {IOCTL_RS232_SET_REPORT_MODE, 1, 1},
+        {IOCTL_RS232_CAL_POINT_READY, 1, 8},
+        {IOCTL_RS232_SET_CAL_POINT, 2, 0},
+        {IOCTL_RS232_IS_PEN_UP, 1, 0},
+        {IOCTL_RS232_GET_SOUND_STATUS, 1, 1},
+        {IOCTL_RS232_GET_REPORT_MODE, 1, 0},
+        {IOCTL_RS232_SET_RIGHT_CLICK, 1, 1},
+        {IOCTL_RS232_GET_RIGHT_CLICK, 1, 4},
+        {IOCTL_RS232_CURRENT_COM_PORT, 1, 0},
+        {IOCTL_RS232_SET_3P_CAL_POINT, 1, 1},
+        {IOCTL_RS232_GET_3P_CAL_DATA, 1, 7},
+        {IOCTL_RS232_SAVE_CAL_DATA, 24, 1},
+        {IOCTL_RS232_SET_BASE_POINT, 8, 1},
+        {IOCTL_RS232_GET_BASE_POINT, 1, 7},
+        {IOCTL_RS232_SET_EXPAND, 5, 1},
+        {IOCTL_RS232_GET_EXPAND, 1, 4},
+        {IOCTL_RS232_GET_EXPAND, 2, 3},
+        {IOCTL_RS232_ARM_TOUCH_SEARCH, 0, 1},
+        {IOCTL_RS232_QUERY_TOUCH_SEARCH, 0, 3},
+        {IOCTL_RS232_SET_DISPLAY_PARTITION, 16, 1},
+        {IOCTL_RS232_SET_MANUAL_RIGHT_CLICK, 0, 1},
+        {IOCTL_RS232_SET_MANUAL_RIGHT_EVENT, 3, 0},
+        {IOCTL_RS232_GET_LAST_DOWN_DEVICE, 0, 0},
+        {IOCTL_RS232_GET_LAST_UP_DEVICE, 0, 0},
+        {IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, 3, 0},
+        {IOCTL_RS232_SET_GLOBAL_UP_EVENT, 3, 0},
     };
     createDeviceKey(0);
     std::vector<reg::Value> before;
@@ -164,7 +184,8 @@ TEST_F(DispatchTest, EachCodeRefusesShortLengthsWithoutEffect) {
     std::vector<reg::Value> after;
     ASSERT_EQ(reg::enumValues(ctx.deviceKeyPath(0), after), reg::Status::Ok);
     ASSERT_EQ(after.size(), before.size());
-    for (std::size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].dword, before[i].dword) << after[i].name;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(after[i].dword, before[i].dword) << after[i].name;
 }
 
 // ---- setting codes: memory, registry, acknowledgement ---------------------------------------
@@ -182,7 +203,7 @@ TEST_F(DispatchTest, SettingCodesChangeMemoryAndRegistryAndAcknowledge) {
     using D = engine::Rs232Device;
     const SettingCase cases[] = {
         {IOCTL_RS232_SET_ROTATION, 2, &D::Rotation, 2, regval::kRotation, 2},
-        {IOCTL_RS232_SET_ROTATION, 9, &D::Rotation, 9, regval::kRotation, 9},  // any value stored
+        {IOCTL_RS232_SET_ROTATION, 9, &D::Rotation, 9, regval::kRotation, 9}, // any value stored
         {IOCTL_RS232_DISABLE_REPORT, 1, &D::DisableReport, 1, regval::kDisableReport, 1},
         {IOCTL_RS232_DISABLE_REPORT, 2, &D::DisableReport, 1, regval::kDisableReport, 2},
         {IOCTL_RS232_DISABLE_REPORT, 3, &D::DisableReport, 0, regval::kDisableReport, 0},
@@ -206,7 +227,7 @@ TEST_F(DispatchTest, SettingCodesChangeMemoryAndRegistryAndAcknowledge) {
         EXPECT_EQ(dev(3).*c.field, c.memory) << std::hex << c.code << " " << int(c.value);
         EXPECT_EQ(regDword(3, c.regName), c.regValue) << std::hex << c.code << " " << int(c.value);
     }
-    EXPECT_EQ(dev(2).Rotation, 0);  // other devices untouched
+    EXPECT_EQ(dev(2).Rotation, 0); // other devices untouched
 }
 
 TEST_F(DispatchTest, AckWithReplyWithoutRoomStillChangesButReportsBufferTooSmall) {
@@ -268,7 +289,7 @@ TEST_F(DispatchTest, GetCodesReplyWithTheirInfoCounts) {
     EXPECT_EQ(dwordAt(r.buffer, 4), 2000u);
     r = send(ctx, IOCTL_RS232_CURRENT_COM_PORT, {1}, 1);
     EXPECT_EQ(r.info, 1u);
-    EXPECT_EQ(r.buffer[0], 0);  // no COM port until one is set
+    EXPECT_EQ(r.buffer[0], 0); // no COM port until one is set
 }
 
 // ---- serial connection codes ----------------------------------------------------------------
@@ -327,18 +348,20 @@ TEST_F(DispatchTest, ChangeComPortPacketFormatByte) {
         std::uint8_t expected;
     };
     for (const Case c : {Case{std::nullopt, 0}, Case{7, 0}, Case{2, 2}, Case{4, 4}, Case{3, 3}}) {
-        link.setConnected(0, true);  // keep the fake from connecting
+        link.setConnected(0, true); // keep the fake from connecting
         {
             std::lock_guard g(dev(0).Lock);
             dev(0).PacketFormat = 1;
         }
-        EXPECT_EQ(send(ctx, IOCTL_RS232_CHANGE_COM_PORT, comRequest(0, 1, 9600, c.format), 1).status,
-                  kSuccess);
+        EXPECT_EQ(
+            send(ctx, IOCTL_RS232_CHANGE_COM_PORT, comRequest(0, 1, 9600, c.format), 1).status,
+            kSuccess);
         EXPECT_EQ(dev(0).PacketFormat, c.expected);
     }
     // in = 10..12 carries the byte but not the whole optional field: format 0
     std::vector<std::uint8_t> in = comRequest(0, 1, 9600, 2);
-    EXPECT_EQ(send(ctx, IOCTL_RS232_CHANGE_COM_PORT, in, 1, -1, DeviceObject::Control, 12).status, kSuccess);
+    EXPECT_EQ(send(ctx, IOCTL_RS232_CHANGE_COM_PORT, in, 1, -1, DeviceObject::Control, 12).status,
+              kSuccess);
     EXPECT_EQ(dev(0).PacketFormat, 0);
 }
 
@@ -361,20 +384,22 @@ TEST_F(DispatchTest, CloseAndReopen) {
 TEST_F(DispatchTest, WriteBufferSendsTheBytesOfConnectedDevicesOnly) {
     const std::vector<std::uint8_t> frame{5, 0x01, 'G', 'P', '9', 'E', 0x0D, 'x', 'y', 'z', 'w'};
     Result r = send(ctx, IOCTL_RS232_WRITE_BUFFER, frame, 0);
-    EXPECT_EQ(r.status, kBufferTooSmall);  // not connected
+    EXPECT_EQ(r.status, kBufferTooSmall); // not connected
     link.setConnected(5, true);
     r = send(ctx, IOCTL_RS232_WRITE_BUFFER, frame, 0);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(r.info, 0u);
     ASSERT_EQ(link.writes(5).size(), 1u);
-    EXPECT_EQ(link.writes(5)[0], std::vector<std::uint8_t>(frame.begin() + 1, frame.end()));  // ten bytes
+    EXPECT_EQ(link.writes(5)[0],
+              std::vector<std::uint8_t>(frame.begin() + 1, frame.end())); // ten bytes
     r = send(ctx, IOCTL_RS232_WRITE_BUFFER, frame, 0, -1, DeviceObject::Control, 4);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(link.writes(5)[1], (std::vector<std::uint8_t>{0x01, 'G', 'P'}));
 }
 
 TEST_F(DispatchTest, ResponseQueueCodes) {
-    for (std::uint8_t b : std::initializer_list<std::uint8_t>{0x01, '0', 0x0D}) engine::QueueResponseData(b, dev(6));
+    for (std::uint8_t b : std::initializer_list<std::uint8_t>{0x01, '0', 0x0D})
+        engine::QueueResponseData(b, dev(6));
     Result r = send(ctx, IOCTL_RS232_READ_LENGTH, {6}, 4);
     EXPECT_EQ(r.info, 4u);
     EXPECT_EQ(dwordAt(r.buffer, 0), 3u);
@@ -386,7 +411,8 @@ TEST_F(DispatchTest, ResponseQueueCodes) {
     r = send(ctx, IOCTL_RS232_READ_BUFFER, {6}, 512);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(r.info, 0u);
-    for (std::uint8_t b : {1, 2}) engine::QueueResponseData(b, dev(6));
+    for (std::uint8_t b : {1, 2})
+        engine::QueueResponseData(b, dev(6));
     EXPECT_EQ(send(ctx, IOCTL_RS232_FLUSH_READ_BUFFER, {6}, 0).status, kSuccess);
     EXPECT_EQ(engine::QueueDataLength(dev(6)), 0u);
 }
@@ -407,7 +433,8 @@ TEST_F(DispatchTest, MultiPointCaptureStartsAndStops) {
             dev(0).PointReady = 1;
         }
         EXPECT_EQ(send(ctx, IOCTL_RS232_SET_CAL_POINT,
-                       {0, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(k)}, 0).status,
+                       {0, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(k)}, 0)
+                      .status,
                   kSuccess);
         EXPECT_EQ(dev(0).CaptureActive, 0) << n << "," << k;
         EXPECT_EQ(dev(0).CaptureKind, 0);
@@ -465,14 +492,15 @@ TEST_F(DispatchTest, ThreePointCaptureStartsAndStops) {
     EXPECT_EQ(r.info, 0u);
     EXPECT_EQ(dev(0).CaptureActive, 0);
     EXPECT_EQ(dev(0).CaptureKind, 0);
-    EXPECT_EQ(dev(0).PenLifted, 1);  // left as it was
+    EXPECT_EQ(dev(0).PenLifted, 1); // left as it was
     EXPECT_EQ(dev(0).RawPoint[0].x, 0u);
 }
 
 TEST_F(DispatchTest, SaveCalibrationAndBasePointWriteEveryValue) {
     createDeviceKey(1);
     std::vector<std::uint8_t> in{1};
-    for (std::uint32_t v : {200u, 210u, 3900u, 3800u, 3950u, 150u}) putDword(in, v);
+    for (std::uint32_t v : {200u, 210u, 3900u, 3800u, 3950u, 150u})
+        putDword(in, v);
     Result r = send(ctx, IOCTL_RS232_SAVE_CAL_DATA, in, 1);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(r.info, 1u);
@@ -498,13 +526,14 @@ TEST_F(DispatchTest, SaveCalibrationAndBasePointWriteEveryValue) {
 TEST_F(DispatchTest, CalibrationThatWouldDivideByZeroIsRefusedAndChangesNothing) {
     createDeviceKey(0);
     const std::vector<std::vector<std::uint32_t>> bad{
-        {100, 100, 100, 3000, 100, 200},     // all targets on one vertical line
-        {1000, 1000, 1001, 1002, 1002, 1001},  // closer than 4 raw units: zero at mapping resolution
-        {128, 128, 3968, 3968, 5000, 128},   // not a 12-bit position
+        {100, 100, 100, 3000, 100, 200},      // all targets on one vertical line
+        {1000, 1000, 1001, 1002, 1002, 1001}, // closer than 4 raw units: zero at mapping resolution
+        {128, 128, 3968, 3968, 5000, 128},    // not a 12-bit position
     };
     for (const auto& set : bad) {
         std::vector<std::uint8_t> in{0};
-        for (std::uint32_t v : set) putDword(in, v);
+        for (std::uint32_t v : set)
+            putDword(in, v);
         const Result r = send(ctx, IOCTL_RS232_SAVE_CAL_DATA, in, 1);
         EXPECT_EQ(r.status, kInvalidParameter);
         EXPECT_EQ(r.info, 0u);
@@ -530,10 +559,11 @@ TEST_F(DispatchTest, ExpandSidesStoreLowBitsAndRegistryWholeValue) {
         std::string_view name;
     };
     using D = engine::Rs232Device;
-    for (const Case c : {Case{1, &D::ExpandUp, "ExpandUp"}, Case{2, &D::ExpandDown, "ExpandDown"},
-                         Case{3, &D::ExpandLeft, "ExpandLeft"}, Case{4, &D::ExpandRight, "ExpandRight"}}) {
+    for (const Case c :
+         {Case{1, &D::ExpandUp, "ExpandUp"}, Case{2, &D::ExpandDown, "ExpandDown"},
+          Case{3, &D::ExpandLeft, "ExpandLeft"}, Case{4, &D::ExpandRight, "ExpandRight"}}) {
         std::vector<std::uint8_t> in{0, c.side};
-        putDword(in, 0x00010064);  // low 16 bits 100
+        putDword(in, 0x00010064); // low 16 bits 100
         const Result r = send(ctx, IOCTL_RS232_SET_EXPAND, in, 1);
         EXPECT_EQ(r.status, kSuccess);
         EXPECT_EQ(r.info, 1u);
@@ -556,13 +586,13 @@ TEST_F(DispatchTest, ExpandSidesStoreLowBitsAndRegistryWholeValue) {
 // ---- driver-wide codes ----------------------------------------------------------------------
 
 TEST_F(DispatchTest, TouchSearchArmsAndReportsOnce) {
-    Result r = send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {0x0E}, 1);  // display index 2, arrangement 3
+    Result r = send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {0x0E}, 1); // display index 2, arrangement 3
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(r.info, 1u);
     EXPECT_EQ(ctx.extension().TouchSearchArmed, 1);
     r = send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4);
     EXPECT_EQ(r.buffer, (std::vector<std::uint8_t>{0, 0xFF, 0, 0}));
-    EXPECT_EQ(ctx.extension().TouchSearchArmed, 1);  // still armed before any touch
+    EXPECT_EQ(ctx.extension().TouchSearchArmed, 1); // still armed before any touch
     {
         std::lock_guard g(ctx.extension().Lock);
         ctx.extension().TouchSearchFound = 1;
@@ -572,7 +602,8 @@ TEST_F(DispatchTest, TouchSearchArmsAndReportsOnce) {
     EXPECT_EQ(r.info, 4u);
     EXPECT_EQ(r.buffer, (std::vector<std::uint8_t>{1, 6, 2, 3}));
     EXPECT_EQ(ctx.extension().TouchSearchArmed, 0);
-    EXPECT_EQ(send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {1}, 0).status, kBufferTooSmall);  // ack-with-reply
+    EXPECT_EQ(send(ctx, IOCTL_RS232_ARM_TOUCH_SEARCH, {1}, 0).status,
+              kBufferTooSmall); // ack-with-reply
     EXPECT_EQ(ctx.extension().TouchSearchArmed, 1);
 }
 
@@ -583,14 +614,15 @@ TEST_F(DispatchTest, TouchSearchRecordsTheDeviceWhoseTouchEnds) {
     engine::DecodeChunk(dev(3), penDown, sizeof penDown);
     EXPECT_EQ(send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4).buffer[0], 0);
     engine::DecodeChunk(dev(3), penUp, sizeof penUp);
-    engine::DecodeChunk(dev(5), penUp, sizeof penUp);  // a later touch end does not replace it
+    engine::DecodeChunk(dev(5), penUp, sizeof penUp); // a later touch end does not replace it
     const Result r = send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4);
     EXPECT_EQ(r.buffer, (std::vector<std::uint8_t>{1, 3, 1, 1}));
 }
 
 TEST_F(DispatchTest, DisplayPartitionEntries) {
     std::vector<std::uint8_t> in{9};
-    for (std::uint32_t v : {131070u, 65535u, 65535u, 65535u}) putDword(in, v);
+    for (std::uint32_t v : {131070u, 65535u, 65535u, 65535u})
+        putDword(in, v);
     Result r = send(ctx, IOCTL_RS232_SET_DISPLAY_PARTITION, in, 1);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(r.info, 1u);
@@ -638,7 +670,9 @@ TEST_F(DispatchTest, ReadDisplayNumberJudgesTheReply) {
     link.onWrite([this](std::uint8_t n, const std::vector<std::uint8_t>& bytes) {
         if (bytes.size() == 3 && bytes[1] == 'R') engine::QueueResponseData('j', dev(n));
         if (bytes.size() == 6 && bytes[1] == 'G') {
-            for (std::uint8_t b : std::initializer_list<std::uint8_t>{0x01, '0', '6', '0', '0', 0x0D}) engine::QueueResponseData(b, dev(n));
+            for (std::uint8_t b :
+                 std::initializer_list<std::uint8_t>{0x01, '0', '6', '0', '0', 0x0D})
+                engine::QueueResponseData(b, dev(n));
         }
     });
     const engine::DisplayPartitionEntry before = ctx.extension().DisplayPartition[2];
@@ -647,13 +681,13 @@ TEST_F(DispatchTest, ReadDisplayNumberJudgesTheReply) {
     EXPECT_EQ(r.info, 0u);
     EXPECT_EQ(dev(0).DisplayArrangement, 1);
     EXPECT_EQ(dev(0).DisplayIndex, 2);
-    EXPECT_EQ(ctx.extension().DisplayPartition[2].originX, before.originX);  // not changed here
+    EXPECT_EQ(ctx.extension().DisplayPartition[2].originX, before.originX); // not changed here
     const auto writes = link.writes(0);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0], (std::vector<std::uint8_t>{0x01, 'R', 0x0D}));
     EXPECT_EQ(writes[1], (std::vector<std::uint8_t>{0x01, 'G', 'P', '9', 'E', 0x0D}));
 
-    link.onWrite(nullptr);  // a silent controller
+    link.onWrite(nullptr); // a silent controller
     r = send(ctx, IOCTL_RS232_READ_DISPLAY_NUMBER, {0}, 0);
     EXPECT_EQ(r.status, kSuccess);
     EXPECT_EQ(dev(0).DisplayArrangement, 0);
@@ -672,25 +706,29 @@ TEST_F(DispatchTest, PointerClassConnectIsAcceptedOnceOnThePointerPort) {
     RecordingService service;
     int classDevice = 0;
     PointerConnectData data{&classDevice, &service};
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::Control, IOCTL_INTERNAL_MOUSE_CONNECT, &data, sizeof data),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::Control, IOCTL_INTERNAL_MOUSE_CONNECT, &data,
+                                   sizeof data),
               kNotImplemented);
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT, &data, 7),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &data, 7),
               kInvalidParameter);
     PointerConnectData empty{};
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT, &empty,
-                                   sizeof empty),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &empty, sizeof empty),
               kInvalidParameter);
     EXPECT_FALSE(ctx.pointerPort().connected());
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT, &data, sizeof data),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &data, sizeof data),
               kSuccess);
     EXPECT_TRUE(ctx.pointerPort().connected());
     EXPECT_EQ(ctx.pointerPort().classDeviceObject(), &classDevice);
     RecordingService other;
     PointerConnectData second{nullptr, &other};
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT, &second,
-                                   sizeof second),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &second, sizeof second),
               kSharingViolation);
-    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_DISCONNECT, nullptr, 0),
+    EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_DISCONNECT,
+                                   nullptr, 0),
               kNotImplemented);
     EXPECT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, 0xF0FFF, nullptr, 0), kSuccess);
 
@@ -711,7 +749,8 @@ TEST_F(DispatchTest, OpenAndCloseCarryNoState) {
         EXPECT_EQ(KvrRs232Open(ctx, DeviceObject::Control).status, kSuccess);
         EXPECT_EQ(KvrRs232Close(ctx, DeviceObject::Control).information, 0u);
     }
-    for (std::uint8_t n = 0; n < 8; ++n) EXPECT_EQ(send(ctx, IOCTL_RS232_CURRENT_COM_PORT, {n}, 1).buffer[0], 0);
+    for (std::uint8_t n = 0; n < 8; ++n)
+        EXPECT_EQ(send(ctx, IOCTL_RS232_CURRENT_COM_PORT, {n}, 1).buffer[0], 0);
 }
 
 // ---- USB role -------------------------------------------------------------------------------

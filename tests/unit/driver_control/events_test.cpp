@@ -4,11 +4,9 @@
 #include "control_test_support.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace kvr::driver::test {
 namespace {
@@ -67,9 +65,13 @@ TEST(ControlEvents, EngineFieldsNameTheRegisteredEvents) {
     ipc::Event a = newEvent();
     ipc::Event b = newEvent();
     ipc::Event g = newEvent();
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(2, a.fd()), 0, a.fd()).status, kSuccess);
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_UP_EVENT, eventRequest(2, b.fd()), 0, b.fd()).status, kSuccess);
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_GLOBAL_UP_EVENT, eventRequest({}, g.fd()), 0, g.fd()).status, kSuccess);
+    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(2, a.fd()), 0, a.fd()).status,
+              kSuccess);
+    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_UP_EVENT, eventRequest(2, b.fd()), 0, b.fd()).status,
+              kSuccess);
+    ASSERT_EQ(
+        send(ctx, IOCTL_RS232_SET_GLOBAL_UP_EVENT, eventRequest({}, g.fd()), 0, g.fd()).status,
+        kSuccess);
     const engine::Rs232Device& d = ctx.device(2);
     EXPECT_EQ(d.DownEventRegistered, 1);
     EXPECT_EQ(d.UpEventRegistered, 1);
@@ -78,7 +80,7 @@ TEST(ControlEvents, EngineFieldsNameTheRegisteredEvents) {
     EXPECT_FALSE(b.isSet());
     engine::SetEngineEvent(ctx.extension(), ctx.extension().GlobalUpEvent);
     EXPECT_TRUE(g.isSet());
-    EXPECT_EQ(ctx.device(3).DownEventRegistered, 0);  // another device untouched
+    EXPECT_EQ(ctx.device(3).DownEventRegistered, 0); // another device untouched
 }
 
 TEST(ControlEvents, MissingDescriptorIsAnInvalidHandle) {
@@ -110,7 +112,8 @@ TEST(ControlEvents, DescriptorOfAnotherKindIsATypeMismatch) {
             EXPECT_EQ(ctx.events().size(), 0u);
             // a refused registration does not use up the device's one registration
             ipc::Event ok = newEvent();
-            EXPECT_EQ(send(ctx, c.code, eventRequest(deviceOf(c), ok.fd()), 0, ok.fd()).status, kSuccess);
+            EXPECT_EQ(send(ctx, c.code, eventRequest(deviceOf(c), ok.fd()), 0, ok.fd()).status,
+                      kSuccess);
         }
     }
     std::filesystem::remove(file);
@@ -120,15 +123,20 @@ TEST(ControlEvents, PerDeviceEventsRegisterOncePerLifetime) {
     DriverContext ctx;
     ipc::Event first = newEvent();
     ipc::Event second = newEvent();
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(0, first.fd()), 0, first.fd()).status, kSuccess);
-    const Result r = send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(0, second.fd()), 0, second.fd());
+    ASSERT_EQ(
+        send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(0, first.fd()), 0, first.fd()).status,
+        kSuccess);
+    const Result r =
+        send(ctx, IOCTL_RS232_SET_DOWN_EVENT, eventRequest(0, second.fd()), 0, second.fd());
     EXPECT_EQ(r.status, kUnsuccessful);
     EXPECT_EQ(r.info, 0u);
     engine::SetEngineEvent(ctx.extension(), ctx.device(0).DownEvent);
     EXPECT_TRUE(first.isSet());
     EXPECT_FALSE(second.isSet());
     // the up event of the same device is a separate registration
-    EXPECT_EQ(send(ctx, IOCTL_RS232_SET_UP_EVENT, eventRequest(0, second.fd()), 0, second.fd()).status, kSuccess);
+    EXPECT_EQ(
+        send(ctx, IOCTL_RS232_SET_UP_EVENT, eventRequest(0, second.fd()), 0, second.fd()).status,
+        kSuccess);
 }
 
 // Number of eventfd descriptors this process holds (each registration adds the driver's own
@@ -139,7 +147,8 @@ int eventFdCount() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         fds.push_back(std::stoi(entry.path().filename().string()));
     }
-    for (int fd : fds) count += ipc::isEventFd(fd) ? 1 : 0;
+    for (int fd : fds)
+        count += ipc::isEventFd(fd) ? 1 : 0;
     return count;
 }
 
@@ -148,11 +157,15 @@ TEST(ControlEvents, ReplacingADriverWideEventReleasesTheOldOne) {
     ipc::Event old = newEvent();
     ipc::Event fresh = newEvent();
     const int before = eventFdCount();
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, eventRequest({}, old.fd()), 0, old.fd()).status, kSuccess);
-    EXPECT_EQ(eventFdCount(), before + 1);  // the driver's own duplicate
-    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, eventRequest({}, fresh.fd()), 0, fresh.fd()).status,
+    ASSERT_EQ(send(ctx, IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, eventRequest({}, old.fd()), 0, old.fd())
+                  .status,
               kSuccess);
-    EXPECT_EQ(eventFdCount(), before + 1);  // the old duplicate released, the new one held
+    EXPECT_EQ(eventFdCount(), before + 1); // the driver's own duplicate
+    ASSERT_EQ(
+        send(ctx, IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, eventRequest({}, fresh.fd()), 0, fresh.fd())
+            .status,
+        kSuccess);
+    EXPECT_EQ(eventFdCount(), before + 1); // the old duplicate released, the new one held
     engine::SetEngineEvent(ctx.extension(), ctx.extension().GlobalDownEvent);
     EXPECT_TRUE(fresh.isSet());
     EXPECT_FALSE(old.isSet());
@@ -164,7 +177,8 @@ TEST(ControlEvents, DestroyingTheContextReleasesEveryEvent) {
     {
         DriverContext ctx;
         for (const EventCode& c : kEventCodes) {
-            ASSERT_EQ(send(ctx, c.code, eventRequest(deviceOf(c), e.fd()), 0, e.fd()).status, kSuccess);
+            ASSERT_EQ(send(ctx, c.code, eventRequest(deviceOf(c), e.fd()), 0, e.fd()).status,
+                      kSuccess);
         }
         EXPECT_EQ(eventFdCount(), before + 5);
     }
@@ -176,7 +190,8 @@ TEST(ControlEvents, DestroyingTheContextReleasesEveryEvent) {
 TEST(ControlEvents, RegistrationThroughTheControlDeviceSocket) {
     DriverContext ctx;
     std::string error;
-    auto server = ipc::ControlServer::start(std::string(ctx.role().controlDeviceName), ControlDispatch(ctx), "", error);
+    auto server = ipc::ControlServer::start(std::string(ctx.role().controlDeviceName),
+                                            ControlDispatch(ctx), "", error);
     ASSERT_TRUE(server) << error;
     auto device = ipc::ControlDevice::open("\\\\.\\KvrRs232D");
     ASSERT_TRUE(device.has_value());
@@ -184,15 +199,17 @@ TEST(ControlEvents, RegistrationThroughTheControlDeviceSocket) {
     const std::vector<std::uint8_t> in = eventRequest({}, client.fd());
     std::uint32_t returned = 99;
     std::uint32_t status = 1;
-    EXPECT_TRUE(device->ioctl(IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, in.data(), static_cast<std::uint32_t>(in.size()),
-                              nullptr, 0, &returned, client.fd(), &status));
+    EXPECT_TRUE(device->ioctl(IOCTL_RS232_SET_GLOBAL_DOWN_EVENT, in.data(),
+                              static_cast<std::uint32_t>(in.size()), nullptr, 0, &returned,
+                              client.fd(), &status));
     EXPECT_EQ(status, kSuccess);
     EXPECT_EQ(returned, 0u);
     engine::SetEngineEvent(ctx.extension(), ctx.extension().GlobalDownEvent);
     EXPECT_TRUE(client.wait(std::chrono::seconds(20)));
     // without a descriptor
-    EXPECT_FALSE(device->ioctl(IOCTL_RS232_SET_GLOBAL_UP_EVENT, in.data(), static_cast<std::uint32_t>(in.size()),
-                               nullptr, 0, &returned, -1, &status));
+    EXPECT_FALSE(device->ioctl(IOCTL_RS232_SET_GLOBAL_UP_EVENT, in.data(),
+                               static_cast<std::uint32_t>(in.size()), nullptr, 0, &returned, -1,
+                               &status));
     EXPECT_EQ(status, kInvalidHandle);
     device->close();
     server->stop();

@@ -2,12 +2,10 @@
 // degenerate calibration fallback, the connect markers, both roles.
 
 #include "control_test_support.h"
-
 #include "engine/calibration.h"
 #include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace kvr::driver::test {
@@ -34,24 +32,27 @@ TEST_F(RegistryParamsTest, FirstConnectCreatesTheDeviceKeyWithTheTwentyDefaultsA
     ctx.setComSettings(2, 4, 9600);
     RegistryAtConnect(ctx, 2);
 
-    EXPECT_EQ(ctx.deviceKeyPath(2), "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device2");
+    EXPECT_EQ(ctx.deviceKeyPath(2),
+              "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device2");
     std::vector<reg::Value> values;
     ASSERT_EQ(reg::enumValues(ctx.deviceKeyPath(2), values), reg::Status::Ok);
     const std::vector<std::pair<std::string, std::uint32_t>> expected{
-        {"Rotation", 0},     {"DisableReport", 0}, {"BPX", 3968},      {"BPY", 128},
-        {"CP1X", 128},       {"CP1Y", 128},        {"CP2X", 3968},     {"CP2Y", 3968},
-        {"CP3X", 3968},      {"CP3Y", 128},        {"COMPORT", 4},     {"BAUDRATE", 9600},
-        {"ReportMode", 2},   {"DownSound", 1},     {"UpSound", 0},     {"RightStatus", 0},
-        {"ExpandUp", 0},     {"ExpandDown", 4095}, {"ExpandLeft", 0},  {"ExpandRight", 4095},
+        {"Rotation", 0},   {"DisableReport", 0}, {"BPX", 3968},     {"BPY", 128},
+        {"CP1X", 128},     {"CP1Y", 128},        {"CP2X", 3968},    {"CP2Y", 3968},
+        {"CP3X", 3968},    {"CP3Y", 128},        {"COMPORT", 4},    {"BAUDRATE", 9600},
+        {"ReportMode", 2}, {"DownSound", 1},     {"UpSound", 0},    {"RightStatus", 0},
+        {"ExpandUp", 0},   {"ExpandDown", 4095}, {"ExpandLeft", 0}, {"ExpandRight", 4095},
     };
     ASSERT_EQ(values.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(values[i].name, expected[i].first) << i;  // table order
+        EXPECT_EQ(values[i].name, expected[i].first) << i; // table order
         EXPECT_EQ(values[i].type, reg::Type::Dword);
         EXPECT_EQ(values[i].dword, expected[i].second) << expected[i].first;
     }
     std::uint32_t marker = 0;
-    EXPECT_EQ(reg::queryDword("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr", "RS232_DEVICE2", marker), reg::Status::Ok);
+    EXPECT_EQ(
+        reg::queryDword("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr", "RS232_DEVICE2", marker),
+        reg::Status::Ok);
     EXPECT_EQ(marker, 1u);
     // memory carries the defaults
     EXPECT_EQ(dev(2).DownSound, 1);
@@ -68,7 +69,7 @@ TEST_F(RegistryParamsTest, ExistingKeyIsLoadedNotRecreated) {
     ManageRegistry(ctx, 0);
     EXPECT_EQ(dev(0).Rotation, 3);
     EXPECT_EQ(value(0, "Rotation"), 3u);
-    EXPECT_EQ(value(0, "ExpandUp"), 0u);  // absent: repaired, not recreated with the rest
+    EXPECT_EQ(value(0, "ExpandUp"), 0u); // absent: repaired, not recreated with the rest
 }
 
 TEST_F(RegistryParamsTest, ContainerWithoutDeviceKeyGetsTheDeviceKey) {
@@ -80,8 +81,8 @@ TEST_F(RegistryParamsTest, ContainerWithoutDeviceKeyGetsTheDeviceKey) {
 struct LoadCase {
     std::string_view name;
     std::uint32_t stored;
-    std::uint32_t memory;    // what the record holds after the load
-    std::uint32_t registry;  // what the value reads after the load
+    std::uint32_t memory;   // what the record holds after the load
+    std::uint32_t registry; // what the value reads after the load
 };
 
 std::uint32_t memoryOf(const engine::Rs232Device& d, std::string_view name) {
@@ -109,33 +110,65 @@ std::uint32_t memoryOf(const engine::Rs232Device& d, std::string_view name) {
 
 TEST_F(RegistryParamsTest, EachLoadRule) {
     const LoadCase cases[] = {
-        {"Rotation", 3, 3, 3},           {"Rotation", 7, 0, 0},
-        {"DisableReport", 0, 0, 0},      {"DisableReport", 1, 0, 1},  // off for one connection only
-        {"DisableReport", 2, 1, 2},      {"DisableReport", 3, 0, 0},
-        {"ReportMode", 1, 1, 1},         {"ReportMode", 3, 3, 3},
-        {"ReportMode", 0, 2, 2},         {"ReportMode", 4, 2, 2},
-        {"DownSound", 0, 0, 0},          {"DownSound", 2, 1, 1},
-        {"UpSound", 1, 1, 1},            {"UpSound", 9, 0, 0},
-        {"RightStatus", 1, 1, 1},        {"RightStatus", 5, 1, 1},  // not the default 0
-        {"BPX", 4095, 4095, 4095},       {"BPX", 0, 3968, 3968},
-        {"BPX", 4096, 3968, 3968},       {"BPY", 1, 1, 1},
-        {"BPY", 0xFFFFFFFF, 128, 128},   {"CP1X", 0, 128, 128},
-        {"CP1Y", 5000, 128, 128},        {"CP2X", 0, 3968, 3968},
-        {"CP2Y", 4096, 3968, 3968},      {"CP3X", 0, 3968, 3968},
-        {"CP3Y", 0, 128, 128},           {"CP3Y", 300, 300, 300},
-        {"ExpandUp", 0, 0, 0},           {"ExpandUp", 100, 100, 100},
-        {"ExpandUp", 4096, 0, 0},        {"ExpandDown", 0, 4095, 4095},
-        {"ExpandDown", 4000, 4000, 4000}, {"ExpandLeft", 70000, 0, 0},
-        {"ExpandRight", 0, 4095, 4095},  {"ExpandRight", 1, 1, 1},
+        {"Rotation", 3, 3, 3},
+        {"Rotation", 7, 0, 0},
+        {"DisableReport", 0, 0, 0},
+        {"DisableReport", 1, 0, 1}, // off for one connection only
+        {"DisableReport", 2, 1, 2},
+        {"DisableReport", 3, 0, 0},
+        {"ReportMode", 1, 1, 1},
+        {"ReportMode", 3, 3, 3},
+        {"ReportMode", 0, 2, 2},
+        {"ReportMode", 4, 2, 2},
+        {"DownSound", 0, 0, 0},
+        {"DownSound", 2, 1, 1},
+        {"UpSound", 1, 1, 1},
+        {"UpSound", 9, 0, 0},
+        {"RightStatus", 1, 1, 1},
+        {"RightStatus", 5, 1, 1}, // not the default 0
+        {"BPX", 4095, 4095, 4095},
+        {"BPX", 0, 3968, 3968},
+        {"BPX", 4096, 3968, 3968},
+        {"BPY", 1, 1, 1},
+        {"BPY", 0xFFFFFFFF, 128, 128},
+        {"CP1X", 0, 128, 128},
+        {"CP1Y", 5000, 128, 128},
+        {"CP2X", 0, 3968, 3968},
+        {"CP2Y", 4096, 3968, 3968},
+        {"CP3X", 0, 3968, 3968},
+        {"CP3Y", 0, 128, 128},
+        {"CP3Y", 300, 300, 300},
+        {"ExpandUp", 0, 0, 0},
+        {"ExpandUp", 100, 100, 100},
+        {"ExpandUp", 4096, 0, 0},
+        {"ExpandDown", 0, 4095, 4095},
+        {"ExpandDown", 4000, 4000, 4000},
+        {"ExpandLeft", 70000, 0, 0},
+        {"ExpandRight", 0, 4095, 4095},
+        {"ExpandRight", 1, 1, 1},
     };
     ManageRegistry(ctx, 1);
     for (const LoadCase& c : cases) {
         // every value back to its default, then the one under test
         for (const auto& [n, v] : std::initializer_list<std::pair<std::string_view, std::uint32_t>>{
-                 {"Rotation", 0}, {"DisableReport", 0}, {"ReportMode", 2}, {"DownSound", 1}, {"UpSound", 0},
-                 {"RightStatus", 0}, {"BPX", 3968}, {"BPY", 128}, {"CP1X", 128}, {"CP1Y", 128},
-                 {"CP2X", 3968}, {"CP2Y", 3968}, {"CP3X", 3968}, {"CP3Y", 128}, {"ExpandUp", 0},
-                 {"ExpandDown", 4095}, {"ExpandLeft", 0}, {"ExpandRight", 4095}}) {
+                 {"Rotation", 0},
+                 {"DisableReport", 0},
+                 {"ReportMode", 2},
+                 {"DownSound", 1},
+                 {"UpSound", 0},
+                 {"RightStatus", 0},
+                 {"BPX", 3968},
+                 {"BPY", 128},
+                 {"CP1X", 128},
+                 {"CP1Y", 128},
+                 {"CP2X", 3968},
+                 {"CP2Y", 3968},
+                 {"CP3X", 3968},
+                 {"CP3Y", 128},
+                 {"ExpandUp", 0},
+                 {"ExpandDown", 4095},
+                 {"ExpandLeft", 0},
+                 {"ExpandRight", 4095}}) {
             store(1, n, v);
         }
         store(1, c.name, c.stored);
@@ -153,7 +186,7 @@ TEST_F(RegistryParamsTest, AbsentValuesCountAsOutOfRange) {
     ManageRegistry(ctx, 0);
     EXPECT_EQ(dev(0).DownSound, 1);
     EXPECT_EQ(value(0, "DownSound"), 1u);
-    EXPECT_EQ(dev(0).RightStatus, 1);  // the rule's repair value
+    EXPECT_EQ(dev(0).RightStatus, 1); // the rule's repair value
     EXPECT_EQ(value(0, "RightStatus"), 1u);
     EXPECT_EQ(value(0, "CP2X"), 3968u);
     EXPECT_EQ(value(0, "ReportMode"), 2u);
@@ -166,7 +199,7 @@ TEST_F(RegistryParamsTest, AbsentValuesCountAsOutOfRange) {
 TEST_F(RegistryParamsTest, BaudRateIsAlwaysRewritten9600) {
     ManageRegistry(ctx, 3);
     store(3, "BAUDRATE", 19200);
-    ctx.setComSettings(3, 2, 38400);  // given by code 11 for the connect that follows
+    ctx.setComSettings(3, 2, 38400); // given by code 11 for the connect that follows
     ManageRegistry(ctx, 3);
     EXPECT_EQ(value(3, "BAUDRATE"), 9600u);
     EXPECT_EQ(ctx.baudRate(3), 9600u);
@@ -182,12 +215,13 @@ TEST_F(RegistryParamsTest, UnreadableKeyReadsZeroThroughTheRules) {
     }
     GetRegistryKeys(ctx, "\\REGISTRY\\Machine\\SYSTEM\\NoSuchKey\\Device4", 4);
     EXPECT_EQ(dev(4).Rotation, 0);
-    EXPECT_EQ(dev(4).DownSound, 0);  // 0 is in range: not the default 1
+    EXPECT_EQ(dev(4).DownSound, 0); // 0 is in range: not the default 1
     EXPECT_EQ(dev(4).ReportMode, 2);
     EXPECT_EQ(dev(4).BPX, 3968);
     EXPECT_EQ(dev(4).ExpandDown, 4095);
     EXPECT_EQ(dev(4).ExpandUp, 0);
-    EXPECT_EQ(reg::keyExists("\\REGISTRY\\Machine\\SYSTEM\\NoSuchKey\\Device4"), reg::Status::NotFound);
+    EXPECT_EQ(reg::keyExists("\\REGISTRY\\Machine\\SYSTEM\\NoSuchKey\\Device4"),
+              reg::Status::NotFound);
 }
 
 TEST_F(RegistryParamsTest, DegenerateCalibrationFallsBackInMemoryOnly) {
@@ -204,8 +238,8 @@ TEST_F(RegistryParamsTest, DegenerateCalibrationFallsBackInMemoryOnly) {
     EXPECT_EQ(dev(2).CP2X, defaults.CP2X);
     EXPECT_EQ(dev(2).CP3X, defaults.CP3X);
     EXPECT_EQ(dev(2).CP1Y, defaults.CP1Y);
-    EXPECT_EQ(dev(2).BPX, defaults.BPX);  // the base point falls back with the targets
-    EXPECT_EQ(value(2, "CP1X"), 2000u);   // the registry keeps the stored values
+    EXPECT_EQ(dev(2).BPX, defaults.BPX); // the base point falls back with the targets
+    EXPECT_EQ(value(2, "CP1X"), 2000u);  // the registry keeps the stored values
     EXPECT_EQ(value(2, "CP1Y"), 300u);
     EXPECT_EQ(value(2, "BPX"), 3000u);
 }
@@ -254,7 +288,8 @@ TEST(RegistryParamsUsb, UsbRoleKeysMarkersAndDoubleClick) {
     DriverContext usb(kUsbRole);
     usb.setComSettings(1, 1, 9600);
     RegistryAtConnect(usb, 1);
-    const std::string key = "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\USB\\Device1";
+    const std::string key =
+        "\\REGISTRY\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\USB\\Device1";
     EXPECT_EQ(usb.deviceKeyPath(1), key);
     std::vector<reg::Value> values;
     ASSERT_EQ(reg::enumValues(key, values), reg::Status::Ok);
@@ -263,7 +298,8 @@ TEST(RegistryParamsUsb, UsbRoleKeysMarkersAndDoubleClick) {
     std::uint32_t marker = 0;
     EXPECT_EQ(reg::queryDword(usb.productKeyPath(), "USB_DEVICE1", marker), reg::Status::Ok);
     EXPECT_EQ(marker, 1u);
-    EXPECT_EQ(reg::queryDword(usb.productKeyPath(), "RS232_DEVICE1", marker), reg::Status::NotFound);
+    EXPECT_EQ(reg::queryDword(usb.productKeyPath(), "RS232_DEVICE1", marker),
+              reg::Status::NotFound);
 
     ASSERT_EQ(reg::setDword(key, "DoubleClick", 1), reg::Status::Ok);
     ManageRegistry(usb, 1);

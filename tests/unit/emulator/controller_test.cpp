@@ -1,12 +1,11 @@
 // The controller model driven directly: bytes in, bytes out, on a clock the test moves.
-#include <gtest/gtest.h>
+#include "emulator/controller.h"
+#include "emulator/frame_log.h"
 
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <vector>
-
-#include "emulator/controller.h"
-#include "emulator/frame_log.h"
 
 namespace kvr::emu {
 namespace {
@@ -14,11 +13,14 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytesOf(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes frameOf(std::string_view text) {
     Bytes b;
     b.push_back(0x01);
-    for (const char c : text) b.push_back(static_cast<uint8_t>(c));
+    for (const char c : text)
+        b.push_back(static_cast<uint8_t>(c));
     b.push_back(0x0D);
     return b;
 }
@@ -92,7 +94,8 @@ std::vector<TouchSample> readE(const Bytes& b) {
         EXPECT_EQ(b[i + 1], 0x54);
         EXPECT_EQ(b[i + 8], 0x00);
         uint8_t sum = 0xAA;
-        for (int k = 0; k < 8; ++k) sum = static_cast<uint8_t>(sum + b[i + k]);
+        for (int k = 0; k < 8; ++k)
+            sum = static_cast<uint8_t>(sum + b[i + k]);
         EXPECT_EQ(b[i + 9], sum);
         TouchSample s;
         s.penDown = b[i + 2] & 0x03;
@@ -135,24 +138,59 @@ struct CommandCase {
 
 TEST(ControllerCommands, EveryCommandIsAnsweredByteForByte) {
     const CommandCase cases[] = {
-        {"GP01", frameOf("1403")},     {"GP02", frameOf("7D00")},   {"GP03", frameOf("00FA")},
-        {"GP05", frameOf("00FA")},     {"GP98", frameOf("0003")},   {"GP99", frameOf("1403")},
-        {"GP9B", frameOf("00FA")},     {"GP9C", frameOf("0180")},   {"GP9D", frameOf("00FA")},
-        {"GP9E", frameOf("0000")},     {"GP9F", frameOf("32FA")},   {"GP10", frameOf("0800")},
-        {"GP21", frameOf("0100")},     {"GP81", frameOf("0A32")},   {"GPA3", frameOf("C0DE")},
-        {"GPa3", frameOf("C0DE")},     {"GP00", frameOf("0000")},   {"GPFF", frameOf("0000")},
-        {"SP0112AB", kAck},            {"Z", kAck},                 {"CR", kAck},
-        {"PL", kAck},                  {"iH1", kAck},               {"MI", kAck},
-        {"MS", kAck},                  {"MP", kAck},                {"SE0", kAck},
-        {"SE4", kAck},                 {"R", kAck},                 {"RD", kAck},
-        {"UT", frameOf("NVLT3000")},   {"OI", frameOf("V32110")},   {"ii", frameOf("0004")},
+        {"GP01", frameOf("1403")},
+        {"GP02", frameOf("7D00")},
+        {"GP03", frameOf("00FA")},
+        {"GP05", frameOf("00FA")},
+        {"GP98", frameOf("0003")},
+        {"GP99", frameOf("1403")},
+        {"GP9B", frameOf("00FA")},
+        {"GP9C", frameOf("0180")},
+        {"GP9D", frameOf("00FA")},
+        {"GP9E", frameOf("0000")},
+        {"GP9F", frameOf("32FA")},
+        {"GP10", frameOf("0800")},
+        {"GP21", frameOf("0100")},
+        {"GP81", frameOf("0A32")},
+        {"GPA3", frameOf("C0DE")},
+        {"GPa3", frameOf("C0DE")},
+        {"GP00", frameOf("0000")},
+        {"GPFF", frameOf("0000")},
+        {"SP0112AB", kAck},
+        {"Z", kAck},
+        {"CR", kAck},
+        {"PL", kAck},
+        {"iH1", kAck},
+        {"MI", kAck},
+        {"MS", kAck},
+        {"MP", kAck},
+        {"SE0", kAck},
+        {"SE4", kAck},
+        {"R", kAck},
+        {"RD", kAck},
+        {"UT", frameOf("NVLT3000")},
+        {"OI", frameOf("V32110")},
+        {"ii", frameOf("0004")},
         {"Uu", bytesOf("Lumarcon00")},
         // Refused: no such command, or bad arguments.
-        {"SE5", kRefused},   {"SE", kRefused},      {"SE12", kRefused},     {"GP9", kRefused},
-        {"GP9G", kRefused},  {"GP123", kRefused},   {"SP01", kRefused},     {"SP0112A", kRefused},
-        {"SP0112ABC", kRefused}, {"SP01XYZW", kRefused}, {"ut", kRefused}, {"uu", kRefused},
-        {"r", kRefused},     {"", kRefused},        {"XYZ", kRefused},      {"MX", kRefused},
-        {"iH2", kRefused},   {"Z ", kRefused},
+        {"SE5", kRefused},
+        {"SE", kRefused},
+        {"SE12", kRefused},
+        {"GP9", kRefused},
+        {"GP9G", kRefused},
+        {"GP123", kRefused},
+        {"SP01", kRefused},
+        {"SP0112A", kRefused},
+        {"SP0112ABC", kRefused},
+        {"SP01XYZW", kRefused},
+        {"ut", kRefused},
+        {"uu", kRefused},
+        {"r", kRefused},
+        {"", kRefused},
+        {"XYZ", kRefused},
+        {"MX", kRefused},
+        {"iH2", kRefused},
+        {"Z ", kRefused},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -187,14 +225,15 @@ TEST(ControllerSettings, StoredWordsReadBack) {
     const struct {
         const char* address;
         const char* value;
-    } cases[] = {{"00", "0000"}, {"00", "FFFF"}, {"FF", "1234"}, {"9E", "0102"}, {"81", "ABCD"},
-                 {"9f", "a0b1"}};
+    } cases[] = {{"00", "0000"}, {"00", "FFFF"}, {"FF", "1234"},
+                 {"9E", "0102"}, {"81", "ABCD"}, {"9f", "a0b1"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.address) + "=" + c.value);
         Rig rig;
         EXPECT_EQ(rig.send(std::string("SP") + c.address + c.value), kAck);
         std::string upper = c.value;
-        for (auto& ch : upper) ch = static_cast<char>(std::toupper(ch));
+        for (auto& ch : upper)
+            ch = static_cast<char>(std::toupper(ch));
         EXPECT_EQ(rig.send(std::string("GP") + c.address), frameOf(upper));
     }
 }
@@ -293,8 +332,11 @@ TEST(ControllerBadInput, SurvivesRandomBytesAndStillAnswersAfterwards) {
         Bytes noise(static_cast<size_t>(len(rng)));
         for (auto& b : noise) {
             const int p = pick(rng);
-            b = p == 0 ? 0x01 : p == 1 ? 0x0D : p < 6 ? static_cast<uint8_t>(alphabet[static_cast<size_t>(any(rng)) % alphabet.size()])
-                                                      : static_cast<uint8_t>(any(rng));
+            b = p == 0   ? 0x01
+                : p == 1 ? 0x0D
+                : p < 6  ? static_cast<uint8_t>(
+                              alphabet[static_cast<size_t>(any(rng)) % alphabet.size()])
+                        : static_cast<uint8_t>(any(rng));
         }
         rig.c.receive(noise, rig.t);
         rig.advance(5s);
@@ -407,13 +449,17 @@ TEST_P(ControllerProfiles, AnswersItsIdentityAndStreamsInItsFormat) {
         EXPECT_EQ(rig.send("UT"), frameOf(p.unitType));
         EXPECT_EQ(rig.send("OI"), frameOf(p.identityText));
         EXPECT_EQ(rig.send("Uu"), bytesOf(p.identification()));
-        if (p.extensionLevel) EXPECT_EQ(rig.send("ii"), frameOf("0004"));
-        else EXPECT_EQ(rig.send("ii"), kRefused);
+        if (p.extensionLevel)
+            EXPECT_EQ(rig.send("ii"), frameOf("0004"));
+        else
+            EXPECT_EQ(rig.send("ii"), kRefused);
     }
     rig.play("tap 25% 75% 2");
     const uint16_t max = p.maxRaw();
-    const uint16_t x = static_cast<uint16_t>(25 * max / 100), y = static_cast<uint16_t>(75 * max / 100);
-    expectSamples(readPackets(rig.finish(), p.packets), {{x, y, true}, {x, y, true}, {x, y, false}});
+    const uint16_t x = static_cast<uint16_t>(25 * max / 100),
+                   y = static_cast<uint16_t>(75 * max / 100);
+    expectSamples(readPackets(rig.finish(), p.packets),
+                  {{x, y, true}, {x, y, true}, {x, y, false}});
 }
 
 INSTANTIATE_TEST_SUITE_P(Builtin, ControllerProfiles, ::testing::ValuesIn(builtinProfiles()),
@@ -444,7 +490,8 @@ TEST(ControllerFaults, SilenceNeitherCarriesOutNorAnswers) {
     EXPECT_EQ(rig.send("GP01"), frameOf("1403"));
     rig.play("fault silence");
     rig.collect();
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(rig.send("Z").empty());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(rig.send("Z").empty());
     rig.play("fault clear");
     rig.collect();
     EXPECT_EQ(rig.send("Z"), kAck);
@@ -475,7 +522,8 @@ TEST(ControllerFaults, GarbledCutAndRefusedReplies) {
     EXPECT_EQ(rig.send("Z"), (Bytes{0x41, 0x70, 0x4D}));
     rig.c.addFault({FaultKind::Cut, 4, 2});
     EXPECT_EQ(rig.send("UT"), bytesOf("\x01NVL"));
-    EXPECT_EQ(rig.send("GP01"), bytesOf("\x01" "140"));
+    EXPECT_EQ(rig.send("GP01"), bytesOf("\x01"
+                                        "140"));
     EXPECT_EQ(rig.send("GP01"), frameOf("1403"));
     rig.c.addFault({FaultKind::Nak, 0, 1});
     EXPECT_EQ(rig.send("SP01FFFF"), kRefused);
@@ -516,7 +564,8 @@ TEST(ControllerFaults, HangUpAndReconnectAreLineEvents) {
     EXPECT_TRUE(rig.c.idle());
 }
 
-// ---- receive log ---------------------------------------------------------------------------------
+// ---- receive log
+// ---------------------------------------------------------------------------------
 
 TEST(FrameLog, LinesRoundTrip) {
     const FrameRecord records[] = {

@@ -4,12 +4,11 @@
 // The device has reports switched off, so the engine puts every decoded packet into its
 // response queue as a low-half-first M packet (side button bit cleared; E coordinates four
 // times over, as 14-bit values). That copy carries exactly what the decoder understood.
-#include <gtest/gtest.h>
-
-#include <random>
-
 #include "emulator/controller.h"
 #include "engine/engine.h"
+
+#include <gtest/gtest.h>
+#include <random>
 
 namespace kvr::emu {
 namespace {
@@ -59,7 +58,8 @@ TEST_P(EngineReadsEmulatorStreams, CoordinatesPenStateAndRepliesSurviveDecoding)
 
     std::mt19937 rng(7);
     for (size_t at = 0; at < stream.size();) {
-        const size_t n = std::min<size_t>(std::uniform_int_distribution<size_t>(1, 7)(rng), stream.size() - at);
+        const size_t n =
+            std::min<size_t>(std::uniform_int_distribution<size_t>(1, 7)(rng), stream.size() - at);
         engine::DecodeChunk(dev, stream.data() + at, n);
         at += n;
     }
@@ -86,13 +86,19 @@ TEST_P(EngineReadsEmulatorStreams, CoordinatesPenStateAndRepliesSurviveDecoding)
     const uint16_t max = p.maxRaw();
     const auto pct = [max](uint32_t v) { return static_cast<uint16_t>(v * max / 100); };
     const std::vector<Decoded> want = {
-        {pct(10), pct(20), true},  {pct(10), pct(20), true},  {pct(10), pct(20), false},
-        {0, 0, true},              {static_cast<uint16_t>(pct(50) / 2), static_cast<uint16_t>(max / 2), true},
-        {pct(50), max, true},      {pct(50), max, false},     {max, 0, true},
+        {pct(10), pct(20), true},
+        {pct(10), pct(20), true},
+        {pct(10), pct(20), false},
+        {0, 0, true},
+        {static_cast<uint16_t>(pct(50) / 2), static_cast<uint16_t>(max / 2), true},
+        {pct(50), max, true},
+        {pct(50), max, false},
+        {max, 0, true},
     };
     EXPECT_EQ(packets, want);
     EXPECT_EQ(replies, (Bytes{0x01, 'i', 'T', 0x0D}));
-    EXPECT_EQ(repliesAfterPackets, 7u) << "the announcement sits between the lift and the next touch";
+    EXPECT_EQ(repliesAfterPackets, 7u)
+        << "the announcement sits between the lift and the next touch";
     // Only the M decoder watches for the announcement.
     EXPECT_EQ(signaller.sets, p.packets == PacketKind::E ? 0 : 1);
 }
@@ -100,7 +106,8 @@ TEST_P(EngineReadsEmulatorStreams, CoordinatesPenStateAndRepliesSurviveDecoding)
 std::vector<ControllerProfile> familyProfiles() {
     std::vector<ControllerProfile> out;
     for (const auto& p : builtinProfiles())
-        if (!p.mute && p.identification().size() == 10 && p.vendorTag == "Lumarcon") out.push_back(p);
+        if (!p.mute && p.identification().size() == 10 && p.vendorTag == "Lumarcon")
+            out.push_back(p);
     return out;
 }
 

@@ -1,13 +1,11 @@
 // The scenario language: what parses to what, and what is refused with which message.
-#include <gtest/gtest.h>
-
 #include "emulator/scenario.h"
+#include "tests/support/test_env.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
-
-#include "tests/support/test_env.h"
 
 namespace kvr::emu {
 namespace {
@@ -60,10 +58,12 @@ TEST(ScenarioParse, Statements) {
     EXPECT_EQ(s->fault.count, -1);
 
     const std::pair<const char*, Op> simple[] = {
-        {"lift", Op::Lift},         {"hold", Op::Hold},           {"hold 4", Op::Hold},
-        {"button down", Op::Button}, {"wait 0", Op::Wait},        {"rate 1000", Op::Rate},
-        {"restart", Op::Restart},   {"hangup", Op::HangUp},       {"reconnect", Op::Reconnect},
-        {"fault clear", Op::ClearFaults}, {"move 1 1", Op::Move}, {"fault drop 1", Op::Fault},
+        {"lift", Op::Lift},           {"hold", Op::Hold},
+        {"hold 4", Op::Hold},         {"button down", Op::Button},
+        {"wait 0", Op::Wait},         {"rate 1000", Op::Rate},
+        {"restart", Op::Restart},     {"hangup", Op::HangUp},
+        {"reconnect", Op::Reconnect}, {"fault clear", Op::ClearFaults},
+        {"move 1 1", Op::Move},       {"fault drop 1", Op::Fault},
     };
     for (const auto& [line, op] : simple) {
         s = parse(line);

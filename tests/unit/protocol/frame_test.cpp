@@ -2,7 +2,6 @@
 #include "protocol/frame.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -11,7 +10,9 @@ namespace {
 using kvr::protocol::CommandFrame;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes sent(const CommandFrame& frame) { return Bytes(frame.bytes().begin(), frame.bytes().end()); }
+Bytes sent(const CommandFrame& frame) {
+    return Bytes(frame.bytes().begin(), frame.bytes().end());
+}
 
 Bytes frameOf(const std::string& text) {
     Bytes b{0x01};
@@ -34,17 +35,16 @@ TEST_P(BuildCommandTest, FramesTheTextBetweenSohAndCr) {
     EXPECT_EQ(frame.CommandLength, GetParam().text.size() + 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, BuildCommandTest,
-    ::testing::Values(CommandCase{"R", {0x01, 'R', 0x0D}},
-                      CommandCase{"RD", {0x01, 'R', 'D', 0x0D}},
-                      CommandCase{"Uu", {0x01, 'U', 'u', 0x0D}},
-                      CommandCase{"UT", {0x01, 'U', 'T', 0x0D}},
-                      CommandCase{"SE3", {0x01, 'S', 'E', '3', 0x0D}},
-                      CommandCase{"iH1", {0x01, 'i', 'H', '1', 0x0D}},
-                      CommandCase{"", {0x01, 0x0D}},
-                      // Bytes are passed as they are, including high ones.
-                      CommandCase{"\xE9", {0x01, 0xE9, 0x0D}}));
+INSTANTIATE_TEST_SUITE_P(Frames, BuildCommandTest,
+                         ::testing::Values(CommandCase{"R", {0x01, 'R', 0x0D}},
+                                           CommandCase{"RD", {0x01, 'R', 'D', 0x0D}},
+                                           CommandCase{"Uu", {0x01, 'U', 'u', 0x0D}},
+                                           CommandCase{"UT", {0x01, 'U', 'T', 0x0D}},
+                                           CommandCase{"SE3", {0x01, 'S', 'E', '3', 0x0D}},
+                                           CommandCase{"iH1", {0x01, 'i', 'H', '1', 0x0D}},
+                                           CommandCase{"", {0x01, 0x0D}},
+                                           // Bytes are passed as they are, including high ones.
+                                           CommandCase{"\xE9", {0x01, 0xE9, 0x0D}}));
 
 TEST(BuildCommand, FillsTheWholeBufferAndRefusesOneByteMore) {
     CommandFrame frame;
@@ -86,9 +86,9 @@ TEST_P(ParameterRefusalTest, SetsLengthZeroAndKeepsTheOldBytes) {
     ASSERT_TRUE(kvr::protocol::BuildSetParameter(frame, "9F", "32", "50"));
     const auto before = frame.CommandBuffer;
 
-    bool built = c.first == "-" ? kvr::protocol::BuildGetParameter(frame, c.address)
-                                : kvr::protocol::BuildSetParameter(frame, c.address, c.first,
-                                                                   c.second);
+    bool built = c.first == "-"
+                     ? kvr::protocol::BuildGetParameter(frame, c.address)
+                     : kvr::protocol::BuildSetParameter(frame, c.address, c.first, c.second);
     EXPECT_FALSE(built) << c.what;
     EXPECT_EQ(frame.CommandLength, 0) << c.what;
     EXPECT_EQ(frame.CommandBuffer, before) << c.what;

@@ -1,7 +1,6 @@
 #include "protocol/replies.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 #include <string>
 #include <vector>
@@ -58,9 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Panel: lower case is not a digit; the library accepts it.
                       DigitCase{'a', -1, 10}, DigitCase{'f', -1, 15},
                       // Panel arithmetic (above '9': minus 55) reads ':'..'@' as 3..9.
-                      DigitCase{':', 3, -1}, DigitCase{'@', 9, -1},
-                      DigitCase{'G', -1, -1}, DigitCase{'/', -1, -1}, DigitCase{' ', -1, -1},
-                      DigitCase{'\0', -1, -1}, DigitCase{'\xFF', -1, -1}));
+                      DigitCase{':', 3, -1}, DigitCase{'@', 9, -1}, DigitCase{'G', -1, -1},
+                      DigitCase{'/', -1, -1}, DigitCase{' ', -1, -1}, DigitCase{'\0', -1, -1},
+                      DigitCase{'\xFF', -1, -1}));
 
 struct PairCase {
     const char* digits;
@@ -118,19 +117,17 @@ TEST_P(ParameterJudgeTest, Classifies) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ParameterJudgeTest,
-    ::testing::Values(JudgeCase{"good", framed("3250"), ReplyCheck::Valid},
-                      JudgeCase{"last byte not CR", Bytes{SOH, '0', 'A', 'F', 'F', 'X'},
-                                ReplyCheck::BadFraming},
-                      JudgeCase{"first byte not SOH", Bytes{0x02, '0', 'A', 'F', 'F', CR},
-                                ReplyCheck::BadFraming},
-                      JudgeCase{"five bytes", Bytes{SOH, '0', 'A', 'F', CR},
-                                ReplyCheck::WrongLength},
-                      JudgeCase{"seven bytes", cat(framed("0AFF"), {'x'}),
-                                ReplyCheck::WrongLength},
-                      JudgeCase{"nothing", Bytes{}, ReplyCheck::WrongLength},
-                      JudgeCase{"acknowledge instead", framed("0"), ReplyCheck::WrongLength},
-                      JudgeCase{"lower-case digits", framed("0aff"), ReplyCheck::BadDigits},
-                      JudgeCase{"blank digit", framed("0 FF"), ReplyCheck::BadDigits}));
+    ::testing::Values(
+        JudgeCase{"good", framed("3250"), ReplyCheck::Valid},
+        JudgeCase{"last byte not CR", Bytes{SOH, '0', 'A', 'F', 'F', 'X'}, ReplyCheck::BadFraming},
+        JudgeCase{"first byte not SOH", Bytes{0x02, '0', 'A', 'F', 'F', CR},
+                  ReplyCheck::BadFraming},
+        JudgeCase{"five bytes", Bytes{SOH, '0', 'A', 'F', CR}, ReplyCheck::WrongLength},
+        JudgeCase{"seven bytes", cat(framed("0AFF"), {'x'}), ReplyCheck::WrongLength},
+        JudgeCase{"nothing", Bytes{}, ReplyCheck::WrongLength},
+        JudgeCase{"acknowledge instead", framed("0"), ReplyCheck::WrongLength},
+        JudgeCase{"lower-case digits", framed("0aff"), ReplyCheck::BadDigits},
+        JudgeCase{"blank digit", framed("0 FF"), ReplyCheck::BadDigits}));
 
 // ---- the library's tail tests -----------------------------------------------------------------
 
@@ -169,9 +166,9 @@ TEST(ValueReplies, EitherReadingOnEitherTest) {
 }
 
 TEST(TailValueReply, RefusesWhatIsNotAValueReplyAtTheEnd) {
-    EXPECT_FALSE(proto::tailValueReply(Bytes{SOH, '0', 'A', 'F', CR}));          // n < 6
-    EXPECT_FALSE(proto::tailValueReply(cat(framed("0AFF"), {'x'})));               // CR not last
-    EXPECT_FALSE(proto::tailValueReply(Bytes{'x', SOH, 'A', 'F', 'F', CR}));      // SOH at n-5
+    EXPECT_FALSE(proto::tailValueReply(Bytes{SOH, '0', 'A', 'F', CR}));      // n < 6
+    EXPECT_FALSE(proto::tailValueReply(cat(framed("0AFF"), {'x'})));         // CR not last
+    EXPECT_FALSE(proto::tailValueReply(Bytes{'x', SOH, 'A', 'F', 'F', CR})); // SOH at n-5
     EXPECT_FALSE(proto::tailValueReply(Bytes{}));
 }
 
@@ -198,18 +195,18 @@ TEST_P(AcknowledgeTest, EveryTestOnTheSameBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, AcknowledgeTest,
-    ::testing::Values(
-        AckCase{"done", framed("0"), true, true, true, true, true},
-        AckCase{"failure status", framed("1"), false, false, false, false, false},
-        AckCase{"done plus a fourth byte", cat(framed("0"), {'x'}), false, false, false, true,
-                true},
-        AckCase{"stray bytes, then done", cat(Bytes{'x', 'y'}, framed("0")), true, true, false,
-                false, false},
-        AckCase{"restart announcement after done", cat(framed("0"), framed("iT")), false, false,
-                false, true, true},
-        AckCase{"unframed status", Bytes{'a', '0', 'b'}, false, true, true, true, false},
-        AckCase{"two bytes", Bytes{SOH, '0'}, false, false, false, false, false},
-        AckCase{"nothing", Bytes{}, false, false, false, false, false}));
+    ::testing::Values(AckCase{"done", framed("0"), true, true, true, true, true},
+                      AckCase{"failure status", framed("1"), false, false, false, false, false},
+                      AckCase{"done plus a fourth byte", cat(framed("0"), {'x'}), false, false,
+                              false, true, true},
+                      AckCase{"stray bytes, then done", cat(Bytes{'x', 'y'}, framed("0")), true,
+                              true, false, false, false},
+                      AckCase{"restart announcement after done", cat(framed("0"), framed("iT")),
+                              false, false, false, true, true},
+                      AckCase{"unframed status", Bytes{'a', '0', 'b'}, false, true, true, true,
+                              false},
+                      AckCase{"two bytes", Bytes{SOH, '0'}, false, false, false, false, false},
+                      AckCase{"nothing", Bytes{}, false, false, false, false, false}));
 
 // ---- identity replies -------------------------------------------------------------------------
 
@@ -247,13 +244,16 @@ TEST_P(IdentityTextTest, KeepsPrintableBytesBetweenTheFramingBytes) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, IdentityTextTest,
     ::testing::Values(IdentityCase{framed("V32110"), "V32110"},
-                      IdentityCase{framed("V3\t2\x1F" "1"), "V321"}, // control codes dropped
-                      IdentityCase{Bytes{SOH, 'A', 'B', CR}, "AB"},  // 4 bytes: the minimum
-                      IdentityCase{Bytes{SOH, 'A', CR}, ""},         // 3 bytes: too short
+                      IdentityCase{framed("V3\t2\x1F"
+                                          "1"),
+                                   "V321"},                         // control codes dropped
+                      IdentityCase{Bytes{SOH, 'A', 'B', CR}, "AB"}, // 4 bytes: the minimum
+                      IdentityCase{Bytes{SOH, 'A', CR}, ""},        // 3 bytes: too short
                       IdentityCase{Bytes{}, ""},
                       // The last byte read is dropped whatever it is.
                       IdentityCase{Bytes{SOH, 'V', '1', '2', 'x'}, "V12"},
-                      IdentityCase{Bytes{SOH, 0xB5, '9', CR}, "\xB5" "9"}));
+                      IdentityCase{Bytes{SOH, 0xB5, '9', CR}, "\xB5"
+                                                              "9"}));
 
 struct FirmwareCase {
     const char* text;

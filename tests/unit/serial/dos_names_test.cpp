@@ -1,9 +1,8 @@
 #include "platform/serial/dos_names.h"
 #include "tests/support/test_env.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 

@@ -2,17 +2,16 @@
 #include "tests/support/test_env.h"
 #include "tests/unit/serial/pty.h"
 
-#include <gtest/gtest.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <gtest/gtest.h>
 #include <map>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <thread>
 
 namespace {
@@ -40,7 +39,9 @@ Line openLine(kvr::serial::OpenOptions options = {}) {
     return l;
 }
 
-kvr::UniqueFd makeStop() { return kvr::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)); }
+kvr::UniqueFd makeStop() {
+    return kvr::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+}
 
 void setStop(const kvr::UniqueFd& fd) {
     std::uint64_t one = 1;
@@ -59,15 +60,18 @@ Bytes readAll(Port& port, std::size_t count) {
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
         std::uint8_t buf[300];
         auto r = port.read(buf, -1, 1000ms);
-        if (r.status == IoStatus::Ok) got.insert(got.end(), buf, buf + r.count);
-        else if (r.status != IoStatus::TimedOut) break;
+        if (r.status == IoStatus::Ok)
+            got.insert(got.end(), buf, buf + r.count);
+        else if (r.status != IoStatus::TimedOut)
+            break;
     }
     return got;
 }
 
 Bytes everyByteValue() {
     Bytes all;
-    for (int i = 0; i < 256; ++i) all.push_back(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<std::uint8_t>(i));
     return all;
 }
 
@@ -124,8 +128,8 @@ TEST(SerialPort, AppliesRawEightNOneAtTheBaudRate) {
     kvr::serial::Error error;
     EXPECT_FALSE(l.port->setBaudRate(12345, &error));
     EXPECT_EQ(error.code, EINVAL);
-    EXPECT_FALSE(l.port->setLineControl({kvr::serial::StopBits::One,
-                                         kvr::serial::Parity::None, 9}, &error));
+    EXPECT_FALSE(
+        l.port->setLineControl({kvr::serial::StopBits::One, kvr::serial::Parity::None, 9}, &error));
     EXPECT_EQ(error.code, EINVAL);
 }
 

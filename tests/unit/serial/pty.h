@@ -4,14 +4,13 @@
 
 #include "platform/common/unique_fd.h"
 
+#include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdint>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::test {
@@ -51,9 +50,9 @@ struct Pty {
     }
 
     // Reads from the master side until `count` bytes came or `deadline` passed.
-    std::vector<std::uint8_t> receive(std::size_t count,
-                                      std::chrono::milliseconds deadline =
-                                          std::chrono::seconds(20)) const {
+    std::vector<std::uint8_t>
+    receive(std::size_t count,
+            std::chrono::milliseconds deadline = std::chrono::seconds(20)) const {
         std::vector<std::uint8_t> got;
         const auto end = std::chrono::steady_clock::now() + deadline;
         while (got.size() < count) {
@@ -64,8 +63,10 @@ struct Pty {
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
             std::uint8_t buf[512];
             ssize_t n = ::read(master.get(), buf, std::min(sizeof buf, count - got.size()));
-            if (n > 0) got.insert(got.end(), buf, buf + n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                break;
         }
         return got;
     }

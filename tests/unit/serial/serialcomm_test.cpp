@@ -3,10 +3,9 @@
 #include "tests/support/test_env.h"
 #include "tests/unit/serial/pty.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace {
@@ -36,9 +35,9 @@ TEST(SerialComm, RebuiltFromTheLinksAndTheUarts) {
     auto pty = kvr::test::Pty::open();
     ASSERT_TRUE(pty.valid());
     const fs::path dir = freshDosDevices();
-    fs::create_symlink(pty.slavePath, dir / "com3");            // hides ttyS2
-    fs::create_symlink(dir / "gone", dir / "com7");             // dangling: not present
-    fs::create_symlink(pty.slavePath, dir / "usb0");            // not a COM port
+    fs::create_symlink(pty.slavePath, dir / "com3"); // hides ttyS2
+    fs::create_symlink(dir / "gone", dir / "com7");  // dangling: not present
+    fs::create_symlink(pty.slavePath, dir / "usb0"); // not a COM port
     const fs::path sys = fakeSysClassTty();
 
     // The expected list depends only on what this machine has under /dev.

@@ -1,20 +1,17 @@
-#include "platform/sound/sound.h"
-
 #include "platform/sound/player.h"
-
+#include "platform/sound/sound.h"
 #include "tests/support/test_env.h"
-
-#include <gtest/gtest.h>
-#include <sndfile.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <set>
+#include <sndfile.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace kvr::sound {
 namespace {
@@ -43,8 +40,10 @@ double measureHz(const Wave& w) {
     std::vector<double> rising;
     for (size_t i = 1; i < w.samples.size(); ++i) {
         const double a = w.samples[i - 1], b = w.samples[i];
-        if (a < 0 && b > 0) rising.push_back(double(i - 1) + (-a) / (b - a));
-        else if (a < 0 && b == 0) rising.push_back(double(i));
+        if (a < 0 && b > 0)
+            rising.push_back(double(i - 1) + (-a) / (b - a));
+        else if (a < 0 && b == 0)
+            rising.push_back(double(i));
     }
     if (rising.size() < 2) return 0;
     return double(rising.size() - 1) * w.info.samplerate / (rising.back() - rising.front());
@@ -119,7 +118,8 @@ TEST_F(SoundSink, NumbersStayUniqueAcrossThreadsAndProcesses) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0; i < kEach; ++i) beep(500 + p, 5);
+            for (int i = 0; i < kEach; ++i)
+                beep(500 + p, 5);
             ::_exit(0);
         }
         children.push_back(pid);
@@ -127,9 +127,11 @@ TEST_F(SoundSink, NumbersStayUniqueAcrossThreadsAndProcesses) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kEach; ++i) beep(1000 + t, 5);
+            for (int i = 0; i < kEach; ++i)
+                beep(1000 + t, 5);
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     for (pid_t pid : children) {
         int st = 0;
         ASSERT_EQ(::waitpid(pid, &st, 0), pid);
@@ -153,7 +155,8 @@ fs::path makeWave(const fs::path& path, int rate, int channels, int frames) {
     SNDFILE* sf = ::sf_open(path.c_str(), SFM_WRITE, &info);
     EXPECT_NE(sf, nullptr);
     std::vector<short> data(static_cast<size_t>(frames * channels));
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<short>((i * 7919) % 65536 - 32768);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<short>((i * 7919) % 65536 - 32768);
     ::sf_writef_short(sf, data.data(), frames);
     ::sf_close(sf);
     return path;
