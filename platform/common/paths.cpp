@@ -21,6 +21,19 @@ std::filesystem::path runtimeDir() {
     return fromEnv("KVR_RUNTIME_DIR", "/run/lumarcon");
 }
 
+std::filesystem::path configDir() {
+    return fromEnv("KVR_CONFIG_DIR", "/etc/lumarcon");
+}
+
+std::filesystem::path findConfigFile(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path local(name);
+    if (std::filesystem::exists(local, ec)) return local;
+    auto configured = configDir() / name;
+    if (std::filesystem::exists(configured, ec)) return configured;
+    return local;
+}
+
 bool ensureDir(const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);

@@ -62,10 +62,10 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
-} // namespace kvr::test
-
-int main(int argc, char** argv) {
+int runAllTests(int& argc, char** argv) {
     ::testing::InitGoogleMock(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new kvr::test::PrivateDirs);
+    ::testing::AddGlobalTestEnvironment(new PrivateDirs);
     return RUN_ALL_TESTS();
 }
+
+} // namespace kvr::test

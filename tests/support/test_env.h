@@ -26,4 +26,7 @@ bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(20),
                std::chrono::milliseconds step = std::chrono::milliseconds(5));
 
+// Runs every test of the program with the private folders set up (the test mains call it).
+int runAllTests(int& argc, char** argv);
+
 } // namespace kvr::test

@@ -1,0 +1,27 @@
+#pragma once
+// Windows that cover one display exactly (the calibration programs, the drawing test, the
+// monitor matching screens). `rect` is the display's rectangle in desktop pixels as the
+// library's display table gives it (right and bottom exclusive).
+//   - A rectangle that equals a screen's geometry: the window gets that geometry and is
+//     shown full-screen on that screen (X11 and Wayland). The geometry keeps it right where
+//     no window manager handles the full-screen state, as under a bare X server.
+//   - Any other rectangle (a part of a partitioned display, or no screen matches): a
+//     frameless window that stays on top, placed exactly on the rectangle.
+// Either way the window stays on top of the others and is activated.
+
+#include <QRect>
+
+class QWidget;
+
+namespace kvr::gui {
+
+// The desktop rectangle from the library's left, top, right (exclusive), bottom (exclusive).
+QRect displayRect(int left, int top, int right, int bottom);
+
+// Sets the window's flags and geometry for `rect` and shows it there.
+void showOnDisplay(QWidget* window, const QRect& rect);
+
+// True when some screen of the application has exactly this geometry.
+bool isScreenGeometry(const QRect& rect);
+
+} // namespace kvr::gui

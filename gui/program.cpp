@@ -1,0 +1,69 @@
+#include "gui/program.h"
+
+#include "gui/message_box.h"
+#include "platform/desktop/message_box.h"
+#include "platform/desktop/version_note.h"
+#include "protocol/wait.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+namespace kvr::gui {
+
+std::string helpText(const ProgramInfo& info) {
+    std::string text = "Usage: " + std::string(info.usage) + "\n\n" + std::string(info.summary);
+    if (!text.ends_with('\n')) text += '\n';
+    if (!info.files.empty()) {
+        text += "\nFiles:\n" + std::string(info.files);
+        if (!text.ends_with('\n')) text += '\n';
+    }
+    text += "\nExit status:\n";
+    for (const ExitCode& e : info.exitCodes) {
+        char line[64];
+        if (e.code < 0)
+            std::snprintf(line, sizeof line, "  %3d (code %d)  ", exitStatus(e.code), e.code);
+        else
+            std::snprintf(line, sizeof line, "  %3d            ", e.code);
+        text += line + std::string(e.meaning) + "\n";
+    }
+    text += "\n  --help     show this help and exit\n  --version  show the version and exit\n";
+    return text;
+}
+
+std::optional<int> handleInfoOptions(int argc, char** argv, const ProgramInfo& info) {
+    if (argc < 2) return std::nullopt;
+    const char* first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
+        std::fputs(helpText(info).c_str(), stdout);
+        return 0;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        const auto version = desktop::readFileVersion("/proc/self/exe");
+        std::printf("%.*s %s\n", static_cast<int>(info.name.size()), info.name.data(),
+                    version ? version->c_str() : "(unknown version)");
+        return 0;
+    }
+    return std::nullopt;
+}
+
+void installProgramHooks(QApplication& app) {
+    (void)app;
+    desktop::setMessageBoxHook([](std::string_view text, std::string_view caption, uint32_t type) {
+        return showMessageBox(text, caption, type);
+    });
+    // The waits between a command and its reply keep the windows alive: they paint, and the
+    // program's other controls stay usable (a busy flag guards what must not re-enter).
+    protocol::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+}
+
+std::string joinedArguments(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line += ' ';
+        line += argv[i];
+    }
+    return line;
+}
+
+} // namespace kvr::gui

@@ -1,0 +1,24 @@
+#pragma once
+// Test support for windowed programs: waits that keep the Qt event loop running (timers,
+// socket notifiers, repaints), and reading pixels of a widget.
+
+#include <QColor>
+#include <QImage>
+#include <chrono>
+#include <functional>
+
+class QWidget;
+
+namespace kvr::test {
+
+// Runs Qt events until `condition` holds or `deadline` passes; true when it held.
+bool waitForGui(const std::function<bool()>& condition,
+                std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// Runs Qt events for a while (for "nothing happens" checks; never for waiting on a result).
+void pumpGui(std::chrono::milliseconds duration);
+
+// The widget's picture as its paint events make it (QWidget::grab), as an image.
+QImage grabImage(QWidget* widget);
+
+} // namespace kvr::test
