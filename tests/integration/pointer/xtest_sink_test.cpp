@@ -2,8 +2,8 @@
 // sample maps to, and the buttons must be in the state the flags say.
 
 #include "platform/pointer/pointer.h"
-#include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
+#include "tests/support/xvfb.h"
 
 // clang-format off
 // gtest before Xlib: Xlib defines macros (None, Bool) that clash with gtest's names.
@@ -23,23 +23,11 @@
 namespace kvr::pointer {
 namespace {
 
-constexpr const char* kXvfb = "/usr/bin/Xvfb";
-
-// One private X server. -displayfd makes the server pick a free display number itself and
-// print it once it accepts connections, so parallel tests never collide.
+// The private X server and a client connection to it.
 class Xvfb {
 public:
-    explicit Xvfb(const std::string& screen) {
-        proc_.emplace(kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen,
-                                                      "-nolisten", "tcp", "-noreset"});
-        if (!test::waitUntil([&] {
-                return proc_->stdoutText().find('\n') != std::string::npos || !proc_->running();
-            }))
-            return;
-        const std::string out = proc_->stdoutText();
-        if (out.find('\n') == std::string::npos) return;
-        name_ = ":" + out.substr(0, out.find('\n'));
-        dpy_ = XOpenDisplay(name_.c_str());
+    explicit Xvfb(const std::string& screen) : server_(screen) {
+        if (server_.ok()) dpy_ = XOpenDisplay(server_.name().c_str());
     }
     ~Xvfb() {
         if (dpy_ != nullptr) XCloseDisplay(dpy_);
@@ -48,13 +36,13 @@ public:
     Xvfb& operator=(const Xvfb&) = delete;
 
     bool ok() const { return dpy_ != nullptr; }
-    const std::string& name() const { return name_; }
+    const std::string& name() const { return server_.name(); }
     ::Display* dpy() const { return dpy_; }
-    std::string log() const { return proc_ ? proc_->stderrText() : std::string(); }
+    std::string log() const { return server_.log(); }
     void stop() {
         if (dpy_ != nullptr) XCloseDisplay(dpy_);
         dpy_ = nullptr;
-        proc_->stop();
+        server_.stop();
     }
 
     struct PointerState {
@@ -78,8 +66,7 @@ public:
     }
 
 private:
-    std::optional<test::ChildProcess> proc_;
-    std::string name_;
+    test::XvfbServer server_;
     ::Display* dpy_ = nullptr;
 };
 
@@ -88,7 +75,7 @@ std::ostream& operator<<(std::ostream& os, const Xvfb::PointerState& s) {
 }
 
 #define REQUIRE_XVFB(server)                                                                       \
-    if (!std::filesystem::exists(kXvfb)) GTEST_SKIP() << "Xvfb is not installed";                  \
+    if (!test::XvfbServer::installed()) GTEST_SKIP() << "Xvfb is not installed";                   \
     ASSERT_TRUE((server).ok()) << "Xvfb did not start: " << (server).log()
 
 TEST(XTestSink, PointerLandsOnTheMappedPixel) {

@@ -1,0 +1,34 @@
+#include "tests/support/xvfb.h"
+
+#include "tests/support/test_env.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace kvr::test {
+
+bool XvfbServer::installed() {
+    std::error_code ec;
+    return std::filesystem::exists(kProgram, ec);
+}
+
+XvfbServer::XvfbServer(const std::string& screen) {
+    if (!installed()) return;
+    proc_.emplace(kProgram, std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen,
+                                                     "-nolisten", "tcp", "-noreset"});
+    if (!waitUntil([&] {
+            return proc_->stdoutText().find('\n') != std::string::npos || !proc_->running();
+        }))
+        return;
+    const std::string out = proc_->stdoutText();
+    const auto end = out.find('\n');
+    if (end == std::string::npos || end == 0) return;
+    name_ = ":" + out.substr(0, end);
+}
+
+void XvfbServer::stop() {
+    if (proc_) proc_->stop();
+    name_.clear();
+}
+
+} // namespace kvr::test
