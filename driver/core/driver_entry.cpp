@@ -57,6 +57,14 @@ std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& 
     impl->options = options;
     const bool usb = options.role == Role::Usb;
 
+    // The driver keeps every setting in the store: one it cannot write would lose them all
+    // without a word, so it does not start.
+    std::string reason;
+    if (reg::probeStore(reason) != reg::Status::Ok) {
+        error = "settings store: " + reason;
+        return nullptr;
+    }
+
     // The pointer sink stands for the pointer class driver; open it first so that a sink
     // asked for by name and not available fails the load with a clear reason.
     std::unique_ptr<pointer::Sink> sink;
