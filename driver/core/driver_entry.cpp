@@ -57,8 +57,11 @@ std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& 
     impl->options = options;
     const bool usb = options.role == Role::Usb;
 
-    // The driver keeps every setting in the store: one it cannot write would lose them all
-    // without a word, so it does not start.
+    // Folders and store first, before anything is changed: a runtime folder the control
+    // device cannot be served from, or a store that cannot be written (every setting would be
+    // lost without a word), and the driver does not start.
+    const DriverRole& role = usb ? kUsbRole : kSerialRole;
+    if (!ipc::ControlServer::canServe(std::string(role.controlDeviceName), error)) return nullptr;
     std::string reason;
     if (reg::probeStore(reason) != reg::Status::Ok) {
         error = "settings store: " + reason;

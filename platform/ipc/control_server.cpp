@@ -278,12 +278,11 @@ ControlServer::~ControlServer() {
     stop();
 }
 
-std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
-                                                    std::string group, std::string& error) {
-    auto bare = wire::bareName(name);
+bool ControlServer::canServe(const std::string& name, std::string& error) {
+    const auto bare = wire::bareName(name);
     if (!bare) {
         error = "\"" + name + "\" is not a usable control device name";
-        return nullptr;
+        return false;
     }
     // The socket and the private name it is first bound under must fit a socket address;
     // checked before anything is created.
@@ -294,14 +293,21 @@ std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch d
                 " is too deep: its socket paths would exceed " +
                 std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
                 " bytes (set KVR_RUNTIME_DIR to a shorter path)";
-        return nullptr;
+        return false;
     }
-    const std::string dir = wire::deviceDir(/*create=*/true);
     std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec)) {
-        error = "cannot create the folder " + dir + " in the runtime folder";
-        return nullptr;
+    if (!std::filesystem::is_directory(wire::deviceDir(/*create=*/true), ec)) {
+        error = "cannot create the folder " + wire::deviceDir(false) + " in the runtime folder";
+        return false;
     }
+    return true;
+}
+
+std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
+                                                    std::string group, std::string& error) {
+    if (!canServe(name, error)) return nullptr;
+    const auto bare = wire::bareName(name);
+    const std::string dir = wire::deviceDir(/*create=*/true);
     auto path = devicePath(name);
     auto impl = std::make_unique<Impl>();
     impl->name = *bare;

@@ -205,8 +205,10 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
 }
 
 bool CNTService::IsServiceRegistered() {
-    if (svc::openServiceManager() != svc::kErrorSuccess) return false;
-    return svc::openService(m_szServiceName) == svc::kErrorSuccess;
+    // The service is looked for first: a query about a service that is not there leaves no
+    // trace (opening the manager with all access would make its key, and a store).
+    if (svc::openService(m_szServiceName) != svc::kErrorSuccess) return false;
+    return svc::openServiceManager() == svc::kErrorSuccess;
 }
 
 bool CNTService::RegisterWithManager() {

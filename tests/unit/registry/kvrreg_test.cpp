@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::test {
@@ -184,6 +186,51 @@ TEST(Kvrreg, CorruptStoreIsExitCodeThree) {
         EXPECT_EQ(r.err, "kvrreg: " + (stateDir() / "registry.db").string() +
                              " is not a settings store (not a database)\n");
     }
+}
+
+// A user who may read the store but not write it can query it, and nothing of the store
+// changes. Root ignores file modes, so as root the commands run as nobody.
+TEST(Kvrreg, QueryNeedsOnlyReadAccessAndChangesNothing) {
+    namespace fs = std::filesystem;
+    ASSERT_EQ(kvrreg({"set", kKvr, "v", "dword", "7"}).exitCode, 0);
+    reg::closeStore();
+    const fs::path db = stateDir() / "registry.db";
+    const auto bytes = [&] {
+        std::ostringstream all;
+        all << std::ifstream(db, std::ios::binary).rdbuf();
+        return all.str();
+    };
+    const std::string before = bytes();
+    const auto readAndExecute = fs::perms::owner_read | fs::perms::owner_exec |
+                                fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec;
+    std::vector<std::string> prefix = {program("kvrreg").string()};
+    if (::geteuid() == 0) {
+        prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                  program("kvrreg").string()};
+        fs::permissions(stateDir().parent_path(), readAndExecute | fs::perms::owner_write);
+    } else {
+        fs::permissions(db, fs::perms::owner_read | fs::perms::group_read);
+    }
+    fs::permissions(stateDir(), readAndExecute);
+    const auto as = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), prefix.begin(), prefix.end());
+        return runProgram("/usr/bin/env", args);
+    };
+    if (as({"--version"}).exitCode != 0)
+        GTEST_SKIP() << "the built kvrreg cannot be run as an unprivileged user here";
+    const auto query = as({"query", kKvr, "v"});
+    const auto exported = as({"export", kKvr});
+    const auto set = as({"set", kKvr, "v", "dword", "8"});
+    fs::permissions(stateDir(), fs::perms::owner_all);
+    fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(query.exitCode, 0) << query.err;
+    EXPECT_EQ(query.out, "    v    REG_DWORD    0x7\n");
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_NE(exported.out.find("\"v\"=dword:00000007"), std::string::npos);
+    EXPECT_EQ(set.exitCode, 3);
+    EXPECT_EQ(bytes(), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(stateDir()), fs::directory_iterator()), 1);
 }
 
 } // namespace
