@@ -4,6 +4,7 @@
 #include "platform/common/paths.h"
 #include "platform/registry/registry_path.h"
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -98,6 +99,11 @@ public:
         if (!leaked_) {
             for (auto& [sql, st] : stmts_)
                 sqlite3_finalize(st);
+            // Everything committed moves from the write-ahead log into registry.db, so that
+            // the file alone holds every setting once the process has closed the store (a
+            // copy of it is a whole store). Other processes may still read: the checkpoint
+            // waits for them like any writer. A store that cannot be written keeps its log.
+            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
             sqlite3_close_v2(db_);
         }
     }
@@ -223,10 +229,18 @@ std::unique_ptr<Store> Store::open(const std::string& file) {
 }
 
 std::mutex g_mutex; // guards g_store and every use of its connection
-// Owned through the unique_ptr but never destroyed at exit: a thread still using the store while
-// the process exits must not find the connection closed under it. The kernel releases the file
-// and its locks; WAL recovery at the next open makes the database whole.
+// Owned through the unique_ptr but never destroyed with the static objects: a thread still
+// using the store while the process exits must not find the connection gone under it. The
+// connection is closed at exit by closeAtExit instead, under g_mutex.
 std::unique_ptr<Store>& g_store = *new std::unique_ptr<Store>;
+
+// A process that ends closes the store (and so checkpoints it, ~Store). A thread that uses the
+// store after this opens it again.
+void closeAtExit() {
+    std::lock_guard lock(g_mutex);
+    if (g_store && g_store->pid() != ::getpid()) g_store->leak(); // a forked child's copy
+    g_store.reset();
+}
 
 // The connection for this process's current KVR_STATE_DIR, opened when needed. Called under
 // g_mutex.
@@ -244,6 +258,8 @@ Store* acquire() {
             return nullptr;
         }
         g_store = Store::open(file);
+        static const bool closesAtExit = std::atexit(closeAtExit) == 0;
+        (void)closesAtExit;
     }
     return g_store.get();
 }
