@@ -1,13 +1,15 @@
 // KvrRs232: the serial touch driver daemon (or, with --usb, the stand-in for the USB touch
 // driver). Loads the driver, serves its control device until SIGTERM/SIGINT, then unloads.
 //
-// The daemon always stays in the foreground: systemd runs it as a simple service, and a
-// shell user can put it in the background with '&'. --foreground only keeps the log on
+// The daemon always stays in the foreground: systemd runs it as a notify service (it says
+// READY=1 once its control socket serves), and a shell user can put it in the background
+// with '&'. --foreground only keeps the log on
 // stderr; without it every line also goes to syslog under the daemon's name.
 
 #include "driver/core/driver.h"
 #include "platform/common/log.h"
 #include "platform/common/unique_fd.h"
+#include "platform/service/systemd_notify.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -40,9 +42,10 @@ int main(int argc, char** argv) {
                  "State folder from KVR_STATE_DIR (default /var/lib/lumarcon), control sockets\n"
                  "in KVR_RUNTIME_DIR (default /run/lumarcon). Runs until SIGTERM or SIGINT.",
                  "KvrRs232"};
-    app.footer("The daemon stays in the foreground with or without --foreground (run it as a "
-               "simple systemd\nservice or with '&'); without --foreground its log also goes to "
-               "syslog.\nSIGTERM or SIGINT disconnects every controller and unloads the driver.");
+    app.footer(
+        "The daemon stays in the foreground with or without --foreground (run it as a "
+        "Type=notify systemd\nservice or with '&'); without --foreground its log also goes to "
+        "syslog.\nSIGTERM or SIGINT disconnects every controller and unloads the driver.");
     bool usb = false;
     bool foreground = false;
     std::string pointer = "auto";
@@ -92,6 +95,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     KVR_LOG_INFO("serving %s", driver->controlDeviceName().c_str());
+    // Its control socket is there: units ordered after this one (Type=notify) may start.
+    kvr::svc::notifySystemd("READY=1");
 
     // Idle until a stop signal. The USB role also looks for its ttys once a second, as a
     // hot-plug notification would tell it; the serial role sleeps without any wake-up.
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
         }
         if (usb) driver->scanHotplug();
     }
+    kvr::svc::notifySystemd("STOPPING=1");
     driver->unload();
     return 0;
 }
