@@ -57,6 +57,24 @@ std::string findIgnoringCase(const std::string& dir, const std::string& bare) {
     return {};
 }
 
+// A connection to the control device `name` (its socket found without regard to case, as
+// device names are); `path` gets the socket's path. Invalid when nobody serves it.
+UniqueFd connectByName(std::string_view name, std::string& path) {
+    auto bare = wire::bareName(name);
+    auto exact = devicePath(name);
+    if (!bare || !exact) return UniqueFd();
+    path = *exact;
+    UniqueFd fd = wire::connectTo(path);
+    if (!fd && errno == ENOENT) {
+        std::string other = findIgnoringCase(wire::deviceDir(), *bare);
+        if (!other.empty()) {
+            path = std::move(other);
+            fd = wire::connectTo(path);
+        }
+    }
+    return fd;
+}
+
 bool sendRequest(int fd, const wire::RequestHeader& header, const void* in, int passFd) {
     iovec parts[2] = {{const_cast<wire::RequestHeader*>(&header), sizeof header},
                       {const_cast<void*>(in), header.inLength}};
@@ -147,20 +165,11 @@ ControlDevice& ControlDevice::operator=(ControlDevice&&) noexcept = default;
 ControlDevice::~ControlDevice() = default;
 
 std::optional<ControlDevice> ControlDevice::open(std::string_view name) {
-    auto bare = wire::bareName(name);
-    auto path = devicePath(name);
-    if (!bare || !path) return std::nullopt;
-    UniqueFd fd = wire::connectTo(*path);
-    if (!fd && errno == ENOENT) {
-        std::string other = findIgnoringCase(wire::deviceDir(), *bare);
-        if (!other.empty()) {
-            path = other;
-            fd = wire::connectTo(*path);
-        }
-    }
+    std::string path;
+    UniqueFd fd = connectByName(name, path);
     if (!fd) return std::nullopt;
     auto impl = std::make_unique<Impl>();
-    impl->path = *path;
+    impl->path = std::move(path);
     impl->idle.push_back(std::move(fd));
     return ControlDevice(std::move(impl));
 }
@@ -210,14 +219,8 @@ ControlConnection& ControlConnection::operator=(ControlConnection&&) noexcept = 
 ControlConnection::~ControlConnection() = default;
 
 std::optional<ControlConnection> ControlConnection::open(std::string_view name) {
-    auto bare = wire::bareName(name);
-    auto path = devicePath(name);
-    if (!bare || !path) return std::nullopt;
-    UniqueFd fd = wire::connectTo(*path);
-    if (!fd && errno == ENOENT) {
-        const std::string other = findIgnoringCase(wire::deviceDir(), *bare);
-        if (!other.empty()) fd = wire::connectTo(other);
-    }
+    std::string path;
+    UniqueFd fd = connectByName(name, path);
     if (!fd) return std::nullopt;
     auto impl = std::make_unique<Impl>();
     impl->fd = std::move(fd);

@@ -186,19 +186,15 @@ TEST(DriverLifecycle, TouchCutOffEndsWithAReleaseAndTheNextStartsWithAPress) {
 TEST(DriverLifecycle, TellsSystemdWhenItServes) {
     const auto socketPath = makeTempDir("notify") / "notify.sock";
     UniqueFd listener(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    ASSERT_TRUE(listener.valid());
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
+    sockaddr_un addr{AF_UNIX, {}};
     std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
     ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
     const timeval wait{20, 0};
     ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     auto receive = [&] {
         char text[64] = {};
-        const ssize_t n = ::recv(listener.get(), text, sizeof text - 1, 0);
-        return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+        return std::string(text, std::max<ssize_t>(::recv(listener.get(), text, 63, 0), 0));
     };
-
     ::setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
     auto daemon = std::make_unique<Daemon>();
     ::unsetenv("NOTIFY_SOCKET");
