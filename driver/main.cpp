@@ -1,15 +1,16 @@
 // KvrRs232: the serial touch driver daemon (or, with --usb, the stand-in for the USB touch
 // driver). Loads the driver, serves its control device until SIGTERM/SIGINT, then unloads.
 //
-// The daemon always stays in the foreground: systemd runs it as a simple service, and a
-// shell user can put it in the background with '&'. --no-syslog keeps the log on stderr only
-// (--foreground is its old name, still accepted); without it every line also goes to syslog
-// under the daemon's name.
+// The daemon always stays in the foreground: systemd runs it as a notify service (it says
+// READY=1 once its control socket serves), and a shell user can put it in the background
+// with '&'. --no-syslog keeps the log on stderr only (--foreground is its old name, still
+// accepted); without it every line also goes to syslog under the daemon's name.
 
 #include "driver/core/driver.h"
 #include "platform/common/log.h"
 #include "platform/common/unique_fd.h"
 #include "platform/desktop/cli11_app.h"
+#include "platform/service/systemd_notify.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -43,8 +44,8 @@ int main(int argc, char** argv) {
                  "in KVR_RUNTIME_DIR (default /run/lumarcon). Runs until SIGTERM or SIGINT.",
                  "KvrRs232"};
     app.footer(
-        "The daemon always stays in the foreground (run it as a simple systemd service or "
-        "with '&');\nwithout --no-syslog its log also goes to syslog. SIGTERM or SIGINT "
+        "The daemon always stays in the foreground (run it as a Type=notify systemd "
+        "service or with '&');\nwithout --no-syslog its log also goes to syslog. SIGTERM or SIGINT "
         "disconnects every\ncontroller and unloads the driver.\n"
         "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1).\n"
         "It does not start (exit 1) when the state folder, the settings store or the "
@@ -102,6 +103,8 @@ int main(int argc, char** argv) {
         return kvr::cli::kExitFailure;
     }
     KVR_LOG_INFO("serving %s", driver->controlDeviceName().c_str());
+    // Its control socket is there: units ordered after this one (Type=notify) may start.
+    kvr::svc::notifySystemd("READY=1");
 
     // Idle until a stop signal. The USB role also looks for its ttys once a second, as a
     // hot-plug notification would tell it; the serial role sleeps without any wake-up.
@@ -119,6 +122,7 @@ int main(int argc, char** argv) {
         }
         if (usb) driver->scanHotplug();
     }
+    kvr::svc::notifySystemd("STOPPING=1");
     driver->unload();
     return 0;
 }

@@ -106,8 +106,9 @@ std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& 
 
     // The control device last: its socket appears only once everything above is ready.
     DriverContext* ctx = impl->context.get();
-    impl->server = ipc::ControlServer::start(std::string(ctx->role().controlDeviceName),
-                                             ControlDispatch(*ctx), options.group, error);
+    impl->server =
+        ipc::ControlServer::start(std::string(ctx->role().controlDeviceName), ControlDispatch(*ctx),
+                                  options.group, error, ControlClose(*ctx));
     if (!impl->server) {
         impl->serial.reset();
         if (!impl->pointerPortValue.empty())

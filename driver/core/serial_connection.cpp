@@ -3,6 +3,7 @@
 #include "driver/control/registry_params.h"
 #include "engine/decode.h"
 #include "engine/pipeline.h"
+#include "engine/report_modes.h"
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
 #include "platform/serial/dos_names.h"
@@ -290,6 +291,7 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
         KVR_LOG_INFO("device %u: line hung up", device);
         session.HungUp.store(true);
         session.Stop.set();
+        ReleaseTouch(device);
         return false;
     case serial::IoStatus::Ok:
         if (r.count > 0) {
@@ -405,6 +407,13 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
         line.Current.reset();
     }
     if (session) session->Started.store(false);
+    ReleaseTouch(device);
+}
+
+void SerialConnection::ReleaseTouch(std::uint8_t device) {
+    engine::Rs232Device& record = context_.device(device);
+    std::lock_guard guard(record.Lock);
+    engine::ReleaseTouch(record);
 }
 
 void SerialConnection::disconnect(std::uint8_t device) {

@@ -121,6 +121,9 @@ private:
     void ReadLoop(std::uint8_t device, Session& session);
     void Greet(std::uint8_t device, Session& session);
     void DisconnectLocked(std::uint8_t device);
+    // The line is gone: a touch in progress is ended (its buttons released) so that no button
+    // stays pressed and the next connection starts afresh.
+    void ReleaseTouch(std::uint8_t device);
     // Writes the bytes unchanged; the port lets one writer at a time through, so commands
     // from control requests and from the read thread never interleave on the line.
     std::uint32_t SerialPortWriteBuff(std::uint8_t device, std::span<const std::uint8_t> bytes);

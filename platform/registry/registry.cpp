@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -112,6 +113,11 @@ public:
         if (!leaked_) {
             for (auto& [sql, st] : stmts_)
                 sqlite3_finalize(st);
+            // Everything committed moves from the write-ahead log into registry.db, so that
+            // the file alone holds every setting once the process has closed the store (a
+            // copy of it is a whole store). Other processes may still read: the checkpoint
+            // waits for them like any writer. A store that cannot be written keeps its log.
+            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
             sqlite3_close_v2(db_);
         }
     }
@@ -372,15 +378,23 @@ std::unique_ptr<Store> Store::open(const std::string& file, bool readOnly, std::
 }
 
 std::mutex g_mutex; // guards g_store, g_reported, g_problem and every use of the connection
-// Owned through the unique_ptr but never destroyed at exit: a thread still using the store while
-// the process exits must not find the connection closed under it. The kernel releases the file
-// and its locks; WAL recovery at the next open makes the database whole.
+// Owned through the unique_ptr but never destroyed with the static objects: a thread still
+// using the store while the process exits must not find the connection gone under it. The
+// connection is closed at exit by closeAtExit instead, under g_mutex.
 std::unique_ptr<Store>& g_store = *new std::unique_ptr<Store>;
 std::atomic<bool> g_readOnly{false};
 // Kinds of failure already logged since the store last opened, so that a store that stays
 // unusable is reported once and not at every access.
 std::set<std::string>& g_reported = *new std::set<std::string>;
 std::string& g_problem = *new std::string; // the last failure, for probeStore
+
+// A process that ends closes the store (and so checkpoints it, ~Store). A thread that uses the
+// store after this opens it again.
+void closeAtExit() {
+    std::lock_guard lock(g_mutex);
+    if (g_store && g_store->pid() != ::getpid()) g_store->leak(); // a forked child's copy
+    g_store.reset();
+}
 
 // While set, failures are only recorded for the caller (probeStore reports them itself).
 bool g_quiet = false;
@@ -439,6 +453,9 @@ Store* acquire(Need need, bool* absent = nullptr) {
         reportProblem("open " + reason, reason);
         return nullptr;
     }
+    // A process that ends closes the store, and so folds the log back into registry.db.
+    static const bool closesAtExit = std::atexit(closeAtExit) == 0;
+    (void)closesAtExit;
     g_reported.clear();
     g_problem.clear();
     return g_store.get();
