@@ -1,0 +1,48 @@
+#include "memtools/forms/tool_form.h"
+
+#include "gui/widgets.h"
+#include "platform/desktop/message_box.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+
+namespace kvr::memtools::forms {
+
+ProgressFrame::ProgressFrame(QWidget* parent) : QFrame(parent) {
+    gui::named(this, "fraProgress", QStringLiteral("Progress"));
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(2);
+    setFixedHeight(28);
+    bar_ = gui::named(new QLabel(this), "lblProgress", QStringLiteral("Progress bar"));
+    bar_->setAutoFillBackground(true);
+    QPalette p = bar_->palette();
+    p.setColor(QPalette::Window, QColor(0, 0, 160));
+    bar_->setPalette(p);
+    bar_->setGeometry(contentsRect().left(), contentsRect().top(), 0, contentsRect().height());
+}
+
+void ProgressFrame::takeUnit() {
+    unit_ = contentsRect().width() / kImageWords;
+    setWords(0);
+}
+
+void ProgressFrame::setWords(int words) {
+    const QRect inside = contentsRect();
+    bar_->setGeometry(inside.left(), inside.top(), unit_ * words, inside.height());
+    bar_->setVisible(words > 0);
+}
+
+int ProgressFrame::barWidth() const {
+    return bar_->isVisible() ? bar_->width() : 0;
+}
+
+int toolMessage(std::string_view text, std::uint32_t type) {
+    const std::string caption = QCoreApplication::applicationName().toStdString();
+    return desktop::messageBox(text, caption, type);
+}
+
+bool toolQuestion(std::string_view text) {
+    return toolMessage(text, desktop::MB_YESNO | desktop::MB_ICONQUESTION) == desktop::IDYES;
+}
+
+} // namespace kvr::memtools::forms
