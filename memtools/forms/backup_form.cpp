@@ -2,13 +2,11 @@
 
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
-#include "memtools/forms/tool_form.h"
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "platform/common/paths.h"
 #include "tsapi/tsapi.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -22,7 +20,7 @@ constexpr int kTitleFontPt = 22;
 
 } // namespace
 
-BackupForm::BackupForm(QWidget* parent) : QWidget(parent) {
+BackupForm::BackupForm(QWidget* parent) : ReportingToolWindow(Closed, parent) {
     gui::named(this, "Form1", QStringLiteral("Backup System Settings-1"));
     setWindowTitle(QStringLiteral("Backup System Settings-1"));
 
@@ -75,18 +73,10 @@ void BackupForm::activate() {
 }
 
 bool BackupForm::getctrname() {
-    const SearchResult found = searchController(kBackupSearch);
-    currentName_ = found.current;
-    if (found.count == 0) {
-        toolMessage("No device was found");
-        exitprg(NoDevice);
-        return false;
-    }
-    return true;
-}
-
-void BackupForm::disablerpt() {
-    suspendReports(currentName_);
+    if (findController().count > 0) return true;
+    toolMessage("No device was found");
+    exitprg(NoDevice);
+    return false;
 }
 
 void BackupForm::readset() {
@@ -122,26 +112,6 @@ void BackupForm::rdeep() {
     }
     writtenFile_ = file;
     exitprg(Saved);
-}
-
-void BackupForm::exitprg(int exitCode) {
-    resumeReports(currentName_, kResumeAtExitWaitMs, true);
-    ended_ = true;
-    hide();
-    Q_EMIT ended(exitCode);
-}
-
-void BackupForm::closeEvent(QCloseEvent* event) {
-    // The work finishes by itself and ends the program; closing meanwhile would leave the
-    // controller without reports and no backup.
-    if (busy_ || ended_) {
-        event->ignore();
-        return;
-    }
-    resumeReports(currentName_, kResumeAtUnloadWaitMs, false);
-    ended_ = true;
-    event->accept();
-    Q_EMIT ended(Closed);
 }
 
 } // namespace kvr::memtools::forms

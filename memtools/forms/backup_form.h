@@ -5,8 +5,8 @@
 // folder, resumes the reports and ends.
 
 #include "memtools/backup_file.h"
+#include "memtools/forms/tool_form.h"
 
-#include <QWidget>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -15,9 +15,7 @@ class QLabel;
 
 namespace kvr::memtools::forms {
 
-class ProgressFrame;
-
-class BackupForm : public QWidget {
+class BackupForm : public ReportingToolWindow {
     Q_OBJECT
 public:
     enum ExitCode : int {
@@ -33,35 +31,22 @@ public:
     // Load (search), show, then the work once the window is up. Ends through ended().
     void start();
 
-    [[nodiscard]] bool hasEnded() const { return ended_; }
     [[nodiscard]] const std::filesystem::path& writtenFile() const { return writtenFile_; }
-    [[nodiscard]] const std::string& currentName() const { return currentName_; }
-
-Q_SIGNALS:
-    void ended(int exitCode);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void activate();
-    // The procedures of the backup.
+    // The procedures of the backup (disablerpt and exitprg are shared).
     bool getctrname();
-    void disablerpt();
     void readset();
     void rdeep();
-    void exitprg(int exitCode);
 
     QLabel* title_;
     QLabel* wait_;
     ProgressFrame* progress_;
 
-    std::string currentName_;
     std::int32_t handle_ = 0;
     BackupContents contents_;
     std::filesystem::path writtenFile_;
-    bool busy_ = false;
-    bool ended_ = false;
 };
 
 } // namespace kvr::memtools::forms

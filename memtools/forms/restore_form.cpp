@@ -2,14 +2,12 @@
 
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
-#include "memtools/forms/tool_form.h"
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "platform/common/paths.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
 
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -32,7 +30,7 @@ std::filesystem::path backupPath(std::string_view file) {
 
 } // namespace
 
-RestoreForm::RestoreForm(QWidget* parent) : QWidget(parent) {
+RestoreForm::RestoreForm(QWidget* parent) : ReportingToolWindow(NotRestored, parent) {
     gui::named(this, "Form1", QStringLiteral("Restore last defaults-1"));
     setWindowTitle(QStringLiteral("Restore last defaults-1"));
 
@@ -140,13 +138,7 @@ void RestoreForm::showWorking(bool working) {
 }
 
 void RestoreForm::getctrname() {
-    const SearchResult found = searchController(kBackupSearch);
-    currentName_ = found.current;
-    if (found.count == 0) toolMessage("No device was found"); // the window stays usable
-}
-
-void RestoreForm::disablerpt() {
-    suspendReports(currentName_);
+    if (findController().count == 0) toolMessage("No device was found"); // the window stays usable
 }
 
 void RestoreForm::readbkfile() {
@@ -213,25 +205,6 @@ RestoreForm::WriteOutcome RestoreForm::wrteep() {
         return WriteOutcome::Abandoned;
     }
     return WriteOutcome::Written;
-}
-
-void RestoreForm::exitprg(int exitCode) {
-    resumeReports(currentName_, kResumeAtExitWaitMs, true);
-    ended_ = true;
-    hide();
-    Q_EMIT ended(exitCode);
-}
-
-void RestoreForm::closeEvent(QCloseEvent* event) {
-    // Never stop half way through writing the controller's memory.
-    if (busy_ || ended_) {
-        event->ignore();
-        return;
-    }
-    resumeReports(currentName_, kResumeAtUnloadWaitMs, false);
-    ended_ = true;
-    event->accept();
-    Q_EMIT ended(NotRestored);
 }
 
 } // namespace kvr::memtools::forms

@@ -6,8 +6,8 @@
 // resumes the reports and ends at once.
 
 #include "memtools/backup_file.h"
+#include "memtools/forms/tool_form.h"
 
-#include <QWidget>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -18,9 +18,7 @@ class QRadioButton;
 
 namespace kvr::memtools::forms {
 
-class ProgressFrame;
-
-class RestoreForm : public QWidget {
+class RestoreForm : public ReportingToolWindow {
     Q_OBJECT
 public:
     enum ExitCode : int {
@@ -34,15 +32,7 @@ public:
     // Load (search), show, then suspend the reports and wait for the user.
     void start();
 
-    [[nodiscard]] bool hasEnded() const { return ended_; }
     [[nodiscard]] const std::filesystem::path& filePath() const { return filePath_; }
-    [[nodiscard]] const std::string& currentName() const { return currentName_; }
-
-Q_SIGNALS:
-    void ended(int exitCode);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     enum class WriteOutcome { Declined, NoHandle, Abandoned, Written };
@@ -51,13 +41,11 @@ private:
     void startClicked();
     void cancelClicked();
     void showWorking(bool working);
-    // The procedures of the restore.
+    // The procedures of the restore (disablerpt and exitprg are shared).
     void getctrname();
-    void disablerpt();
     void readbkfile();
     void restore();
     WriteOutcome wrteep();
-    void exitprg(int exitCode);
 
     QLabel* title_;
     QRadioButton* userDefaults_;
@@ -68,12 +56,9 @@ private:
     QWidget* frame_;
     ProgressFrame* progress_;
 
-    std::string currentName_;
     std::int32_t handle_ = 0;
     std::filesystem::path filePath_;
     BackupContents contents_;
-    bool busy_ = false;
-    bool ended_ = false;
 };
 
 } // namespace kvr::memtools::forms

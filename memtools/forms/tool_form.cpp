@@ -3,6 +3,7 @@
 #include "gui/widgets.h"
 #include "platform/desktop/message_box.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 
@@ -34,6 +35,38 @@ void ProgressFrame::setWords(int words) {
 
 int ProgressFrame::barWidth() const {
     return bar_->isVisible() ? bar_->width() : 0;
+}
+
+ReportingToolWindow::ReportingToolWindow(int closedExitCode, QWidget* parent)
+    : QWidget(parent), closedExitCode_(closedExitCode) {}
+
+SearchResult ReportingToolWindow::findController() {
+    SearchResult found = searchController(kBackupSearch);
+    currentName_ = found.current;
+    return found;
+}
+
+void ReportingToolWindow::disablerpt() {
+    suspendReports(currentName_);
+}
+
+void ReportingToolWindow::exitprg(int exitCode) {
+    resumeReports(currentName_, kResumeAtExitWaitMs, true);
+    ended_ = true;
+    hide();
+    Q_EMIT ended(exitCode);
+}
+
+void ReportingToolWindow::closeEvent(QCloseEvent* event) {
+    // Never stop half way through a transfer: the window ends by itself once it is done.
+    if (busy_ || ended_) {
+        event->ignore();
+        return;
+    }
+    resumeReports(currentName_, kResumeAtUnloadWaitMs, false);
+    ended_ = true;
+    event->accept();
+    Q_EMIT ended(closedExitCode_);
 }
 
 int toolMessage(std::string_view text, std::uint32_t type) {
