@@ -4,9 +4,8 @@
 
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
-#include "platform/registry/registry.h"
 #include "protocol/frame.h"
-#include "tests/integration/tsapi/tsapi_harness.h"
+#include "tests/integration/memtools/memtools_bench.h"
 #include "tsapi/tsapi.h"
 
 #include <gtest/gtest.h>
@@ -19,36 +18,16 @@ using memtools::ImageWord;
 using memtools::kImageWords;
 using memtools::SettingsImage;
 
-// An image whose words all differ, with bytes from 0 to 15 among them.
-std::uint16_t wordValue(int n) {
-    return static_cast<std::uint16_t>(n < 16 ? n : (n * 0x0731) ^ 0x5A00);
-}
-
-emu::ControllerProfile imageProfile() {
-    auto p = Sim::defaultProfile();
-    for (int n = 1; n <= kImageWords; ++n)
-        p.defaults[memtools::imageAddress(n)] = wordValue(n);
-    return p;
-}
-
-class TransferBench {
+// The bench with the controller opened through the library.
+class TransferBench : public MemtoolsBench {
 public:
     TransferBench() {
-        if (!bench_.ready()) return;
-        sim_ = bench_.addSerial(0, 1, imageProfile());
-        if (sim_) opened_ = std::make_unique<OpenedController>("RS232_DEVICE0");
+        if (MemtoolsBench::ok()) opened_ = std::make_unique<OpenedController>("RS232_DEVICE0");
     }
-    [[nodiscard]] bool ok() const { return sim_ && opened_ && opened_->ok(); }
-    [[nodiscard]] std::string why() const { return bench_.diagnostics(); }
+    [[nodiscard]] bool ok() const { return opened_ && opened_->ok(); }
     [[nodiscard]] std::int32_t h() const { return opened_->handle(); }
-    Sim& sim() { return *sim_; }
-    std::uint16_t word(std::uint8_t address) {
-        return sim_->pty().inspect([address](const emu::Controller& c) { return c.word(address); });
-    }
 
 private:
-    Bench bench_;
-    Sim* sim_ = nullptr;
     std::unique_ptr<OpenedController> opened_;
 };
 
@@ -71,7 +50,7 @@ TEST(ImageTransfer, ReadGivesTheControllerMemoryWithProgressPerWord) {
     ASSERT_TRUE(r.complete) << r.reason;
     for (int n = 1; n <= kImageWords; ++n) {
         const ImageWord& w = r.image[static_cast<std::size_t>(n - 1)];
-        EXPECT_EQ((w.byte1 << 8) | w.byte2, wordValue(n)) << "word " << n;
+        EXPECT_EQ((w.byte1 << 8) | w.byte2, imageWordValue(n)) << "word " << n;
     }
     EXPECT_EQ(framesSince(b.sim(), mark), expectedReads());
     ASSERT_EQ(progress.size(), static_cast<std::size_t>(kImageWords));
@@ -86,7 +65,7 @@ TEST(ImageTransfer, LostRepliesAreReadAgainAndAThirdLossAbandons) {
     ASSERT_TRUE(b.sim().play({"fault cut 4 3"}));
     auto r = memtools::readImage(b.h());
     ASSERT_TRUE(r.complete) << r.reason;
-    EXPECT_EQ((r.image[0].byte1 << 8) | r.image[0].byte2, wordValue(1));
+    EXPECT_EQ((r.image[0].byte1 << 8) | r.image[0].byte2, imageWordValue(1));
     EXPECT_EQ(countFrames(b.sim(), "GP81"), 3u);
 
     // Silence: three tries of the first word, then nothing more is asked.
@@ -126,8 +105,6 @@ TEST(ImageTransfer, WriteSendsTheThirtyFiveWordsAndStopsWhenTheControllerFallsSi
 
 TEST(SettingsTransfer, AppliedRecordIsFetchedBack) {
     START_BENCH(b);
-    // The application key exists on an installed system; the buzzer setters write into it.
-    ASSERT_EQ(reg::createKey("HKLM\\SYSTEM\\CurrentControlSet\\Control\\KvrApp"), reg::Status::Ok);
     memtools::SettingsRecord record;
     using memtools::Setting;
     const std::pair<Setting, std::int32_t> values[] = {
