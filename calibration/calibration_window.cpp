@@ -78,6 +78,7 @@ CalibrationWindow::~CalibrationWindow() {
 }
 
 void CalibrationWindow::start() {
+    if (destroyed_) return;
     gui::showOnDisplay(this, setup_.display);
     setFocus();
     if (setup_.keeperTimer) keeperTimer_.start();
@@ -154,7 +155,7 @@ void CalibrationWindow::captureTick() {
         activateWindow();
         setFocus();
     } else {
-        gui::bringToForeground(this);
+        keepInFront();
     }
     const TickResult result = capture_.tick();
     if (result.colour) drawTarget(result.target, *result.colour);
@@ -195,6 +196,7 @@ void CalibrationWindow::countdownTick() {
 void CalibrationWindow::keepInFront() {
     // A message box of the program stays above the window and keeps the keyboard.
     if (QApplication::activeModalWidget() != nullptr) return;
+    if (isActiveWindow() && !isMinimized()) return; // in front already
     gui::bringToForeground(this);
 }
 

@@ -51,9 +51,11 @@ int runProgram(const char* className, const char* messageFile, MessageTable mess
     auto opened = Session::open(commandLine);
     if (!opened.session) return opened.exitCode;
     CalibrationWindow window(makeSetup(*opened.session, messages));
-    if (instance) instance->attach(&window);
     window.start();
-    QApplication::exec();
+    // Attached once the window is up: a "destroy" or "bring to front" sent during the
+    // start-up waited and acts on the shown window now.
+    if (instance) instance->attach(&window);
+    if (window.isVisible()) QApplication::exec();
     return kExitNormal;
 }
 
