@@ -157,11 +157,17 @@ void CalibrationWindow::captureTick() {
     } else {
         keepInFront();
     }
-    const TickResult result = capture_.tick();
+    // The tick's short pause after a press lets events through; what they ask for waits.
+    TickResult result;
+    runBusy([&] { result = capture_.tick(); });
     if (result.colour) drawTarget(result.target, *result.colour);
     if (result.pressBeep) gui::MessageBeep(MB_OK);
     if (result.pointBeep) gui::MessageBeep(MB_ICONASTERISK);
-    if (result.finished) finishCapture();
+    if (result.finished) {
+        finishCapture();
+    } else {
+        carryOutHeldInput();
+    }
 }
 
 void CalibrationWindow::finishCapture() {

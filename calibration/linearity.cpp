@@ -6,8 +6,6 @@
 #include "tsapi/tsapi.h"
 
 #include <array>
-#include <chrono>
-#include <thread>
 
 namespace kvr::calibration {
 namespace {
@@ -27,7 +25,7 @@ constexpr std::size_t kHandshakeReplyBytes = 8;
 constexpr int kResetAttempts = 10;
 constexpr std::uint16_t kResetReplyWaitMs = 500;
 constexpr std::size_t kResetReplyBytes = 3;
-constexpr std::chrono::milliseconds kSettle{10};
+constexpr std::uint16_t kSettleMs = 10;
 
 // The names a device word starts: the word and one digit.
 constexpr std::size_t kSerialNameLength = 13;
@@ -150,7 +148,7 @@ CaptureCalls LinearitySession::captureCalls() {
                 return answer;
             },
         .penUp = [h] { return IsPenUp(h); },
-        .settle = [] { std::this_thread::sleep_for(kSettle); },
+        .settle = [] { protocol::WaitMilliseconds(kSettleMs); },
     };
 }
 

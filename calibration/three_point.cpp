@@ -1,10 +1,8 @@
 #include "calibration/three_point.h"
 
 #include "platform/registry/registry.h"
+#include "protocol/wait.h"
 #include "tsapi/tsapi.h"
-
-#include <chrono>
-#include <thread>
 
 namespace kvr::calibration {
 namespace {
@@ -13,8 +11,9 @@ constexpr const char* kControllersKey = "HKLM\\SYSTEM\\CurrentControlSet\\Contro
 constexpr std::uint8_t kNameBufferLength = 30;
 constexpr std::uint8_t kStopCapture = 255;
 constexpr std::uint8_t kBlockBytes = 24; // x0, y0, x1, y1, x2, y2
-// The pause after a press tick, between the beep and the question whether the finger is up.
-constexpr std::chrono::milliseconds kSettle{10};
+// The pause after a press tick, between the beep and the question whether the finger is up
+// (the window's events go on meanwhile).
+constexpr std::uint16_t kSettleMs = 10;
 
 enum class OffsetsRead { Read, NoKey, Unreadable };
 
@@ -88,7 +87,7 @@ CaptureCalls ThreePointSession::captureCalls() {
                 return answer;
             },
         .penUp = [h] { return IsPenUp(h); },
-        .settle = [] { std::this_thread::sleep_for(kSettle); },
+        .settle = [] { protocol::WaitMilliseconds(kSettleMs); },
     };
 }
 
