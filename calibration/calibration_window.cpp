@@ -224,6 +224,7 @@ void CalibrationWindow::save() {
     // table): say so rather than beep as if it had been.
     gui::MessageBeep(MB_ICONHAND);
     desktop::messageBox(kSaveErrorText, kSaveErrorCaption, MB_OK | MB_ICONHAND);
+    if (destroyed_) return; // told to go while the box was up
     if (setup_.captureAgainAfterRefusedSave && !escapeHeld_ && !closeHeld_) {
         captureAgain();
     } else {
