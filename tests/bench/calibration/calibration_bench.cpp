@@ -61,7 +61,7 @@ bool redNear(::Display* dpy, int x, int y) {
     return found;
 }
 
-TEST(CalibrationBench, FirstTargetOnScreen) {
+TEST(CalibrationProgramsBench, FirstTargetOnScreen) {
     test::XvfbServer x("1024x768x24");
     ASSERT_TRUE(x.ok()) << x.log();
     ::Display* dpy = XOpenDisplay(x.name().c_str());
@@ -154,7 +154,7 @@ Stalls measureStalls(const char* arguments, MakeSetup makeSetup, MessageTable me
     return stalls;
 }
 
-TEST(CalibrationBench, EventLoopStallsWhileCapturing) {
+TEST(CalibrationProgramsBench, EventLoopStallsWhileCapturing) {
     const Stalls three = measureStalls<ThreePointSession>(
         "RS232_DEVICE0", threePointWindowSetup, threePointMessages(),
         {"tap 130 120 40", "tap 3950 3900 40", "tap 3940 140 40"});
