@@ -79,7 +79,8 @@ TEST(Portscan, FindsTheControllersOnComOneAndThreeAndHandsThemToTheDriver) {
     EXPECT_GE(countFrames(*com1, "R"), 1u);
     EXPECT_TRUE(com1->waitFrame("MS"));
     EXPECT_TRUE(com3->waitFrame("MP"));
-    EXPECT_TRUE(busy.receive(1, std::chrono::milliseconds(100)).empty()) << "a held port was probed";
+    EXPECT_TRUE(busy.receive(1, std::chrono::milliseconds(100)).empty())
+        << "a held port was probed";
     std::uint32_t marker = 0;
     EXPECT_EQ(kvr::reg::queryDword(kvr::test::tsapi::kControllerKey, "RS232_DEVICE5", marker),
               kvr::reg::Status::NotFound);
