@@ -3,13 +3,13 @@
 // (the touch library records it). Esc skips a display. Takes no arguments.
 
 #include "gui/program.h"
+#include "gui/terminate.h"
 #include "gui/window_system.h"
 #include "platform/desktop/windows.h"
 #include "utilities/monmatch/matcher.h"
 #include "utilities/monmatch/monmatch_window.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 
 namespace {
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     // SIGTERM closes the window, so the report modes are given back as after the last display.
-    const int messageFd = kvr::desktop::windowMessageFd();
+    kvr::desktop::windowMessageFd();
     QApplication app(argc, argv);
     kvr::gui::installProgramHooks(app);
 
@@ -47,12 +47,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     kvr::monmatch::MonmatchWindow window(matcher);
-    QSocketNotifier messages(messageFd, QSocketNotifier::Read);
-    messages.setEnabled(messageFd >= 0);
-    QObject::connect(&messages, &QSocketNotifier::activated, &window, [&window] {
-        while (const auto message = kvr::desktop::readWindowMessage())
-            if (*message == kvr::desktop::WindowMessage::Destroy) window.close();
-    });
+    kvr::gui::closeWindowOnTerminate(&window);
     window.showOnCurrentDisplay();
     const int code = app.exec();
     modes.restore();

@@ -4,6 +4,7 @@
 // window. "-u" closes the window when the scan is done (unattended installs).
 
 #include "gui/program.h"
+#include "gui/terminate.h"
 #include "gui/window_system.h"
 #include "platform/desktop/atoms.h"
 #include "platform/desktop/windows.h"
@@ -13,7 +14,6 @@
 #include "utilities/portscan/scanner.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
     if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // SIGTERM closes the window like its close box: the scan is stopped cleanly.
-    const int messageFd = kvr::desktop::windowMessageFd();
+    kvr::desktop::windowMessageFd();
     QApplication app(argc, argv);
     kvr::gui::installProgramHooks(app);
 
@@ -80,12 +80,7 @@ int main(int argc, char** argv) {
     if (autoClose)
         QObject::connect(&scan, &kvr::portscan::ScanThread::finished, &window, &QWidget::close,
                          Qt::QueuedConnection);
-    QSocketNotifier messages(messageFd, QSocketNotifier::Read);
-    messages.setEnabled(messageFd >= 0);
-    QObject::connect(&messages, &QSocketNotifier::activated, &window, [&window] {
-        while (const auto message = kvr::desktop::readWindowMessage())
-            if (*message == kvr::desktop::WindowMessage::Destroy) window.close();
-    });
+    kvr::gui::closeWindowOnTerminate(&window);
     window.show();
     scan.start();
     const int code = app.exec();
