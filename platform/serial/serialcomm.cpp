@@ -16,6 +16,12 @@ std::vector<MappedPort> presentPorts(const std::filesystem::path& sysClassTty) {
 }
 
 reg::Status rebuildSerialCommMap(std::size_t* count, const std::filesystem::path& sysClassTty) {
+    PortRoots roots = PortRoots::system();
+    roots.sysClassTty = sysClassTty;
+    return rebuildSerialCommMap(count, roots);
+}
+
+reg::Status rebuildSerialCommMap(std::size_t* count, const PortRoots& roots) {
     if (count != nullptr) *count = 0;
     reg::Status s = reg::createKey(kSerialCommKey);
     if (s != reg::Status::Ok) return s;
@@ -28,14 +34,14 @@ reg::Status rebuildSerialCommMap(std::size_t* count, const std::filesystem::path
     }
     std::set<std::string> names;
     std::size_t listed = 0;
-    for (const auto& port : presentPorts(sysClassTty)) {
+    for (const auto& port : mapPorts(roots)) {
         // Names compare without case; two links to one tty fall back to the link's own path.
         std::string name = port.device.string();
         std::string folded = name;
         for (char& c : folded)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (!names.insert(folded).second) {
-            name = comLinkPath(port.number).string();
+            name = (roots.dosDevices / ("com" + std::to_string(port.number))).string();
             names.insert(name);
         }
         s = reg::setSz(kSerialCommKey, name, "COM" + std::to_string(port.number));

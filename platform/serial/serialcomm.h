@@ -24,5 +24,7 @@ std::vector<MappedPort> presentPorts(const std::filesystem::path& sysClassTty = 
 // reader never finds it missing). `count` (if given) receives the number of ports listed.
 reg::Status rebuildSerialCommMap(std::size_t* count = nullptr,
                                  const std::filesystem::path& sysClassTty = "/sys/class/tty");
+// The same over the given folders (tests).
+reg::Status rebuildSerialCommMap(std::size_t* count, const PortRoots& roots);
 
 } // namespace kvr::serial
