@@ -21,12 +21,15 @@ const std::string kDevice0 = R"(HKLM\SYSTEM\CurrentControlSet\Control\Kvr\RS232\
     return static_cast<::Display*>(d);
 }
 
+// The driver loads the device key at connect; the values it lacks get their defaults.
 void writeCalibration(const engine::CalibrationSet& c) {
     reg::createKey(kDevice0);
-    const std::pair<const char*, std::int32_t> values[] = {
-        {"CP1X", c.CP1X}, {"CP1Y", c.CP1Y}, {"CP2X", c.CP2X}, {"CP2Y", c.CP2Y},
-        {"CP3X", c.CP3X}, {"CP3Y", c.CP3Y}, {"BPX", c.BPX},   {"BPY", c.BPY}};
-    for (const auto& [name, value] : values)
+    for (const auto& [name, value] : {std::pair{"CP1X", c.CP1X},
+                                      {"CP1Y", c.CP1Y},
+                                      {"CP2X", c.CP2X},
+                                      {"CP2Y", c.CP2Y},
+                                      {"CP3X", c.CP3X},
+                                      {"CP3Y", c.CP3Y}})
         reg::setDword(kDevice0, name, static_cast<std::uint32_t>(value));
 }
 
@@ -100,26 +103,17 @@ std::pair<std::int32_t, std::int32_t> PointerPath::rawFor(Pixel target) const {
     return best;
 }
 
-std::uint32_t PointerPath::pixel(Pixel at) const {
-    if (display_ == nullptr) return 0;
-    XImage* image = XGetImage(dpy(display_), DefaultRootWindow(dpy(display_)), at.x, at.y, 1, 1,
-                              AllPlanes, ZPixmap);
-    if (image == nullptr) return 0;
-    const auto value = static_cast<std::uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF);
-    XDestroyImage(image);
-    return value;
-}
-
-std::vector<std::uint32_t> PointerPath::screen() const {
+std::vector<std::uint32_t> PointerPath::grab(int x, int y, int width, int height) const {
     std::vector<std::uint32_t> out;
-    if (display_ == nullptr) return out;
-    XImage* image = XGetImage(dpy(display_), DefaultRootWindow(dpy(display_)), 0, 0, kWidthPx,
-                              kHeightPx, AllPlanes, ZPixmap);
+    XImage* image = display_ == nullptr
+                        ? nullptr
+                        : XGetImage(dpy(display_), DefaultRootWindow(dpy(display_)), x, y,
+                                    static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                    AllPlanes, ZPixmap);
     if (image == nullptr) return out;
-    out.reserve(static_cast<std::size_t>(kWidthPx) * kHeightPx);
-    for (int y = 0; y < kHeightPx; ++y)
-        for (int x = 0; x < kWidthPx; ++x)
-            out.push_back(static_cast<std::uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
+    for (int row = 0; row < height; ++row)
+        for (int col = 0; col < width; ++col)
+            out.push_back(static_cast<std::uint32_t>(XGetPixel(image, col, row) & 0xFFFFFF));
     XDestroyImage(image);
     return out;
 }

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,6 @@ namespace kvr::test {
 
 struct Pixel {
     int x = 0, y = 0;
-    bool operator==(const Pixel&) const = default;
 };
 
 class PointerPath {
@@ -45,9 +43,12 @@ public:
     // Raw coordinates that land on `target` (the nearest on a 4-unit raster).
     [[nodiscard]] std::pair<std::int32_t, std::int32_t> rawFor(Pixel target) const;
 
-    // 0xRRGGBB of one screen pixel, and of the whole screen (row by row).
-    [[nodiscard]] std::uint32_t pixel(Pixel at) const;
-    [[nodiscard]] std::vector<std::uint32_t> screen() const;
+    // 0xRRGGBB of the screen's pixels in a rectangle, row by row; of one pixel.
+    [[nodiscard]] std::vector<std::uint32_t> grab(int x, int y, int width, int height) const;
+    [[nodiscard]] std::uint32_t pixel(Pixel at) const {
+        const auto one = grab(at.x, at.y, 1, 1);
+        return one.empty() ? 0 : one[0];
+    }
 
 private:
     engine::CalibrationSet calibration_;

@@ -1,7 +1,6 @@
 // portscan as installers run it: the real program against the driver daemon and emulated
 // controllers on dosdevices ports.
 
-#include "driver/control/control_codes.h"
 #include "platform/desktop/atoms.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
@@ -26,16 +25,17 @@ using kvr::test::tsapi::countFrames;
 
 const std::string kDevicePrefix = R"(HKLM\SYSTEM\CurrentControlSet\Control\Kvr\RS232\Device)";
 
-fs::path dosDevices() {
+// dosdevices/comN -> target.
+void linkCom(unsigned n, const fs::path& target) {
     fs::create_directories(kvr::test::stateDir() / "dosdevices");
-    return kvr::test::stateDir() / "dosdevices";
+    fs::create_symlink(target, kvr::test::stateDir() / "dosdevices" / ("com" + std::to_string(n)));
 }
 
 // Links every number from `from` to 8 nowhere: those numbers stay taken, so neither the
 // machine's UARTs nor its USB adapters join the ports under test.
 void holdNumbersFrom(unsigned from) {
     for (unsigned n = from; n <= 8; ++n)
-        fs::create_symlink("/nonexistent", dosDevices() / ("com" + std::to_string(n)));
+        linkCom(n, "/nonexistent");
 }
 
 std::uint32_t comPortValue(int device) {
@@ -54,10 +54,10 @@ TEST(Portscan, FindsTheControllersOnComOneAndThreeAndHandsThemToTheDriver) {
     // COM2: a port another program holds; COM4: a map entry that is not a tty.
     auto busy = kvr::test::Pty::open();
     ASSERT_TRUE(busy.valid());
-    fs::create_symlink(busy.slavePath, dosDevices() / "com2");
+    linkCom(2, busy.slavePath);
     kvr::UniqueFd holder(::open(busy.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
-    fs::create_symlink("/dev/null", dosDevices() / "com4");
+    linkCom(4, "/dev/null");
     holdNumbersFrom(5);
     // A controller served before on a port that is gone, in button mode, and a stale marker.
     ASSERT_EQ(kvr::reg::createKey(kDevicePrefix + "1"), kvr::reg::Status::Ok);
@@ -93,14 +93,16 @@ TEST(Portscan, OneCopyAtATimeAndOnlyComOneToEightListed) {
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_TRUE(run.out.empty());
 
-    struct Case {
-        const char* data;
-        unsigned number; // 0: not listed
-    } cases[] = {{"COM1", 1}, {"COM8", 8}, {"COM12", 0}, {"LPT1", 0}, {"COM9", 0},
-                 {"COM", 0},  {"COM0", 0}, {"COMx", 0},  {"com3", 0}};
-    for (const auto& c : cases) {
-        const auto port = kvr::portscan::listedPort(c.data);
-        EXPECT_EQ(port ? port->number : 0u, c.number) << c.data;
+    // A map of COM1, COM12 and LPT1 (and other names) lists only COM1..COM8.
+    for (const auto& [data, number] : {std::pair{"COM1", 1u},
+                                       {"COM8", 8u},
+                                       {"COM12", 0u},
+                                       {"LPT1", 0u},
+                                       {"COM9", 0u},
+                                       {"COM0", 0u},
+                                       {"COMx", 0u}}) {
+        const auto port = kvr::portscan::listedPort(data);
+        EXPECT_EQ(port ? port->number : 0u, number) << data;
     }
 }
 
@@ -110,7 +112,7 @@ TEST(Portscan, ClosedWhileProbingLeavesThePortAsItWas) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     auto pty = kvr::test::Pty::open();
     ASSERT_TRUE(pty.valid());
-    fs::create_symlink(pty.slavePath, dosDevices() / "com1");
+    linkCom(1, pty.slavePath);
     holdNumbersFrom(2);
     kvr::UniqueFd slave(::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     termios before{};

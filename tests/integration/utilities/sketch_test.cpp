@@ -6,9 +6,9 @@
 #include "utilities/sketch/sketch_window.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -39,11 +39,6 @@ void stroke(QWidget& w, QPoint from, QPoint to, Qt::MouseButton button,
     mouse(w, QEvent::MouseButtonRelease, to, button, Qt::NoButton, modifiers);
 }
 
-void escape(QWidget& w) {
-    QKeyEvent event(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(&w, &event);
-}
-
 TEST(Sketch, GridAndButtonsOnA1024By768Monitor) {
     SketchWindow window(QSize(1024, 768));
     window.show();
@@ -71,13 +66,13 @@ TEST(Sketch, DrawsWithTheLeftButtonAloneEscClearsThenEnds) {
     EXPECT_EQ(image.pixel(150, 500), kGray);
     EXPECT_TRUE(window.drawn());
 
-    escape(window); // clears: the grid alone again
+    QTest::keyClick(&window, Qt::Key_Escape); // clears: the grid alone again
     image = kvr::test::grabImage(&window);
     EXPECT_EQ(image.pixel(150, 150), kGray);
     EXPECT_EQ(image.pixel(272, 150), kWhite);
     EXPECT_FALSE(window.drawn());
     EXPECT_TRUE(window.isVisible());
-    escape(window); // a clean window: ends
+    QTest::keyClick(&window, Qt::Key_Escape); // a clean window: ends
     EXPECT_FALSE(window.isVisible());
 }
 
