@@ -11,16 +11,17 @@ namespace kvr::gui {
 void closeOnTerminate(QWidget* window) {
     const int fd = desktop::windowMessageFd();
     if (fd < 0 || window == nullptr) return;
-    // Owned by the window, so it goes when the window goes.
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    auto handle = [window] {
         while (const auto message = desktop::readWindowMessage()) {
             if (*message == desktop::WindowMessage::Destroy)
                 window->close();
             else
                 bringToForeground(window);
         }
-    });
+    };
+    QObject::connect(notifier, &QSocketNotifier::activated, window, handle);
+    handle(); // messages that came before the window was there
 }
 
 } // namespace kvr::gui
