@@ -113,6 +113,7 @@ struct Rs232Device {
     std::uint8_t RightPressed = 0;
     std::uint8_t LeftPressed = 0;
     std::uint8_t DownSamples = 0;
+    ScreenPoint LastPointer; // pointer position of the latest record delivered for the device
 
     std::uint8_t ReportMode = kReportModeDrawing;
     std::uint8_t Rotation = 0;      // 1, 2, 3 rotate; other values act as 0

@@ -13,6 +13,7 @@ public:
     explicit ModeContext(Rs232Device& d) : d_(d), ext_(*d.Extension), guard_(ext_.Lock) {}
 
     void deliver(const MouseInputData& sample) {
+        d_.LastPointer = ScreenPoint{sample.lastX, sample.lastY};
         std::lock_guard guard(ext_.Pointer.Lock);
         ext_.Pointer.Port->deliver(sample);
     }
@@ -189,6 +190,35 @@ void Dispatch(ModeContext& m, Rs232Device& d, MouseInputData& sample, bool penDo
 }
 
 } // namespace
+
+void ReleaseTouch(Rs232Device& d) {
+    const bool left = d.LeftPressed == 1;
+    const bool right = d.RightPressed == 1;
+    // Desktop mode counts the samples of a touch before it presses.
+    const bool touching = left || right || d.DownSamples != 0;
+    d.LeftPressed = 0;
+    d.RightPressed = 0;
+    d.DownSamples = 0;
+    if (!touching || !PointerConnected(d)) {
+        return;
+    }
+    ModeContext m(d);
+    MouseInputData sample;
+    sample.flags = kMouseMoveAbsolute;
+    sample.lastX = d.LastPointer.x;
+    sample.lastY = d.LastPointer.y;
+    m.upNotification();
+    if (right) {
+        sample.buttonFlags |= kMouseRightButtonUp;
+        m.endManualRightClick();
+    }
+    if (left) {
+        sample.buttonFlags |= kMouseLeftButtonUp;
+    }
+    if (sample.buttonFlags != 0) {
+        m.deliver(sample);
+    }
+}
 
 void UDrawingModeFunc(Rs232Device& d, MouseInputData& sample, bool penDown, bool right) {
     if (!PointerConnected(d)) {

@@ -22,4 +22,12 @@ void ReportSample(Rs232Device& device, MouseInputData& sample, bool penDown, boo
 void ReportInPartition(Rs232Device& device, std::int64_t x12, std::int64_t y12, bool penDown,
                        bool right);
 
+// The controller has gone (disconnect, hang-up, daemon unload) in the middle of a touch: no
+// pen-up will come. Every button the touch holds down is released at the last pointer
+// position, the driver-wide lift notification is raised (the touch is over), and the touch
+// state is forgotten, so the next connection's first touch starts with a press. No touch
+// sound: nobody lifted a finger. Nothing is delivered while no pointer class callback is
+// connected. Device lock held by the caller.
+void ReleaseTouch(Rs232Device& device);
+
 } // namespace kvr::engine

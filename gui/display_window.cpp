@@ -46,4 +46,24 @@ void showOnDisplay(QWidget* window, const QRect& rect) {
     window->activateWindow();
 }
 
+void showOnDisplayNotOnTop(QWidget* window, const QRect& rect) {
+    if (window == nullptr) return;
+    QScreen* screen = screenWithGeometry(rect);
+    // Leaving full-screen first lets the window change screens: a window manager keeps a
+    // full-screen window on the screen it was made full-screen on.
+    if (window->isFullScreen()) window->showNormal();
+    window->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    window->setGeometry(rect);
+    window->winId();
+    if (screen != nullptr) {
+        if (QWindow* handle = window->windowHandle()) handle->setScreen(screen);
+        window->setGeometry(rect);
+        window->showFullScreen();
+    } else {
+        window->show();
+    }
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace kvr::gui

@@ -21,6 +21,11 @@ QRect displayRect(int left, int top, int right, int bottom);
 // Sets the window's flags and geometry for `rect` and shows it there.
 void showOnDisplay(QWidget* window, const QRect& rect);
 
+// The same placement for a window that must not stay above the others (the monitor matching
+// screens): full-screen on a matching screen, else a frameless window exactly on `rect`.
+// Called again with another rectangle it moves the shown window there.
+void showOnDisplayNotOnTop(QWidget* window, const QRect& rect);
+
 // True when some screen of the application has exactly this geometry.
 bool isScreenGeometry(const QRect& rect);
 

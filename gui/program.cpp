@@ -20,11 +20,11 @@ std::string helpText(const ProgramInfo& info) {
     }
     text += "\nExit status:\n";
     for (const ExitCode& e : info.exitCodes) {
+        // "  226 (code -30)   meaning": the codes line up whatever their width.
+        char code[32] = "";
+        if (e.code < 0) std::snprintf(code, sizeof code, "(code %d)", e.code);
         char line[64];
-        if (e.code < 0)
-            std::snprintf(line, sizeof line, "  %3d (code %d)  ", exitStatus(e.code), e.code);
-        else
-            std::snprintf(line, sizeof line, "  %3d            ", e.code);
+        std::snprintf(line, sizeof line, "  %3d %-11s  ", exitStatus(e.code), code);
         text += line + std::string(e.meaning) + "\n";
     }
     text += "\n  --help     show this help and exit\n  --version  show the version and exit\n";

@@ -1,6 +1,8 @@
 #include "gui/widgets.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <algorithm>
 
 namespace kvr::gui {
 
@@ -10,6 +12,13 @@ QFont cellFont(int cellPx) {
     font.setBold(true);
     font.setWeight(QFont::Bold);
     font.setPixelSize(cellPx > 0 ? cellPx : 1);
+    return font;
+}
+
+QFont cellFont(int cellPx, int widthPx) {
+    QFont font = cellFont(cellPx);
+    const int average = QFontMetrics(font).averageCharWidth();
+    if (widthPx > 0 && average > 0) font.setStretch(std::clamp(100 * widthPx / average, 1, 4000));
     return font;
 }
 

@@ -18,5 +18,8 @@ template <class W> W* named(W* widget, const char* controlName, const QString& c
 // The bold font of the programs' big texts: a character cell `cellPx` pixels high, in the
 // application's proportional face.
 QFont cellFont(int cellPx);
+// The same with a character cell `widthPx` wide on average (the glyphs stretched to it where
+// the face can be stretched): the "height x width" fonts of the programs' painted texts.
+QFont cellFont(int cellPx, int widthPx);
 
 } // namespace kvr::gui

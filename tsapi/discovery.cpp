@@ -347,10 +347,13 @@ int32_t ReopenCOMPort(int32_t handle) {
     return guarded<int32_t>(0, [&] {
         const auto c = serialController(handle);
         if (!c) return false;
+        // The port first: a report mode sent while it is still closed would go nowhere and
+        // leave the controller silenced by the "MI" of CloseCOMPort.
+        const bool reopened = acknowledgedRequest(*c, IOCTL_RS232_REOPEN_COM_PORT);
         // The controller forgot its report mode while the port was closed: send it again.
         const std::uint8_t mode = GetReportMode(handle);
         if (mode >= 1 && mode <= 3) SetReportMode(handle, mode);
-        return acknowledgedRequest(*c, IOCTL_RS232_REOPEN_COM_PORT);
+        return reopened;
     });
 }
 

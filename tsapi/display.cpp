@@ -295,6 +295,28 @@ bool assignTouchedController(AssignKind kind) {
     return false;
 }
 
+// Display entry j (1-based) as one cell of a multi-monitor arrangement, in pointer units:
+// 1 side by side, 2 stacked, 3 two by two (odd entries on the left, entries from 3 on in the
+// lower row). Each cell is one full pointer span, so a touch anywhere on the controller stays
+// within its own display.
+struct ArrangementCell {
+    std::uint32_t originX = 0;
+    std::uint32_t originY = 0;
+};
+ArrangementCell arrangementCell(std::uint8_t arrangement, std::uint8_t j) {
+    const auto step = static_cast<std::uint32_t>(j - 1) * kFullExtent;
+    switch (arrangement) {
+    case 1:
+        return {step, 0};
+    case 2:
+        return {0, step};
+    case 3:
+        return {(j % 2 == 1) ? 0 : kFullExtent, j >= 3 ? kFullExtent : 0};
+    default:
+        return {};
+    }
+}
+
 // Arms every listed driver's search for the first controller touched with `value`.
 // No controller listed: nothing to arm, and nothing fails.
 bool armTouchSearch(std::uint8_t value, bool withLayout, std::uint8_t arrangement) {
@@ -304,13 +326,13 @@ bool armTouchSearch(std::uint8_t value, bool withLayout, std::uint8_t arrangemen
     const DisplayTable& t = table();
     for (auto& device : devices) {
         if (withLayout && arrangement >= 1 && arrangement <= 3) {
-            // Every entry laid out as one cell of the arrangement; GetExistDisplays sends the
-            // authoritative table again at its next call.
+            // Every entry laid out as one cell of the arrangement, as the driver lays out a
+            // controller's entry at connect; GetExistDisplays sends the authoritative table
+            // again at its next call.
             for (std::uint8_t j = 1; j <= t.count; ++j) {
-                std::uint32_t originX = 0;
-                if (arrangement == 1) originX = static_cast<std::uint32_t>((j - 1) * kPointerSpan);
-                if (arrangement == 3) originX = (j % 2 == 1) ? 0 : kFullExtent;
-                const auto request = areaRequest(j, originX, kFullExtent, kFullExtent, kFullExtent);
+                const ArrangementCell cell = arrangementCell(arrangement, j);
+                const auto request =
+                    areaRequest(j, cell.originX, cell.originY, kFullExtent, kFullExtent);
                 acknowledged(device, IOCTL_RS232_SET_DISPLAY_PARTITION, request);
             }
         }

@@ -99,7 +99,9 @@ inline constexpr std::int32_t kMinRightClickMs = 400;
 inline constexpr std::int32_t kMaxRightClickMs = 1272; // 0x9F units
 inline constexpr std::uint8_t kMaxSensitivityLevel = 4;
 
-// Failure values of the getters whose 0 would be a valid reading.
+// Failure values of the getters whose 0 would be a valid reading: a controller that does not
+// answer. A handle that names no controller gives 0 from every getter, as from every other
+// per-controller export, without a device call.
 inline constexpr std::uint8_t kNoByte = 255;
 inline constexpr std::int32_t kNoAccLevel = -1;
 
@@ -482,8 +484,10 @@ int32_t SetOutfocus(int32_t handle, int32_t value) {
 }
 
 uint8_t GetTouchSensitivity(int32_t handle) {
-    return guarded<uint8_t>(kNoByte, [&] {
-        return readParameter(handle, kTouchSensitivity, kStandardGetter).value_or(kNoByte);
+    return guarded<uint8_t>(kNoByte, [&]() -> uint8_t {
+        const auto controller = resolveHandle(handle);
+        if (!controller) return 0;
+        return readParameter(*controller, kTouchSensitivity, kStandardGetter).value_or(kNoByte);
     });
 }
 
@@ -495,8 +499,10 @@ int32_t SetTouchSensitivity(int32_t handle, uint8_t level) {
 }
 
 uint8_t GetNoiseLevel(int32_t handle) {
-    return guarded<uint8_t>(kNoByte, [&] {
-        return readParameter(handle, kNoiseLevel, kStandardGetter).value_or(kNoByte);
+    return guarded<uint8_t>(kNoByte, [&]() -> uint8_t {
+        const auto controller = resolveHandle(handle);
+        if (!controller) return 0;
+        return readParameter(*controller, kNoiseLevel, kStandardGetter).value_or(kNoByte);
     });
 }
 
@@ -506,8 +512,10 @@ int32_t SetNoiseLevel(int32_t handle, uint8_t value) {
 }
 
 int32_t GetAccLevel(int32_t handle) {
-    return guarded<int32_t>(kNoAccLevel, [&] {
-        const auto level = readParameter(handle, kAccLevel, kAccGetter);
+    return guarded<int32_t>(kNoAccLevel, [&]() -> int32_t {
+        const auto controller = resolveHandle(handle);
+        if (!controller) return 0;
+        const auto level = readParameter(*controller, kAccLevel, kAccGetter);
         return level ? static_cast<int32_t>(*level) : kNoAccLevel;
     });
 }

@@ -56,13 +56,14 @@ std::optional<std::size_t> EventTable::slotOf(engine::EventRef ref) {
     return static_cast<std::size_t>(ref - 1);
 }
 
-bool EventTable::install(engine::EventRef ref, ipc::Event event) {
+bool EventTable::install(engine::EventRef ref, ipc::Event event, std::uint64_t owner) {
     const auto slot = slotOf(ref);
     if (!slot) return false;
     std::optional<ipc::Event> old(std::move(event));
     {
         std::lock_guard guard(lock_);
         slots_[*slot].swap(old);
+        owners_[*slot] = owner;
     }
     // `old` (the event held before) is released here, outside the lock.
     return true;
@@ -75,11 +76,26 @@ bool EventTable::holds(engine::EventRef ref) const {
     return slots_[*slot].has_value();
 }
 
+bool EventTable::releaseOwnedBy(engine::EventRef ref, std::uint64_t owner) {
+    const auto slot = slotOf(ref);
+    if (!slot || owner == 0) return false;
+    std::optional<ipc::Event> old;
+    {
+        std::lock_guard guard(lock_);
+        if (!slots_[*slot] || owners_[*slot] != owner) return false;
+        slots_[*slot].swap(old);
+        owners_[*slot] = 0;
+    }
+    // `old` is released here, outside the lock.
+    return true;
+}
+
 void EventTable::releaseAll() {
     std::array<std::optional<ipc::Event>, kSlotCount> old;
     {
         std::lock_guard guard(lock_);
         old.swap(slots_);
+        owners_.fill(0);
     }
 }
 

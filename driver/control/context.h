@@ -99,11 +99,15 @@ public:
     EventTable(const EventTable&) = delete;
     EventTable& operator=(const EventTable&) = delete;
 
-    // Stores `event` for the slot of `ref`, releasing the event held there before. False (and
-    // `event` released) for a reference that names no slot.
-    bool install(engine::EventRef ref, ipc::Event event);
+    // Stores `event` for the slot of `ref`, releasing the event held there before. `owner` is
+    // the control connection the registration came on (0: none, kept until replaced or
+    // unload). False (and `event` released) for a reference that names no slot.
+    bool install(engine::EventRef ref, ipc::Event event, std::uint64_t owner = 0);
     // True when the slot of `ref` holds an event.
     [[nodiscard]] bool holds(engine::EventRef ref) const;
+    // Releases the event of the slot of `ref` when connection `owner` (not 0) registered it.
+    // True when it did.
+    bool releaseOwnedBy(engine::EventRef ref, std::uint64_t owner);
     // Releases every event (unload).
     void releaseAll();
     // Number of events held (diagnostics, tests).
@@ -119,6 +123,7 @@ private:
 
     mutable std::mutex lock_;
     std::array<std::optional<ipc::Event>, kSlotCount> slots_;
+    std::array<std::uint64_t, kSlotCount> owners_{}; // connection of each registration, 0 none
 };
 
 // ---- pointer-port device ----------------------------------------------------------------------

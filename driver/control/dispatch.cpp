@@ -189,7 +189,9 @@ std::uint32_t referenceEvent(Io& io, std::optional<ipc::Event>& event) {
     return ntstatus::kSuccess;
 }
 
-// Codes 5 and 6: once per device for the driver's lifetime.
+// Codes 5 and 6: one registration per device while the control connection that made it stays
+// open (KvrRs232Close frees the device again), so a service that is restarted can register
+// anew; a second registration while the first registrant lives is refused.
 Reply setDeviceEvent(Io& io, bool down) {
     if (io.in() < 5) return tooSmall();
     std::lock_guard settings(io.control().SettingsLock);
@@ -202,7 +204,7 @@ Reply setDeviceEvent(Io& io, bool down) {
     if (const std::uint32_t s = referenceEvent(io, event); s != ntstatus::kSuccess) return fail(s);
     const engine::EventRef ref =
         down ? EventTable::downEvent(io.index()) : EventTable::upEvent(io.index());
-    io.ctx.events().install(ref, std::move(*event));
+    io.ctx.events().install(ref, std::move(*event), io.req.connection);
     std::lock_guard lock(d.Lock);
     if (down) {
         d.DownEvent = ref;
@@ -713,6 +715,11 @@ ipc::Dispatch ControlDispatch(DriverContext& ctx) {
     };
 }
 
+ipc::ConnectionClosed ControlClose(DriverContext& ctx) {
+    return
+        [&ctx](std::uint64_t connection) { KvrRs232Close(ctx, DeviceObject::Control, connection); };
+}
+
 std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std::uint32_t code,
                                    const void* input, std::size_t inLength) noexcept {
     switch (code) {
@@ -737,7 +744,27 @@ std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std:
 ipc::Reply KvrRs232Open(DriverContext&, DeviceObject) noexcept {
     return done(0);
 }
-ipc::Reply KvrRs232Close(DriverContext&, DeviceObject) noexcept {
+ipc::Reply KvrRs232Close(DriverContext& ctx, DeviceObject target,
+                         std::uint64_t connection) noexcept {
+    if (target != DeviceObject::Control || connection == 0) return done(0);
+    try {
+        for (std::uint8_t n = 0; n < ctx.deviceCount(); ++n) {
+            Rs232Device& d = ctx.device(n);
+            // The settings lock orders this against a registration arriving for the device.
+            std::lock_guard settings(ctx.control(n).SettingsLock);
+            if (ctx.events().releaseOwnedBy(EventTable::downEvent(n), connection)) {
+                std::lock_guard lock(d.Lock);
+                d.DownEventRegistered = 0;
+            }
+            if (ctx.events().releaseOwnedBy(EventTable::upEvent(n), connection)) {
+                std::lock_guard lock(d.Lock);
+                d.UpEventRegistered = 0;
+            }
+        }
+    } catch (const std::exception& e) {
+        KVR_LOG_ERROR("releasing connection %llu failed: %s",
+                      static_cast<unsigned long long>(connection), e.what());
+    }
     return done(0);
 }
 

@@ -28,6 +28,9 @@ ipc::Reply KvrRs232_DispatchIoctl(DriverContext& ctx, DeviceObject target,
 
 // The dispatch the control-device server calls: every request on the control device.
 ipc::Dispatch ControlDispatch(DriverContext& ctx);
+// What the control-device server calls when a connection (a client's open handle) ends:
+// KvrRs232Close for that connection.
+ipc::ConnectionClosed ControlClose(DriverContext& ctx);
 
 // Internal device-control request (the pointer class driver's connect). For
 // IOCTL_INTERNAL_MOUSE_CONNECT `input` points at a PointerConnectData and `inLength` is its
@@ -35,9 +38,12 @@ ipc::Dispatch ControlDispatch(DriverContext& ctx);
 std::uint32_t KvrRs232_InternIoCtl(DriverContext& ctx, DeviceObject target, std::uint32_t code,
                                    const void* input, std::size_t inLength) noexcept;
 
-// Create and close of either device: always success, information 0, no state.
+// Create and close of either device: always success, information 0. Open keeps no state;
+// the close of a control-device handle (`connection`, 0 for none) releases the per-device
+// touch events registered through it, so their devices take a registration again.
 ipc::Reply KvrRs232Open(DriverContext& ctx, DeviceObject target) noexcept;
-ipc::Reply KvrRs232Close(DriverContext& ctx, DeviceObject target) noexcept;
+ipc::Reply KvrRs232Close(DriverContext& ctx, DeviceObject target,
+                         std::uint64_t connection = 0) noexcept;
 
 // Reads the controller's display setting (code 33): reset command, 100 ms, flush, get
 // parameter 9E, 100 ms, then judge up to 6 queued bytes. Sets DisplayArrangement and

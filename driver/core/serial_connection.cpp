@@ -3,6 +3,7 @@
 #include "driver/control/registry_params.h"
 #include "engine/decode.h"
 #include "engine/pipeline.h"
+#include "engine/report_modes.h"
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
 #include "platform/serial/dos_names.h"
@@ -142,9 +143,16 @@ bool SerialConnection::ConnectCOMMPortObject(std::uint8_t device) {
     serial::Error error;
     std::unique_ptr<serial::Port> port = serial::Port::open(path, options, &error);
     if (!port) {
-        KVR_LOG_INFO("device %u: cannot open %s: %s", device, path.c_str(), error.text.c_str());
+        std::string& last = lines_[device].LastOpenFailure;
+        if (last != error.text)
+            KVR_LOG_WARN("device %u: cannot open %s: %s", device, path.c_str(), error.text.c_str());
+        else
+            KVR_LOG_DEBUG("device %u: cannot open %s: %s", device, path.c_str(),
+                          error.text.c_str());
+        last = error.text;
         return false;
     }
+    lines_[device].LastOpenFailure.clear();
     // As with the serial driver's requests, the results of the settings are not checked: a
     // rate the line does not know leaves it at 9600.
     if (!port->setBaudRate(baud, &error))
@@ -283,6 +291,7 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
         KVR_LOG_INFO("device %u: line hung up", device);
         session.HungUp.store(true);
         session.Stop.set();
+        ReleaseTouch(device);
         return false;
     case serial::IoStatus::Ok:
         if (r.count > 0) {
@@ -398,6 +407,13 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
         line.Current.reset();
     }
     if (session) session->Started.store(false);
+    ReleaseTouch(device);
+}
+
+void SerialConnection::ReleaseTouch(std::uint8_t device) {
+    engine::Rs232Device& record = context_.device(device);
+    std::lock_guard guard(record.Lock);
+    engine::ReleaseTouch(record);
 }
 
 void SerialConnection::disconnect(std::uint8_t device) {

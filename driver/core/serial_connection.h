@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,9 @@ private:
         std::thread Thread;                  // the read thread
         std::optional<ipc::Event> Reinit;    // auto reset; the engine sets its twin
         std::vector<std::thread> Stragglers; // threads given up on, joined at the end
+        // Why the port last failed to open (under ConnectLock): the same failure again, as
+        // when the USB role looks for its unit every second, is not logged again.
+        std::string LastOpenFailure;
     };
 
     std::shared_ptr<Session> sessionOf(std::uint8_t device) const;
@@ -117,6 +121,9 @@ private:
     void ReadLoop(std::uint8_t device, Session& session);
     void Greet(std::uint8_t device, Session& session);
     void DisconnectLocked(std::uint8_t device);
+    // The line is gone: a touch in progress is ended (its buttons released) so that no button
+    // stays pressed and the next connection starts afresh.
+    void ReleaseTouch(std::uint8_t device);
     // Writes the bytes unchanged; the port lets one writer at a time through, so commands
     // from control requests and from the read thread never interleave on the line.
     std::uint32_t SerialPortWriteBuff(std::uint8_t device, std::span<const std::uint8_t> bytes);

@@ -8,6 +8,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <vector>
@@ -55,6 +57,24 @@ std::string findIgnoringCase(const std::string& dir, const std::string& bare) {
     return {};
 }
 
+// A connection to the control device `name` (its socket found without regard to case, as
+// device names are); `path` gets the socket's path. Invalid when nobody serves it.
+UniqueFd connectByName(std::string_view name, std::string& path) {
+    auto bare = wire::bareName(name);
+    auto exact = devicePath(name);
+    if (!bare || !exact) return UniqueFd();
+    path = *exact;
+    UniqueFd fd = wire::connectTo(path);
+    if (!fd && errno == ENOENT) {
+        std::string other = findIgnoringCase(wire::deviceDir(), *bare);
+        if (!other.empty()) {
+            path = std::move(other);
+            fd = wire::connectTo(path);
+        }
+    }
+    return fd;
+}
+
 bool sendRequest(int fd, const wire::RequestHeader& header, const void* in, int passFd) {
     iovec parts[2] = {{const_cast<wire::RequestHeader*>(&header), sizeof header},
                       {const_cast<void*>(in), header.inLength}};
@@ -79,65 +99,40 @@ bool sendRequest(int fd, const wire::RequestHeader& header, const void* in, int 
     return sent == static_cast<ssize_t>(sizeof header + header.inLength);
 }
 
-} // namespace
-
-ControlDevice::ControlDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-ControlDevice::ControlDevice(ControlDevice&&) noexcept = default;
-ControlDevice& ControlDevice::operator=(ControlDevice&&) noexcept = default;
-ControlDevice::~ControlDevice() = default;
-
-std::optional<ControlDevice> ControlDevice::open(std::string_view name) {
-    auto bare = wire::bareName(name);
-    auto path = devicePath(name);
-    if (!bare || !path) return std::nullopt;
-    UniqueFd fd = wire::connectTo(*path);
-    if (!fd && errno == ENOENT) {
-        std::string other = findIgnoringCase(wire::deviceDir(), *bare);
-        if (!other.empty()) {
-            path = other;
-            fd = wire::connectTo(*path);
-        }
-    }
-    if (!fd) return std::nullopt;
-    auto impl = std::make_unique<Impl>();
-    impl->path = *path;
-    impl->idle.push_back(std::move(fd));
-    return ControlDevice(std::move(impl));
-}
-
-bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
-                          std::uint32_t outLength, std::uint32_t* returned, int passFd,
-                          std::uint32_t* statusOut) {
-    auto finish = [&](std::uint32_t st, std::uint32_t copied) {
-        if (returned) *returned = copied;
-        if (statusOut) *statusOut = st;
-        return isSuccess(st);
-    };
-    if (!impl_) return finish(status::kInvalidHandle, 0);
+// The caller's side of a call, checked before anything is sent; the refusal status if any.
+std::optional<std::uint32_t> checkCall(const void* in, std::uint32_t inLength, const void* out,
+                                       std::uint32_t outLength, int passFd) {
     if (inLength > kMaxTransfer || outLength > kMaxTransfer || (inLength > 0 && in == nullptr) ||
         (outLength > 0 && out == nullptr)) {
-        return finish(status::kInvalidParameter, 0);
+        return status::kInvalidParameter;
     }
-
     // A descriptor number that is not open in this process is a bad handle, as it would be
     // for the driver; it must not look like a broken connection.
-    if (passFd >= 0 && ::fcntl(passFd, F_GETFD) < 0) return finish(status::kInvalidHandle, 0);
+    if (passFd >= 0 && ::fcntl(passFd, F_GETFD) < 0) return status::kInvalidHandle;
+    return std::nullopt;
+}
 
-    wire::RequestHeader header{code, inLength, outLength};
-    bool reused = false;
-    UniqueFd fd = impl_->borrow(reused);
-    if (!fd) return finish(status::kPortDisconnected, 0);
-    if (!sendRequest(fd.get(), header, in, passFd)) {
-        // An idle connection may have been closed by a daemon that has since been restarted.
-        // The request never reached anybody, so it is safe to send it once more on a fresh one.
-        if (!reused) return finish(status::kPortDisconnected, 0);
-        fd = wire::connectTo(impl_->path);
-        if (!fd || !sendRequest(fd.get(), header, in, passFd)) {
-            return finish(status::kPortDisconnected, 0);
-        }
-    }
+bool finishCall(std::uint32_t st, std::uint32_t copied, std::uint32_t* returned,
+                std::uint32_t* statusOut) {
+    if (returned) *returned = copied;
+    if (statusOut) *statusOut = st;
+    return isSuccess(st);
+}
 
-    const std::size_t bufLength = std::max(inLength, outLength);
+// One request and its reply on one connection.
+struct Exchanged {
+    bool sent = false;     // the request left (else nobody saw it)
+    bool complete = false; // a well-formed reply came back
+    std::uint32_t status = status::kPortDisconnected;
+    std::uint32_t copied = 0; // reply bytes copied to the caller's buffer
+};
+
+Exchanged exchangeOn(int fd, const wire::RequestHeader& header, const void* in, int passFd,
+                     void* out, std::uint32_t outLength) {
+    Exchanged r;
+    r.sent = sendRequest(fd, header, in, passFd);
+    if (!r.sent) return r;
+    const std::size_t bufLength = std::max(header.inLength, header.outLength);
     // One byte more than any valid reply, to tell an oversized reply from a full one.
     std::vector<std::uint8_t> reply(kReplyHeaderBytes + bufLength + 1);
     iovec iov{reply.data(), reply.size()};
@@ -146,25 +141,61 @@ bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLe
     msg.msg_iovlen = 1;
     ssize_t n;
     do {
-        n = ::recvmsg(fd.get(), &msg, MSG_CMSG_CLOEXEC);
+        n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
     } while (n < 0 && errno == EINTR);
-    if (n < static_cast<ssize_t>(kReplyHeaderBytes) || (msg.msg_flags & MSG_TRUNC) != 0) {
-        return finish(status::kPortDisconnected, 0); // the connection is dropped with fd
-    }
-    wire::ReplyHeader header2{};
-    std::memcpy(&header2, reply.data(), sizeof header2);
+    if (n < static_cast<ssize_t>(kReplyHeaderBytes) || (msg.msg_flags & MSG_TRUNC) != 0) return r;
+    wire::ReplyHeader replyHeader{};
+    std::memcpy(&replyHeader, reply.data(), sizeof replyHeader);
     const std::size_t payload = static_cast<std::size_t>(n) - kReplyHeaderBytes;
-    if (payload != std::min<std::size_t>(header2.information, bufLength)) {
-        return finish(status::kPortDisconnected, 0);
+    if (payload != std::min<std::size_t>(replyHeader.information, bufLength)) return r;
+    r.complete = true;
+    r.status = replyHeader.status;
+    if (!isError(replyHeader.status)) {
+        r.copied = static_cast<std::uint32_t>(std::min<std::size_t>(payload, outLength));
+        if (r.copied > 0) std::memcpy(out, reply.data() + kReplyHeaderBytes, r.copied);
     }
-    impl_->giveBack(std::move(fd));
+    return r;
+}
 
-    std::uint32_t copied = 0;
-    if (!isError(header2.status)) {
-        copied = static_cast<std::uint32_t>(std::min<std::size_t>(payload, outLength));
-        if (copied > 0) std::memcpy(out, reply.data() + kReplyHeaderBytes, copied);
+} // namespace
+
+ControlDevice::ControlDevice(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ControlDevice::ControlDevice(ControlDevice&&) noexcept = default;
+ControlDevice& ControlDevice::operator=(ControlDevice&&) noexcept = default;
+ControlDevice::~ControlDevice() = default;
+
+std::optional<ControlDevice> ControlDevice::open(std::string_view name) {
+    std::string path;
+    UniqueFd fd = connectByName(name, path);
+    if (!fd) return std::nullopt;
+    auto impl = std::make_unique<Impl>();
+    impl->path = std::move(path);
+    impl->idle.push_back(std::move(fd));
+    return ControlDevice(std::move(impl));
+}
+
+bool ControlDevice::ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
+                          std::uint32_t outLength, std::uint32_t* returned, int passFd,
+                          std::uint32_t* statusOut) {
+    if (!impl_) return finishCall(status::kInvalidHandle, 0, returned, statusOut);
+    if (const auto refused = checkCall(in, inLength, out, outLength, passFd))
+        return finishCall(*refused, 0, returned, statusOut);
+
+    const wire::RequestHeader header{code, inLength, outLength};
+    bool reused = false;
+    UniqueFd fd = impl_->borrow(reused);
+    if (!fd) return finishCall(status::kPortDisconnected, 0, returned, statusOut);
+    Exchanged r = exchangeOn(fd.get(), header, in, passFd, out, outLength);
+    if (!r.sent && reused) {
+        // An idle connection may have been closed by a daemon that has since been restarted.
+        // The request never reached anybody, so it is safe to send it once more on a fresh one.
+        fd = wire::connectTo(impl_->path);
+        if (fd) r = exchangeOn(fd.get(), header, in, passFd, out, outLength);
     }
-    return finish(header2.status, copied);
+    // A connection that failed mid-exchange is dropped with fd.
+    if (!r.complete) return finishCall(status::kPortDisconnected, 0, returned, statusOut);
+    impl_->giveBack(std::move(fd));
+    return finishCall(r.status, r.copied, returned, statusOut);
 }
 
 void ControlDevice::close() {
@@ -173,6 +204,60 @@ void ControlDevice::close() {
 
 bool ControlDevice::isOpen() const {
     return impl_ != nullptr;
+}
+
+// ---- ControlConnection ------------------------------------------------------------------------
+
+struct ControlConnection::Impl {
+    std::mutex mutex; // one request at a time on the one connection
+    UniqueFd fd;
+};
+
+ControlConnection::ControlConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ControlConnection::ControlConnection(ControlConnection&&) noexcept = default;
+ControlConnection& ControlConnection::operator=(ControlConnection&&) noexcept = default;
+ControlConnection::~ControlConnection() = default;
+
+std::optional<ControlConnection> ControlConnection::open(std::string_view name) {
+    std::string path;
+    UniqueFd fd = connectByName(name, path);
+    if (!fd) return std::nullopt;
+    auto impl = std::make_unique<Impl>();
+    impl->fd = std::move(fd);
+    return ControlConnection(std::move(impl));
+}
+
+bool ControlConnection::ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
+                              std::uint32_t outLength, std::uint32_t* returned, int passFd,
+                              std::uint32_t* statusOut) {
+    if (!impl_) return finishCall(status::kInvalidHandle, 0, returned, statusOut);
+    if (const auto refused = checkCall(in, inLength, out, outLength, passFd))
+        return finishCall(*refused, 0, returned, statusOut);
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->fd) return finishCall(status::kPortDisconnected, 0, returned, statusOut);
+    const Exchanged r = exchangeOn(impl_->fd.get(), wire::RequestHeader{code, inLength, outLength},
+                                   in, passFd, out, outLength);
+    if (!r.complete) {
+        // The server has gone (or broke the frame rules): this connection is over.
+        impl_->fd.reset();
+        return finishCall(status::kPortDisconnected, 0, returned, statusOut);
+    }
+    return finishCall(r.status, r.copied, returned, statusOut);
+}
+
+bool ControlConnection::ended() const {
+    if (!impl_) return true;
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->fd) return true;
+    // The server never sends unasked: anything to read on an idle connection is its end.
+    pollfd p{impl_->fd.get(), POLLIN | POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) != 0;
+}
+
+int ControlConnection::fd() const {
+    if (!impl_) return -1;
+    std::lock_guard lock(impl_->mutex);
+    return impl_->fd.get();
 }
 
 } // namespace kvr::ipc

@@ -56,6 +56,9 @@ struct Request {
     // The descriptor sent with the request, if any (invalid otherwise). The dispatch may take
     // it (Event::adopt); whatever is left is closed after the request.
     UniqueFd passedFd;
+    // The connection (open handle) the request came on: unique for the server's life, never 0
+    // for a request that came over a socket. 0 for a caller that dispatches directly.
+    std::uint64_t connection = 0;
 };
 
 struct Reply {
@@ -69,15 +72,24 @@ struct Reply {
 // different connections run at the same time. An exception it throws fails that request with
 // STATUS_UNSUCCESSFUL and goes no further.
 using Dispatch = std::function<Reply(Request&)>;
+// Called once when a connection has ended (the client closed its handle, the client process
+// ended, or the server is stopping), on that connection's thread, after its last request. The
+// stand-in for the close of a handle: state tied to the connection is released here.
+using ConnectionClosed = std::function<void(std::uint64_t connection)>;
 
 class ControlServer {
 public:
     // Serves $KVR_RUNTIME_DIR/dev/<name> (folder created when missing). The socket gets mode
     // 0660 and, when `group` is not empty, that group (by name). A stale socket left by a dead
     // daemon is replaced; a socket a live daemon serves makes start fail. On failure returns
-    // null and a one-line reason in `error`.
+    // null and a one-line reason in `error`. `closed` (optional) hears of every connection's end.
     static std::unique_ptr<ControlServer> start(std::string name, Dispatch dispatch,
-                                                std::string group, std::string& error);
+                                                std::string group, std::string& error,
+                                                ConnectionClosed closed = {});
+    // Whether `name` could be served from the runtime folder as it is (a usable name, socket
+    // paths that fit, the folder there or creatable); false and the reason otherwise. A
+    // daemon asks before it changes anything, so a runtime folder it cannot use costs nothing.
+    static bool canServe(const std::string& name, std::string& error);
 
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -133,6 +145,39 @@ public:
 
 private:
     explicit ControlDevice(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// One open handle that stays one connection for its whole life: what a client holds when the
+// driver ties state to the handle (an event registration lasts until the handle is closed)
+// and when the client must learn that the driver has gone. Requests are sent one at a time
+// (concurrent callers wait for each other); nothing is ever sent again on another connection.
+class ControlConnection {
+public:
+    // As ControlDevice::open.
+    static std::optional<ControlConnection> open(std::string_view name);
+
+    ControlConnection(ControlConnection&&) noexcept;
+    ControlConnection& operator=(ControlConnection&&) noexcept;
+    ControlConnection(const ControlConnection&) = delete;
+    ControlConnection& operator=(const ControlConnection&) = delete;
+    ~ControlConnection(); // closes the handle: the driver releases what it tied to it
+
+    // As ControlDevice::ioctl; once the connection has broken every call fails with
+    // kPortDisconnected.
+    bool ioctl(std::uint32_t code, const void* in, std::uint32_t inLength, void* out,
+               std::uint32_t outLength, std::uint32_t* returned, int passFd = -1,
+               std::uint32_t* status = nullptr);
+    // True once the driver has closed the connection (it stopped or died); never blocks.
+    [[nodiscard]] bool ended() const;
+    // The connection's descriptor, for a wait on its end (readable or hung up = ended); -1
+    // once it is gone. Only to poll: the connection keeps it.
+    [[nodiscard]] int fd() const;
+
+    struct Impl;
+
+private:
+    explicit ControlConnection(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
 

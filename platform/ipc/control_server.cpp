@@ -1,5 +1,6 @@
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
+#include "platform/common/paths.h"
 #include "platform/ipc/control_device.h"
 #include "platform/ipc/wire.h"
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <grp.h>
 #include <list>
 #include <mutex>
@@ -65,6 +67,7 @@ bool lookUpGroup(const std::string& name, gid_t& gid) {
 } // namespace
 
 struct Connection {
+    std::uint64_t id = 0;
     UniqueFd fd;
     std::thread thread;
     std::atomic<bool> finished{false};
@@ -74,7 +77,9 @@ struct ControlServer::Impl {
     std::string name;
     std::string path;
     Dispatch dispatch;
-    UniqueFd lockFd; // flock held while this server owns the name
+    ConnectionClosed closed;
+    std::uint64_t nextConnection = 1; // under mutex
+    UniqueFd lockFd;                  // flock held while this server owns the name
     UniqueFd listenFd;
     UniqueFd stopFd; // eventfd: tells the accept loop to end
     UniqueFd reapFd; // eventfd: a connection thread has finished
@@ -91,7 +96,9 @@ struct ControlServer::Impl {
     void acceptOne();
     void reapFinished(std::list<std::unique_ptr<Connection>>& done);
     void serve(Connection& conn);
-    bool serveOne(int fd, std::vector<std::uint8_t>& message, std::vector<std::uint8_t>& buffer);
+    bool serveOne(Connection& conn, std::vector<std::uint8_t>& message,
+                  std::vector<std::uint8_t>& buffer);
+    void announceClosed(std::uint64_t id);
 };
 
 void ControlServer::Impl::acceptLoop() {
@@ -155,6 +162,7 @@ void ControlServer::Impl::acceptOne() {
         return;
     }
     auto conn = std::make_unique<Connection>();
+    conn->id = nextConnection++;
     conn->fd = std::move(fd);
     Connection& ref = *conn;
     try {
@@ -170,7 +178,7 @@ void ControlServer::Impl::serve(Connection& conn) {
     std::vector<std::uint8_t> message(kRequestHeaderBytes + kMaxTransfer);
     std::vector<std::uint8_t> buffer;
     try {
-        while (serveOne(conn.fd.get(), message, buffer)) {
+        while (serveOne(conn, message, buffer)) {
         }
     } catch (const std::exception& e) {
         KVR_LOG_ERROR("%s: connection ended: %s", name.c_str(), e.what());
@@ -178,14 +186,29 @@ void ControlServer::Impl::serve(Connection& conn) {
     // The client sees the end at once; the descriptor itself stays open until the thread is
     // joined, so its number cannot be reused while stop() might still shut it down.
     ::shutdown(conn.fd.get(), SHUT_RDWR);
+    announceClosed(conn.id);
     conn.finished.store(true);
     signalFd(reapFd.get());
 }
 
+void ControlServer::Impl::announceClosed(std::uint64_t id) {
+    if (!closed) return;
+    try {
+        closed(id);
+    } catch (const std::exception& e) {
+        KVR_LOG_ERROR("%s: releasing connection %llu failed: %s", name.c_str(),
+                      static_cast<unsigned long long>(id), e.what());
+    } catch (...) {
+        KVR_LOG_ERROR("%s: releasing connection %llu failed", name.c_str(),
+                      static_cast<unsigned long long>(id));
+    }
+}
+
 // Receives one request, dispatches it and sends the reply. False when the connection ends
 // (closed by the client, malformed frame, send failure, server stopping).
-bool ControlServer::Impl::serveOne(int fd, std::vector<std::uint8_t>& message,
+bool ControlServer::Impl::serveOne(Connection& conn, std::vector<std::uint8_t>& message,
                                    std::vector<std::uint8_t>& buffer) {
+    const int fd = conn.fd.get();
     iovec iov{message.data(), message.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxFdsReceived)];
     msghdr msg{};
@@ -244,6 +267,7 @@ bool ControlServer::Impl::serveOne(int fd, std::vector<std::uint8_t>& message,
     request.inLength = header.inLength;
     request.outLength = header.outLength;
     request.buffer = std::span<std::uint8_t>(buffer.data(), bufLength);
+    request.connection = conn.id;
     if (!fds.empty()) request.passedFd = std::move(fds.front());
 
     Reply reply{status::kUnsuccessful, 0};
@@ -276,19 +300,43 @@ ControlServer::~ControlServer() {
     stop();
 }
 
-std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
-                                                    std::string group, std::string& error) {
-    auto bare = wire::bareName(name);
-    auto path = devicePath(name);
-    if (!bare || !path) {
+bool ControlServer::canServe(const std::string& name, std::string& error) {
+    const auto bare = wire::bareName(name);
+    if (!bare) {
         error = "\"" + name + "\" is not a usable control device name";
-        return nullptr;
+        return false;
     }
+    // The socket and the private name it is first bound under must fit a socket address;
+    // checked before anything is created.
+    const std::string longest =
+        wire::deviceDir(/*create=*/false) + "/." + *bare + "." + std::to_string(::getpid());
+    if (!devicePath(name) || longest.size() >= sizeof(sockaddr_un::sun_path)) {
+        error = "the runtime folder " + paths::runtimeDir().string() +
+                " is too deep: its socket paths would exceed " +
+                std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                " bytes (set KVR_RUNTIME_DIR to a shorter path)";
+        return false;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(wire::deviceDir(/*create=*/true), ec)) {
+        error = "cannot create the folder " + wire::deviceDir(false) + " in the runtime folder";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
+                                                    std::string group, std::string& error,
+                                                    ConnectionClosed closed) {
+    if (!canServe(name, error)) return nullptr;
+    const auto bare = wire::bareName(name);
     const std::string dir = wire::deviceDir(/*create=*/true);
+    auto path = devicePath(name);
     auto impl = std::make_unique<Impl>();
     impl->name = *bare;
     impl->path = *path;
     impl->dispatch = std::move(dispatch);
+    impl->closed = std::move(closed);
 
     // One server per name: the lock is held for the server's life and dies with its process,
     // so a socket left by a crashed daemon is known to be stale.

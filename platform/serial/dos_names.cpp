@@ -1,10 +1,10 @@
 #include "platform/serial/dos_names.h"
 
 #include "platform/common/paths.h"
+#include "platform/serial/port_map.h"
 
 #include <cctype>
 #include <string>
-#include <system_error>
 
 namespace kvr::serial {
 
@@ -59,11 +59,7 @@ std::filesystem::path uartPath(unsigned number) {
 }
 
 std::filesystem::path comDevicePath(unsigned number) {
-    auto link = comLinkPath(number);
-    std::error_code ec;
-    // symlink_status: a dangling link counts as present (see the header).
-    if (std::filesystem::exists(std::filesystem::symlink_status(link, ec))) return link;
-    return uartPath(number);
+    return comPortPath(number, PortRoots::system());
 }
 
 std::optional<std::filesystem::path> resolveDosName(std::string_view name) {

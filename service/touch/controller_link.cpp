@@ -54,7 +54,7 @@ bool acknowledged(const std::vector<std::uint8_t>& reply) {
 }
 
 std::optional<DriverLink> DriverLink::open(Bus bus) {
-    auto device = ipc::ControlDevice::open(deviceName(bus));
+    auto device = ipc::ControlConnection::open(deviceName(bus));
     if (!device) return std::nullopt;
     return DriverLink(bus, std::move(*device));
 }

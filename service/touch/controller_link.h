@@ -3,7 +3,10 @@
 // the few control codes and controller commands the service sends itself.
 //
 // Every thread of the service opens its own DriverLink and closes it when done, so a long
-// command exchange on one thread never holds up another.
+// command exchange on one thread never holds up another. A DriverLink is one connection to
+// the driver: the controller watcher keeps one per driver for as long as the driver serves,
+// registers the touch events through it (the driver keeps them while it stays open) and learns
+// from its end that the driver has gone.
 //
 // A command exchange, as the service makes it (frame = SOH, text, CR):
 //
@@ -33,6 +36,7 @@ inline constexpr std::uint32_t IOCTL_RS232_WRITE_BUFFER          = 0x220034; // 
 inline constexpr std::uint32_t IOCTL_RS232_READ_BUFFER           = 0x220038; // unit
 inline constexpr std::uint32_t IOCTL_RS232_FLUSH_READ_BUFFER     = 0x220040; // unit
 inline constexpr std::uint32_t IOCTL_RS232_GET_REPORT_MODE       = 0x220064; // unit
+inline constexpr std::uint32_t IOCTL_RS232_CURRENT_COM_PORT      = 0x22007C; // unit
 inline constexpr std::uint32_t IOCTL_RS232_READ_DISPLAY_NUMBER   = 0x220084; // unit
 // Driver-wide: no unit byte.
 inline constexpr std::uint32_t IOCTL_RS232_GET_LAST_DOWN_DEVICE  = 0x2200B4;
@@ -91,6 +95,9 @@ public:
     static std::optional<DriverLink> open(Bus bus);
 
     [[nodiscard]] Bus bus() const { return bus_; }
+    // True once the driver has closed the connection (stopped, crashed, restarted).
+    [[nodiscard]] bool ended() const { return device_.ended(); }
+    [[nodiscard]] const ipc::ControlConnection& connection() const { return device_; }
 
     // One request; true when the driver completed it with success. `reply` gets the bytes that
     // came back (resized to their number).
@@ -117,9 +124,9 @@ public:
     void releaseLastTouch();
 
 private:
-    DriverLink(Bus bus, ipc::ControlDevice device) : bus_(bus), device_(std::move(device)) {}
+    DriverLink(Bus bus, ipc::ControlConnection device) : bus_(bus), device_(std::move(device)) {}
     Bus bus_;
-    ipc::ControlDevice device_;
+    ipc::ControlConnection device_;
 };
 
 } // namespace kvr::touchsvc

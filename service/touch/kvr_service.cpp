@@ -22,14 +22,7 @@ namespace {
 // Where the drivers list the present controllers.
 constexpr const char* kControllerKey =
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr";
-// A serial unit's driver parameters (its COM port among them).
-constexpr const char* kSerialDeviceKeyFormat =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device%d";
 constexpr const char* kServicesKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
-
-constexpr std::uint32_t kConnectBaud = 9600;
-constexpr std::uint32_t kMaxConfiguredComPort = 15;
-constexpr std::uint32_t IOCTL_RS232_CURRENT_COM_PORT = 0x22007C;
 
 // Windows error codes for the store's failures, as the status-key trace reports them.
 std::uint32_t errorCode(reg::Status status) {
@@ -118,38 +111,11 @@ bool KVRService::OnInit() {
     Trace("Sound type %u, beep %u Hz for %u ms, access time-out %u ms", s.soundType, s.freqHz,
           s.durationMs, s.timeOutMs);
 
-    connectConfiguredPorts();
-
+    // The configured ports are connected by the controller watcher once the serial driver
+    // serves, which may be before or after this start.
     m_wakeCount = 0;
     m_accessLocked = 0;
     return true;
-}
-
-// The serial driver connects no port when it loads: the service connects every serial unit
-// whose COM port is configured (1..15) at 9600 baud. A unit the driver has already been given a
-// port for is left alone, since a second connect request would reset the packet format of a
-// controller that is running.
-void KVRService::connectConfiguredPorts() {
-    auto link = DriverLink::open(Bus::Serial);
-    if (!link) return;
-    for (int n = 0; n < kSerialUnits; ++n) {
-        char key[128];
-        std::snprintf(key, sizeof key, kSerialDeviceKeyFormat, n);
-        std::uint32_t port = 0;
-        if (reg::queryDword(key, "COMPORT", port) != reg::Status::Ok) continue;
-        if (port < 1 || port > kMaxConfiguredComPort) continue;
-        const auto unit = static_cast<std::uint8_t>(n);
-        std::vector<std::uint8_t> current;
-        if (link->request(IOCTL_RS232_CURRENT_COM_PORT, {unit}, 1, &current) &&
-            current.size() == 1 && current[0] != 0)
-            continue;
-        std::vector<std::uint8_t> in{unit};
-        for (std::uint32_t v : {port, kConnectBaud})
-            for (int i = 0; i < 4; ++i)
-                in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        link->request(IOCTL_RS232_CHANGE_COM_PORT, in, 1);
-        Trace("Connecting RS232_DEVICE%d on COM%u", n, port);
-    }
 }
 
 // ---- the event loop ---------------------------------------------------------------------------
@@ -157,7 +123,7 @@ void KVRService::connectConfiguredPorts() {
 void KVRService::Run() {
     Trace("KVRService::Run");
     if (!m_events) return;
-    m_watcher = std::make_unique<ControllerWatcher>(*m_events, *this);
+    m_watcher = std::make_unique<ControllerWatcher>(*m_events, *this, m_switch);
     m_watcherThread = std::thread([this] { m_watcher->run(); });
     m_accessTimer.start();
 
@@ -240,8 +206,8 @@ void KVRService::onGlobalTouchDown() {
     m_accessTimer.disarm();
     // A time-out that is switching the panels on right now finishes first; this touch then
     // finds access open and silences the others again.
-    std::lock_guard lock(m_accessSwitch);
-    if (m_accessLocked.load() != 0) return;
+    std::lock_guard lock(m_switch.lock);
+    if (m_accessLocked.load() != 0 || m_switch.shutDown) return;
     for (const Unit& unit : listUnits()) {
         auto link = DriverLink::open(unit.bus);
         if (!link) continue;
@@ -267,7 +233,9 @@ void KVRService::onGlobalTouchUp() {
 
 // No touch for the whole time-out: every controller reports again.
 void KVRService::onAccessTimeOut() {
-    std::lock_guard lock(m_accessSwitch);
+    std::lock_guard lock(m_switch.lock);
+    // Once the controllers have been silenced for a shutdown they stay so.
+    if (m_switch.shutDown) return;
     for (const Unit& unit : listUnits()) {
         if (auto link = DriverLink::open(unit.bus)) link->sendReportMode(unit.number);
     }
@@ -294,8 +262,11 @@ void KVRService::OnContinue() {
 }
 
 void KVRService::OnShutdown() {
-    // Nothing may switch the controllers on again once they have been silenced.
+    // Nothing may switch the controllers on again once they have been silenced: a time-out
+    // action or a set-up under way finishes first (the switch lock), and none starts after.
     m_accessTimer.disarm();
+    std::lock_guard lock(m_switch.lock);
+    m_switch.shutDown = true;
     std::optional<DriverLink> serial;
     const auto names = listControllers();
     for (std::size_t i = 0; i < names.size(); ++i) {

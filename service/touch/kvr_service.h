@@ -6,7 +6,7 @@
 //
 // Threads:
 //  - the service thread runs the event loop (Run);
-//  - the controller watcher passes once a second (ControllerWatcher);
+//  - the controller watcher follows the drivers and passes once a second (ControllerWatcher);
 //  - the access timer switches the controllers back on after the time-out (AccessTimer);
 //  - the control handler (main thread) runs OnStop, OnShutdown and OnUserControl.
 // Settings, the access lock and the wake count are atomics; each thread opens its own control
@@ -70,7 +70,6 @@ public:
     [[nodiscard]] std::uint32_t wakeCount() const { return m_wakeCount.load(); }
 
 private:
-    void connectConfiguredPorts();
     void onTouchDown();
     void onTouchUp();
     void onGlobalTouchDown();
@@ -89,9 +88,9 @@ private:
     std::atomic<std::uint32_t> m_beepDurationMs{kDefaultDurationMs};
     std::atomic<std::uint32_t> m_accessTimeOutMs{kDefaultTimeOutMs};
     std::atomic<std::uint32_t> m_accessLocked{0};
-    // Held while the panels are silenced for a touch or switched on after a time-out, so the
-    // two never interleave (taken by the event loop and the access timer only).
-    std::mutex m_accessSwitch;
+    // Held while the panels are silenced for a touch or at shutdown, or switched on after a
+    // time-out or at a set-up, so these never interleave; the shutdown waits for the others.
+    ControllerSwitch m_switch;
     std::atomic<std::uint32_t> m_wakeCount{0};
 
     std::unique_ptr<ControllerWatcher> m_watcher;

@@ -310,6 +310,34 @@ TEST_F(TouchService, ControllerListedAgainIsSetUpAgain) {
     tapAndHear(*a_);
 }
 
+// A restarted service registers its touch events anew (the driver let go of the old
+// service's when its connection ended), so a tap sounds again.
+TEST_F(TouchService, RestartedServiceSoundsAgain) {
+    startService();
+    tapAndHear(*a_);
+    ASSERT_TRUE(service_->signal(SIGTERM));
+    ASSERT_TRUE(service_->wait(20s).has_value()) << log();
+    startService();
+    const std::size_t before = sounds().size();
+    tapAndHear(*a_);
+    EXPECT_EQ(sounds()[before], "beep-2000Hz-20ms") << log();
+}
+
+// The serial driver crashes and is started again: the service sees its connection end and
+// the control socket come back, connects the configured port and sets the controller up
+// again; taps move the pointer and sound.
+TEST_F(TouchService, DriverKilledAndStartedAgainIsSetUpAgain) {
+    startService();
+    const auto greetings = countFrames(*a_, "GP9E");
+    const auto ms = countFrames(*a_, "MS");
+    ASSERT_TRUE(bench_.restartSerialDaemon(SIGKILL)) << bench_.diagnostics();
+    ASSERT_TRUE(waitUntil([&] {
+        return countFrames(*a_, "GP9E") > greetings && countFrames(*a_, "MS") > ms;
+    })) << log();
+    tapAndHear(*a_);
+    EXPECT_GE(bench_.serialDaemon()->waitRecords(2).size(), 2U);
+}
+
 // A system shutdown (SIGTERM while the shutdown flag is up): "MI" to every serial controller,
 // none to USB ones, every marker deleted, and the process ends.
 TEST_F(TouchService, ShutdownSilencesSerialControllersAndDeletesMarkers) {
@@ -339,6 +367,29 @@ TEST_F(TouchService, StopEndsAPendingTimeOut) {
     ASSERT_TRUE(service_->wait(20s).has_value()) << log();
     EXPECT_EQ(sounds().back(), "beep-20000Hz-300ms");
     EXPECT_EQ(countFrames(*b_, "MS"), msB);
+}
+
+// The service starts before the serial driver serves: it waits for the control socket and,
+// once the driver is there, connects the configured port and sets the controller up.
+TEST(TouchServiceStart, BeforeTheDriverConnectsTheConfiguredPortOnceItServes) {
+    Bench::Options noDriver;
+    noDriver.serial = false;
+    Bench bench(noDriver);
+    Sim* sim = bench.addSerial(0, 1, Sim::defaultProfile(), /*connect=*/false);
+    ASSERT_TRUE(sim);
+    const char* key = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device0";
+    ASSERT_EQ(kvr::reg::createKey(key), kvr::reg::Status::Ok);
+    ASSERT_EQ(kvr::reg::setDword(key, "COMPORT", 1), kvr::reg::Status::Ok);
+    ChildProcess service(kvr::test::program("touchsvc"), {});
+    ASSERT_TRUE(waitUntil([&] {
+        return service.stderrText().find("Controller watcher started") != std::string::npos;
+    })) << service.stderrText();
+    ASSERT_TRUE(bench.restartSerialDaemon(SIGTERM)) << bench.diagnostics();
+    ASSERT_TRUE(sim->waitFrame("GP9E")) << service.stderrText();
+    ASSERT_TRUE(sim->waitFrame("MS")) << service.stderrText();
+    ASSERT_TRUE(sim->play({"tap 50% 50% 1"}));
+    EXPECT_GE(bench.serialDaemon()->waitRecords(2).size(), 2U);
+    service.stop();
 }
 
 // A serial unit with a configured COM port that the driver has not been given yet is connected

@@ -5,8 +5,13 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
+#include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -134,6 +139,102 @@ TEST(DriverLifecycle, CommandLineRejectsBadOptions) {
     EXPECT_NE(runProgram(program("KvrRs232"), {"--pointer=mouse"}).exitCode, 0);
     EXPECT_NE(runProgram(program("KvrRs232"), {"--pointer=trace"}).exitCode, 0);
     EXPECT_NE(runProgram(program("KvrRs232"), {"--log-level=loud"}).exitCode, 0);
+}
+
+// A controller that goes away in the middle of a touch (a disconnect request, a hang-up)
+// leaves no button pressed: the trace ends with the release, and after the reconnect the
+// first touch starts with a press again.
+TEST(DriverLifecycle, TouchCutOffEndsWithAReleaseAndTheNextStartsWithAPress) {
+    constexpr std::uint16_t kLeftDown = 0x0001, kLeftUp = 0x0002;
+    for (const bool hangUp : {false, true}) {
+        SCOPED_TRACE(hangUp ? "hang-up" : "disconnect");
+        Sim sim("COM1");
+        Daemon daemon;
+        ASSERT_TRUE(sim.ok() && daemon.ready());
+        Client client;
+        ASSERT_TRUE(client.connect(0, 1));
+        ASSERT_TRUE(sim.waitFrame("GP9E"));
+        ASSERT_TRUE(sim.play({"touch 8192 8192 3"})); // drawing mode: pressed at once
+        ASSERT_EQ(daemon.waitRecords(3).size(), 3U);
+        if (hangUp) {
+            ASSERT_TRUE(sim.play({"hangup"}));
+        } else {
+            EXPECT_EQ(client.disconnect(0), 0U);
+        }
+        const auto cut = daemon.waitRecords(4);
+        ASSERT_EQ(cut.size(), 4U);
+        EXPECT_EQ(cut[3].flags, kLeftUp);
+        EXPECT_EQ(cut[3].x, cut[2].x) << "released where the pointer is";
+        EXPECT_EQ(cut[3].y, cut[2].y);
+
+        if (hangUp) {
+            ASSERT_TRUE(sim.play({"reconnect"}));
+            EXPECT_EQ(client.disconnect(0), 0U);
+        }
+        EXPECT_EQ(client.reopen(0).status, 0U);
+        ASSERT_TRUE(sim.waitFrame("GP9E", 2));
+        ASSERT_TRUE(sim.play({"tap 8192 8192 2"}));
+        const auto next = daemon.waitRecords(7);
+        ASSERT_EQ(next.size(), 7U);
+        EXPECT_EQ(next[4].flags, kLeftDown);
+        EXPECT_EQ(next[6].flags, kLeftUp);
+    }
+}
+
+// Run by systemd as a notify service, the daemon says READY=1 once its control socket serves
+// and STOPPING=1 when it unloads.
+TEST(DriverLifecycle, TellsSystemdWhenItServes) {
+    const auto socketPath = makeTempDir("notify") / "notify.sock";
+    UniqueFd listener(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{AF_UNIX, {}};
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    const timeval wait{20, 0};
+    ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    auto receive = [&] {
+        char text[64] = {};
+        return std::string(text, std::max<ssize_t>(::recv(listener.get(), text, 63, 0), 0));
+    };
+    ::setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+    auto daemon = std::make_unique<Daemon>();
+    ::unsetenv("NOTIFY_SOCKET");
+    ASSERT_TRUE(daemon->ready());
+    EXPECT_EQ(receive(), "READY=1");
+    EXPECT_TRUE(Client().ok()) << "serving when it said so";
+    daemon.reset();
+    EXPECT_EQ(receive(), "STOPPING=1");
+}
+
+// After the daemon has stopped, registry.db alone holds what it wrote: a copy of that one
+// file (no write-ahead log beside it) is a whole store.
+TEST(DriverLifecycle, StoppedDaemonLeavesItsSettingsInTheDatabaseFile) {
+    namespace fs = std::filesystem;
+    {
+        Sim sim("COM3");
+        Daemon daemon;
+        ASSERT_TRUE(sim.ok() && daemon.ready());
+        Client client;
+        ASSERT_TRUE(client.connect(2, 3));
+        ASSERT_EQ(client.ioctl(IOCTL_RS232_SET_ROTATION, {2, 3}, 1).reply,
+                  std::vector<std::uint8_t>{1});
+    }
+    const fs::path wal = stateDir() / "registry.db-wal";
+    std::error_code ec;
+    EXPECT_TRUE(!fs::exists(wal, ec) || fs::file_size(wal, ec) == 0);
+    const fs::path copy = makeTempDir("backup");
+    ASSERT_TRUE(fs::copy_file(stateDir() / "registry.db", copy / "registry.db", ec))
+        << ec.message();
+    const std::string original = stateDir().string();
+    ::setenv("KVR_STATE_DIR", copy.c_str(), 1);
+    reg::closeStore();
+    const std::string device = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Kvr\\RS232\\Device2";
+    std::uint32_t rotation = 0, port = 0;
+    EXPECT_EQ(reg::queryDword(device, "Rotation", rotation), reg::Status::Ok);
+    EXPECT_EQ(reg::queryDword(device, "COMPORT", port), reg::Status::Ok);
+    reg::closeStore();
+    ::setenv("KVR_STATE_DIR", original.c_str(), 1);
+    EXPECT_EQ(rotation, 3U);
+    EXPECT_EQ(port, 3U);
 }
 
 TEST(DriverUsbRole, UnitsComeAndGoWithTheirLines) {

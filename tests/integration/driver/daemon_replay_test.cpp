@@ -53,6 +53,9 @@ TEST_P(DriverReplay, StreamGivesTheRecordedPointerTrace) {
     ASSERT_TRUE(daemon.ready());
     Client client;
     ASSERT_TRUE(client.connect(0, 1));
+    // The stream starts once the driver has identified the controller (which picks the
+    // packet format) and asked for its display setting, the last step of its greeting.
+    ASSERT_TRUE(sim.waitFrame("GP9E"));
     client.ioctl(kvr::driver::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0); // the greeting's replies
     std::vector<std::string> lines;
     for (const auto& group : stream)

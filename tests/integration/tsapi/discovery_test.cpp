@@ -497,10 +497,21 @@ TEST(TsapiComPort, CloseSilencesThenLetsGoAndReopenComesBack) {
     EXPECT_EQ(WriteBuffer(100, oi.data(), static_cast<std::uint32_t>(oi.size())), 0);
     EXPECT_EQ(CurrentCOMPort(100), 2) << "the driver keeps the port number for the reopen";
 
+    // The port comes back first, then the report mode undoes the "MI": the controller
+    // reports again.
+    const std::size_t reopenMark = sim->frameTexts().size();
     EXPECT_EQ(ReopenCOMPort(100), 1);
-    EXPECT_TRUE(waitUntil([&] {
-        return WriteBuffer(100, oi.data(), static_cast<std::uint32_t>(oi.size())) == 1;
-    })) << "connected again";
+    const auto frames = framesSince(*sim, reopenMark);
+    ASSERT_GE(frames.size(), 5U);
+    EXPECT_EQ(std::vector<std::string>(frames.begin(), frames.begin() + 3),
+              (std::vector<std::string>{"Z", "Uu", "GP9E"}))
+        << "the reconnect's greeting";
+    EXPECT_EQ(std::vector<std::string>(frames.end() - 2, frames.end()),
+              (std::vector<std::string>{"MS", "PL"}));
+    const std::size_t records = bench.serialDaemon()->records().size();
+    ASSERT_TRUE(sim->play({"tap 50% 50% 1"}));
+    EXPECT_GE(bench.serialDaemon()->waitRecords(records + 2).size(), records + 2);
+    EXPECT_EQ(WriteBuffer(100, oi.data(), static_cast<std::uint32_t>(oi.size())), 1);
     EXPECT_TRUE(sim->waitFrame("OI"));
 }
 

@@ -226,12 +226,25 @@ TEST(DisplayTable, MultiMonitorRequestsFillEveryField) {
         // The table as GetExistDisplays sends it...
         {kSetDisplayPartition, {1, 0, 0, 65469, 65469}},
         {kSetDisplayPartition, {2, 65535, 0, 65469, 65469}},
-        // ...then one cell per entry of the side-by-side arrangement, then the search.
-        {kSetDisplayPartition, {1, 0, 65535, 65535, 65535}},
-        {kSetDisplayPartition, {2, 65535, 65535, 65535, 65535}},
+        // ...then one cell per entry of the side-by-side arrangement, as the driver lays them
+        // out at connect, then the search.
+        {kSetDisplayPartition, {1, 0, 0, 65535, 65535}},
+        {kSetDisplayPartition, {2, 65535, 0, 65535, 65535}},
         {kArmTouchSearch, {5}},
     };
     EXPECT_EQ(device.take(), expected);
+    // Stacked and two by two: the second row starts one pointer span down.
+    setDisplays("A:0,0,10,10;B:10,0,20,10;C:0,10,10,20");
+    ASSERT_EQ(AskToSetMultiMonitor(2, 0), 1);
+    auto cells = device.take();
+    ASSERT_EQ(cells.size(), 7U);
+    EXPECT_EQ(cells[4], (Area{kSetDisplayPartition, {2, 0, 65535, 65535, 65535}}));
+    EXPECT_EQ(cells[5], (Area{kSetDisplayPartition, {3, 0, 131070, 65535, 65535}}));
+    ASSERT_EQ(AskToSetMultiMonitor(3, 0), 1);
+    cells = device.take();
+    ASSERT_EQ(cells.size(), 7U);
+    EXPECT_EQ(cells[4], (Area{kSetDisplayPartition, {2, 65535, 0, 65535, 65535}}));
+    EXPECT_EQ(cells[5], (Area{kSetDisplayPartition, {3, 0, 65535, 65535, 65535}}));
 
     EXPECT_EQ(AskToSetDisplayNumber(8), 0);
     EXPECT_TRUE(device.take().empty());
@@ -323,6 +336,19 @@ TEST(DisplayAssign, TouchedControllerGetsTheDisplayAndTheDriverItsLayout) {
     EXPECT_EQ(frames2[2], "SP9E05A5");
     EXPECT_EQ(GetMultiMonitorLayout(controller.handle()), 1);
     EXPECT_EQ(GetDisplayNumber(controller.handle()), 1);
+
+    // The layout the pair left in the driver keeps a mid-screen tap on its display: entry 2
+    // is the second cell of the row, x in 65535..131070 and y in 0..65535.
+    const std::size_t before = daemon.records().size();
+    ASSERT_TRUE(sim->play({"tap 50% 50% 1"}));
+    const auto taps = daemon.waitRecords(before + 2);
+    ASSERT_GE(taps.size(), before + 2);
+    for (std::size_t i = before; i < taps.size(); ++i) {
+        EXPECT_GT(taps[i].x, 65535 + 16384) << i;
+        EXPECT_LT(taps[i].x, 131070 - 16384) << i;
+        EXPECT_GT(taps[i].y, 16384) << i;
+        EXPECT_LT(taps[i].y, 65535 - 16384) << i;
+    }
 }
 
 } // namespace

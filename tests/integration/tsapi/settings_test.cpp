@@ -380,9 +380,11 @@ TEST(TsapiSettings, HandlesOutsideTheRangesFailAtOnce) {
         EXPECT_EQ(GetRightClickTime(h), 0);
         EXPECT_EQ(SetMeasureTime(h, 5), 0);
         EXPECT_EQ(GetInfocus(h), 0);
-        EXPECT_EQ(GetTouchSensitivity(h), 255);
-        EXPECT_EQ(GetNoiseLevel(h), 255);
-        EXPECT_EQ(GetAccLevel(h), -1);
+        // Every getter: 0 for a handle that names no controller (255 / -1 are for a
+        // controller that does not answer).
+        EXPECT_EQ(GetTouchSensitivity(h), 0);
+        EXPECT_EQ(GetNoiseLevel(h), 0);
+        EXPECT_EQ(GetAccLevel(h), 0);
         EXPECT_EQ(SetAccLevel(h, 5), 0);
     }
     EXPECT_EQ(b.since(m), Frames{});

@@ -10,7 +10,7 @@ namespace kvr::test::tsapi {
 
 Bench::Bench() : Bench(Options{}) {}
 
-Bench::Bench(Options options) {
+Bench::Bench(Options options) : options_(options) {
     if (options.serial) serial_ = std::make_unique<Daemon>(false, options.serialArgs);
     if (options.usb) usb_ = std::make_unique<Daemon>(true, options.usbArgs);
 }
@@ -31,6 +31,16 @@ std::string Bench::diagnostics() const {
     if (serial_) out << "serial daemon: " << serial_->process().stderrText() << "\n";
     if (usb_) out << "USB daemon: " << usb_->process().stderrText() << "\n";
     return out.str();
+}
+
+bool Bench::restartSerialDaemon(int signal) {
+    if (serial_) {
+        serial_->process().signal(signal);
+        serial_->process().wait();
+        serial_.reset();
+    }
+    serial_ = std::make_unique<Daemon>(false, options_.serialArgs);
+    return serial_->ready();
 }
 
 Sim* Bench::addSerial(std::uint8_t unit, std::uint32_t com, emu::ControllerProfile profile,

@@ -46,6 +46,9 @@ public:
     [[nodiscard]] std::string diagnostics() const;
     Daemon* serialDaemon() { return serial_.get(); }
     Daemon* usbDaemon() { return usb_.get(); }
+    // Ends the serial daemon (if any) with `signal`, SIGKILL standing for a crash, and starts
+    // a new one (also when the bench had none yet). True when the new one serves.
+    bool restartSerialDaemon(int signal);
 
     // An emulated controller on a pty linked as COM`com`, connected as serial unit `unit`
     // with control code 11 (9600 baud) when `connect`, and then greeted by the driver (its
@@ -63,6 +66,7 @@ public:
     Sim* usbSim(std::uint8_t unit);
 
 private:
+    Options options_;
     std::unique_ptr<Daemon> serial_;
     std::unique_ptr<Daemon> usb_;
     std::map<std::uint8_t, std::unique_ptr<Sim>> serialSims_;

@@ -2,6 +2,7 @@
 // driver's own duplicate is what the engine sets; replacement releases the old duplicate.
 
 #include "control_test_support.h"
+#include "tests/support/test_env.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -213,6 +214,44 @@ TEST(ControlEvents, RegistrationThroughTheControlDeviceSocket) {
     EXPECT_EQ(status, kInvalidHandle);
     device->close();
     server->stop();
+}
+
+// A per-device event belongs to the connection that registered it: while that registrant
+// lives a second registration is refused; once it closes its handle (or ends) the device
+// takes one again, and the engine no longer sets the released event.
+TEST(ControlEvents, PerDeviceEventIsFreedWhenItsConnectionCloses) {
+    DriverContext ctx;
+    std::string error;
+    auto server = ipc::ControlServer::start(std::string(ctx.role().controlDeviceName),
+                                            ControlDispatch(ctx), "", error, ControlClose(ctx));
+    ASSERT_TRUE(server) << error;
+    auto registerOn = [](ipc::ControlConnection& c, const ipc::Event& e) {
+        const std::vector<std::uint8_t> in = eventRequest(1, e.fd());
+        std::uint32_t status = 1;
+        c.ioctl(IOCTL_RS232_SET_DOWN_EVENT, in.data(), static_cast<std::uint32_t>(in.size()),
+                nullptr, 0, nullptr, e.fd(), &status);
+        return status;
+    };
+    ipc::Event first = newEvent();
+    ipc::Event second = newEvent();
+    auto old = ipc::ControlConnection::open("KvrRs232D");
+    auto fresh = ipc::ControlConnection::open("KvrRs232D");
+    ASSERT_TRUE(old && fresh);
+    ASSERT_EQ(registerOn(*old, first), kSuccess);
+    EXPECT_EQ(registerOn(*fresh, second), kUnsuccessful) << "the registrant still lives";
+    auto registered = [&] {
+        std::lock_guard lock(ctx.device(1).Lock);
+        return ctx.device(1).DownEventRegistered != 0;
+    };
+    old.reset();
+    ASSERT_TRUE(kvr::test::waitUntil([&] { return !registered(); }));
+    engine::SetEngineEvent(ctx.extension(), EventTable::downEvent(1));
+    EXPECT_FALSE(first.isSet()) << "released";
+    EXPECT_EQ(registerOn(*fresh, second), kSuccess);
+    engine::SetEngineEvent(ctx.extension(), ctx.device(1).DownEvent);
+    EXPECT_TRUE(second.isSet());
+    server->stop();
+    EXPECT_FALSE(registered()) << "a stopping server closes every handle";
 }
 
 TEST(ControlEvents, UnknownReferencesAreIgnored) {

@@ -43,7 +43,7 @@ TEST(ProgramInfo, HelpListsNegativeCodesWithTheirStatus) {
                                      {{0, "ended normally"}, {-30, "another copy runs"}}};
     const std::string help = kvr::gui::helpText(info);
     EXPECT_NE(help.find("Usage: cal3pt CONTROLLER"), std::string::npos);
-    EXPECT_NE(help.find("226 (code -30)  another copy runs"), std::string::npos) << help;
+    EXPECT_NE(help.find("226 (code -30)   another copy runs"), std::string::npos) << help;
 }
 
 TEST(SingleInstance, SecondCopyBringsTheFirstToTheFront) {

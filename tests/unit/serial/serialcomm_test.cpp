@@ -31,6 +31,14 @@ fs::path fakeSysClassTty() {
     return sys;
 }
 
+// The folders the map is built from: this test's dosdevices, a /dev with a ttyS0 node only
+// (so the machine's own ports and adapters stay out), and `sys`.
+kvr::serial::PortRoots testRoots(const fs::path& sys) {
+    const fs::path dev = kvr::test::makeTempDir("dev");
+    std::ofstream(dev / "ttyS0") << "";
+    return {kvr::test::stateDir() / "dosdevices", dev, sys};
+}
+
 TEST(SerialComm, RebuiltFromTheLinksAndTheUarts) {
     auto pty = kvr::test::Pty::open();
     ASSERT_TRUE(pty.valid());
@@ -38,14 +46,13 @@ TEST(SerialComm, RebuiltFromTheLinksAndTheUarts) {
     fs::create_symlink(pty.slavePath, dir / "com3"); // hides ttyS2
     fs::create_symlink(dir / "gone", dir / "com7");  // dangling: not present
     fs::create_symlink(pty.slavePath, dir / "usb0"); // not a COM port
-    const fs::path sys = fakeSysClassTty();
+    const auto roots = testRoots(fakeSysClassTty());
 
-    // The expected list depends only on what this machine has under /dev.
     std::map<std::string, std::string> expected;
-    if (fs::exists("/dev/ttyS0")) expected["/dev/ttyS0"] = "COM1";
+    expected[(roots.dev / "ttyS0").string()] = "COM1";
     expected[fs::canonical(pty.slavePath).string()] = "COM3";
 
-    auto ports = kvr::serial::presentPorts(sys);
+    auto ports = kvr::serial::mapPorts(roots);
     ASSERT_EQ(ports.size(), expected.size());
     EXPECT_EQ(ports.back().number, 3u);
     EXPECT_EQ(ports.back().device, fs::canonical(pty.slavePath));
@@ -56,7 +63,7 @@ TEST(SerialComm, RebuiltFromTheLinksAndTheUarts) {
     ASSERT_EQ(kvr::reg::setSz(key, "/dev/ttyUSB9", "COM9"), kvr::reg::Status::Ok);
 
     std::size_t count = 99;
-    ASSERT_EQ(kvr::serial::rebuildSerialCommMap(&count, sys), kvr::reg::Status::Ok);
+    ASSERT_EQ(kvr::serial::rebuildSerialCommMap(&count, roots), kvr::reg::Status::Ok);
     EXPECT_EQ(count, expected.size());
     std::vector<kvr::reg::Value> values;
     ASSERT_EQ(kvr::reg::enumValues(R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)", values),
@@ -78,10 +85,10 @@ TEST(SerialComm, TwoLinksToOneTtyKeepBothPorts) {
     const fs::path dir = freshDosDevices();
     fs::create_symlink(pty.slavePath, dir / "com2");
     fs::create_symlink(pty.slavePath, dir / "com4");
-    const fs::path noUarts = kvr::test::makeTempDir("sys");
+    const auto roots = testRoots(kvr::test::makeTempDir("sys"));
 
     std::size_t count = 0;
-    ASSERT_EQ(kvr::serial::rebuildSerialCommMap(&count, noUarts), kvr::reg::Status::Ok);
+    ASSERT_EQ(kvr::serial::rebuildSerialCommMap(&count, roots), kvr::reg::Status::Ok);
     EXPECT_EQ(count, 2u);
     std::vector<kvr::reg::Value> values;
     ASSERT_EQ(kvr::reg::enumValues(std::string(kvr::serial::kSerialCommKey), values),

@@ -1,0 +1,223 @@
+#include "memtools/forms/pinmap_form.h"
+
+#include "gui/widgets.h"
+#include "memtools/controller_search.h"
+#include "memtools/forms/tool_form.h"
+#include "tsapi/tsapi.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace kvr::memtools::forms {
+namespace {
+
+constexpr int kHeadingFontPt = 14;
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+PinmapForm::PinmapForm(QWidget* parent) : QWidget(parent) {
+    gui::named(this, "frmPinmap", QStringLiteral(" Pin Define (Touch Sensor)"));
+    setWindowTitle(QStringLiteral(" Pin Define (Touch Sensor)"));
+
+    auto* heading =
+        gui::named(new QLabel(QStringLiteral("Touch Sensor Pin Definition"), this), "lblHeading");
+    QFont headingFont = heading->font();
+    headingFont.setPointSize(kHeadingFontPt);
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+    heading->setAlignment(Qt::AlignCenter);
+
+    fiveWire_ = gui::named(new QRadioButton(QStringLiteral("5 Wire"), this), "opt5Wire",
+                           QStringLiteral("5 Wire"));
+    fourWire_ = gui::named(new QRadioButton(QStringLiteral("4Wire"), this), "opt4Wire",
+                           QStringLiteral("4Wire"));
+    pin_ = gui::named(new QLabel(QStringLiteral("Pin #1"), this), "lblPin");
+    choices_ = gui::named(new QComboBox(this), "Combo1", QStringLiteral("Electrode"));
+    choices_->setMinimumWidth(120);
+    set_ =
+        gui::named(new QPushButton(QStringLiteral("Set"), this), "cmdSet", QStringLiteral("Set"));
+    confirm_ = gui::named(new QPushButton(QStringLiteral("Confirm"), this), "cmdConfirm",
+                          QStringLiteral("Confirm"));
+    cancel_ = gui::named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel",
+                         QStringLiteral("Cancel"));
+    result_ = gui::named(new QListWidget(this), "List1", QStringLiteral("Pin assignments"));
+    result_->setFixedHeight(92);
+    code_ = gui::named(new QLabel(this), "lblCode", QStringLiteral("Wiring code"));
+
+    auto* kinds = new QHBoxLayout;
+    kinds->addWidget(fiveWire_);
+    kinds->addWidget(fourWire_);
+    kinds->addStretch(1);
+    auto* entryRow = new QHBoxLayout;
+    entryRow->addWidget(pin_);
+    entryRow->addWidget(choices_, 1);
+    entryRow->addWidget(set_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(confirm_);
+    buttons->addWidget(cancel_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 14, 20, 16);
+    layout->addWidget(heading);
+    layout->addLayout(kinds);
+    layout->addLayout(entryRow);
+    layout->addWidget(result_);
+    layout->addWidget(code_);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+    setFixedSize(400, 330);
+
+    connect(fiveWire_, &QRadioButton::clicked, this, &PinmapForm::sensorKindChosen);
+    connect(fourWire_, &QRadioButton::clicked, this, &PinmapForm::sensorKindChosen);
+    connect(set_, &QPushButton::clicked, this, &PinmapForm::setClicked);
+    connect(confirm_, &QPushButton::clicked, this, &PinmapForm::confirmClicked);
+    connect(cancel_, &QPushButton::clicked, this, &PinmapForm::cancelClicked);
+    // The form sees the keys of its controls first, so the A key works wherever the focus is.
+    for (QWidget* control : findChildren<QWidget*>())
+        control->installEventFilter(this);
+}
+
+bool PinmapForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) keyDown(static_cast<QKeyEvent*>(event)->key());
+    return QWidget::eventFilter(watched, event);
+}
+
+void PinmapForm::keyPressEvent(QKeyEvent* event) {
+    keyDown(event->key());
+    QWidget::keyPressEvent(event);
+}
+
+void PinmapForm::keyDown(int key) {
+    if (key == Qt::Key_A) code_->show();
+}
+
+void PinmapForm::start() {
+    fiveWire_->setChecked(true);
+    vlbloff();
+    lblclr();
+    busy_ = true;
+    getctrname();
+    busy_ = false;
+    show();
+}
+
+void PinmapForm::sensorKindChosen() {
+    lblclr();
+}
+
+void PinmapForm::setClicked() {
+    if (choices_->currentIndex() < 0 || entry_.finished()) return;
+    entry_.assign(choices_->currentText().toStdString());
+    choices_->removeItem(choices_->currentIndex());
+    if (choices_->count() > 0) choices_->setCurrentIndex(0);
+    if (entry_.finished()) {
+        finishpin();
+        return;
+    }
+    pin_->setText(qs(entry_.pinLabel()));
+}
+
+void PinmapForm::confirmClicked() {
+    if (busy_ || ended_ || !entry_.finished()) return;
+    if (!toolQuestion("Comfirm to Write!")) {
+        end(NotWritten);
+        return;
+    }
+    busy_ = true;
+    const std::int32_t handle = OpenController(currentName_.c_str());
+    const PinWriteOutcome outcome = writeWiringCode(handle, entry_.code());
+    CloseController(handle);
+    busy_ = false;
+    switch (outcome) {
+    case PinWriteOutcome::ReadFailed:
+        toolMessage("Write EEP error!!"); // nothing written: back to the window
+        return;
+    case PinWriteOutcome::WriteRefused:
+    case PinWriteOutcome::RestoreRefused:
+        toolMessage("Write EEP error!!");
+        end(WriteError);
+        return;
+    case PinWriteOutcome::Written:
+        toolMessage("Write OK");
+        end(Written);
+        return;
+    }
+}
+
+void PinmapForm::cancelClicked() {
+    if (busy_ || ended_) return;
+    if (!result_->isHidden()) {
+        fiveWire_->setChecked(true);
+        lblclr();
+        return;
+    }
+    end(NotWritten);
+}
+
+void PinmapForm::end(int exitCode) {
+    ended_ = true;
+    hide();
+    Q_EMIT ended(exitCode);
+}
+
+void PinmapForm::lblclr() {
+    entry_.reset(fourWire_->isChecked());
+    code_->clear();
+    cb1add();
+    pin_->setText(qs(entry_.pinLabel()));
+    // A fresh entry also leaves the finished state, so a code worked out for the other
+    // sensor kind can never be confirmed.
+    result_->hide();
+    set_->setEnabled(true);
+    confirm_->setEnabled(false);
+}
+
+void PinmapForm::cb1add() {
+    choices_->clear();
+    for (const std::string& choice : entry_.remainingChoices())
+        choices_->addItem(qs(choice));
+    choices_->setCurrentIndex(0);
+}
+
+void PinmapForm::finishpin() {
+    result_->clear();
+    result_->show();
+    for (const std::string& assignment : entry_.assignments())
+        result_->addItem(qs(assignment));
+    code_->setText(qs(entry_.codeLabel()));
+    confirm_->setEnabled(true);
+    set_->setEnabled(false);
+}
+
+void PinmapForm::vlbloff() {
+    code_->hide();
+}
+
+void PinmapForm::getctrname() {
+    const SearchResult found = searchController(kPinmapSearch);
+    currentName_ = found.current;
+    if (found.count == 0) toolMessage("No device was found ! "); // the window stays usable
+}
+
+void PinmapForm::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore(); // the word at 9E is being written
+        return;
+    }
+    event->accept();
+    if (!ended_) end(NotWritten);
+}
+
+} // namespace kvr::memtools::forms

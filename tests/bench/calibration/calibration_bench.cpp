@@ -1,0 +1,174 @@
+// calibration_bench: how fast cal3pt shows its first target, and how long the window's event
+// loop stalls while a capture runs (not pass/fail; run it by hand from build/bench).
+//
+//   first target: cal3pt is started on a private Xvfb screen against the real daemon and an
+//   emulated controller; the time runs from the spawn until the screen's pixels show the red
+//   target (XGetImage polled every millisecond). Several runs; min, median, max.
+//
+//   stalls: cal3pt's and linear's windows in this process (offscreen), touched through the
+//   emulator; a zero-interval timer notes the longest gap between two turns of the event loop
+//   during the capture ticks, and separately during the step after the last target (linear:
+//   "Z", the "R" reset with its waits, the report mode back).
+//
+// Built on the test support (private state folders, daemon, emulator, Xvfb), so it is a
+// gtest program whose cases print their figures.
+
+#include "calibration/programs.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
+#include "tests/support/qt_support.h"
+#include "tests/support/test_env.h"
+#include "tests/support/xvfb.h"
+
+// clang-format off
+// gtest before Xlib: Xlib defines macros (None, Bool) that clash with gtest's names.
+#include <gtest/gtest.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <stdlib.h>
+#include <thread>
+#include <vector>
+
+namespace kvr::calibration {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using test::tsapi::Bench;
+using test::tsapi::Sim;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// True when the screen shows a pure red pixel in the box around (x, y).
+bool redNear(::Display* dpy, int x, int y) {
+    constexpr int kHalf = 16;
+    XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), x - kHalf, y - kHalf, 2 * kHalf,
+                              2 * kHalf, AllPlanes, ZPixmap);
+    if (image == nullptr) return false;
+    bool found = false;
+    for (int py = 0; py < 2 * kHalf && !found; ++py)
+        for (int px = 0; px < 2 * kHalf && !found; ++px)
+            found = (XGetPixel(image, px, py) & 0xFFFFFF) == 0xFF0000;
+    XDestroyImage(image);
+    return found;
+}
+
+TEST(CalibrationProgramsBench, FirstTargetOnScreen) {
+    test::XvfbServer x("1024x768x24");
+    ASSERT_TRUE(x.ok()) << x.log();
+    ::Display* dpy = XOpenDisplay(x.name().c_str());
+    ASSERT_NE(dpy, nullptr);
+    ::setenv("DISPLAY", x.name().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::unsetenv("KVR_DISPLAYS");
+    Bench bench;
+    ASSERT_TRUE(bench.ready()) << bench.diagnostics();
+    ASSERT_NE(bench.addSerial(0, 1, Sim::profile("nvlt3000-e")), nullptr);
+
+    // Target 0 with the default base offsets (3968, 128): (1024 * 128) >> 12, (768 * 128) >> 12.
+    constexpr int kTargetX = 32, kTargetY = 24;
+    std::vector<double> times;
+    for (int run = 0; run < 7; ++run) {
+        const auto start = Clock::now();
+        test::ChildProcess cal3pt(test::program("cal3pt"), {"RS232_DEVICE0"});
+        ASSERT_TRUE(test::waitUntil([&] { return redNear(dpy, kTargetX, kTargetY); },
+                                    std::chrono::seconds(10), std::chrono::milliseconds(1)));
+        times.push_back(msSince(start));
+        cal3pt.stop(); // "destroy": the window closes and the report mode goes back
+        ASSERT_TRUE(test::waitUntil([&] { return !redNear(dpy, kTargetX, kTargetY); }));
+    }
+    XCloseDisplay(dpy);
+    std::sort(times.begin(), times.end());
+    std::printf("cal3pt, process start to first target on screen (Xvfb, %zu runs): "
+                "min %.0f ms, median %.0f ms, max %.0f ms\n",
+                times.size(), times.front(), times[times.size() / 2], times.back());
+}
+
+// Gaps between turns of the event loop, while capturing and after the last target.
+struct Stalls {
+    std::vector<double> capturingMs;
+    double finishingMs = 0;
+    double longest() const {
+        return capturingMs.empty() ? 0 : *std::max_element(capturingMs.begin(), capturingMs.end());
+    }
+    std::size_t above(double ms) const {
+        return std::size_t(std::count_if(capturingMs.begin(), capturingMs.end(),
+                                         [ms](double gap) { return gap > ms; }));
+    }
+};
+
+template <class Session, class MakeSetup>
+Stalls measureStalls(const char* arguments, MakeSetup makeSetup, MessageTable messages,
+                     const std::vector<std::string>& taps) {
+    ::setenv("KVR_DISPLAYS", "DISPLAY1:0,0,1024,768", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Bench bench;
+    EXPECT_TRUE(bench.ready()) << bench.diagnostics();
+    Sim* sim = bench.addSerial(0, 1, Sim::profile("nvlt3000-e"));
+    EXPECT_NE(sim, nullptr);
+    auto opened = Session::open(arguments);
+    EXPECT_TRUE(opened.session) << opened.exitCode;
+    if (!sim || !opened.session) return {};
+    WindowSetup setup = makeSetup(*opened.session, messages);
+    setup.countdownInterval = std::chrono::milliseconds(1); // close soon after the prompt
+    CalibrationWindow window(std::move(setup));
+
+    Stalls stalls;
+    std::atomic<std::size_t> target{0};
+    bool measuring = true;
+    QElapsedTimer sinceTurn;
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const double gap = double(sinceTurn.nsecsElapsed()) / 1e6;
+        sinceTurn.restart();
+        target = window.currentTarget();
+        if (!measuring) return; // the save prompt and the window's end are not measured
+        if (target < taps.size()) {
+            stalls.capturingMs.push_back(gap);
+        } else {
+            // After the last lift, up to the first turn with the save prompt shown.
+            stalls.finishingMs = std::max(stalls.finishingMs, gap);
+            measuring = window.screen() != CalibrationWindow::Screen::SavePrompt;
+        }
+    });
+    window.start();
+    sinceTurn.start();
+    probe.start();
+    std::thread finger([&] {
+        for (std::size_t k = 0; k < taps.size(); ++k) {
+            sim->play({taps[k]});
+            test::waitUntil([&] { return target > k; });
+        }
+    });
+    test::waitForGui([&] { return !window.isVisible(); }, std::chrono::seconds(60));
+    finger.join();
+    return stalls;
+}
+
+TEST(CalibrationProgramsBench, EventLoopStallsWhileCapturing) {
+    const Stalls three = measureStalls<ThreePointSession>(
+        "RS232_DEVICE0", threePointWindowSetup, threePointMessages(),
+        {"tap 130 120 40", "tap 3950 3900 40", "tap 3940 140 40"});
+    std::printf("cal3pt: event-loop stalls while capturing: longest %.1f ms, %zu over 20 ms; "
+                "at the last target %.1f ms\n",
+                three.longest(), three.above(20), three.finishingMs);
+    const Stalls linear = measureStalls<LinearitySession>(
+        "RS232_DEVICE0 -5", linearityWindowSetup, linearityMessages(),
+        {"tap 2048 2048 70", "tap 3968 128 70", "tap 128 128 70", "tap 128 3968 70",
+         "tap 3968 3968 70"});
+    std::printf("linear -5: event-loop stalls while capturing: longest %.1f ms, %zu over 20 ms; "
+                "after the last target (Z, R reset, report mode) %.1f ms\n",
+                linear.longest(), linear.above(20), linear.finishingMs);
+}
+
+} // namespace
+} // namespace kvr::calibration

@@ -1,0 +1,55 @@
+// monmatch: binds touch controllers to displays. Each display in turn is covered by a window
+// that shows its number and asks for a touch; the controller touched is bound to that display
+// (the touch library records it). Esc skips a display. Takes no arguments.
+
+#include "gui/program.h"
+#include "gui/terminate.h"
+#include "gui/window_system.h"
+#include "platform/desktop/windows.h"
+#include "utilities/monmatch/matcher.h"
+#include "utilities/monmatch/monmatch_window.h"
+
+#include <QApplication>
+#include <cstdio>
+
+namespace {
+
+const kvr::gui::ProgramInfo kInfo{
+    "monmatch",
+    "monmatch",
+    "Binds touch controllers to displays. The displays are offered one after the other\n"
+    "(numbered as the touch library numbers them: KVR_DISPLAYS, else the X server's\n"
+    "monitors); touch the screen that shows the number, or press Esc to leave that display\n"
+    "as it is. Controllers in button mode are in drawing mode while the program runs and are\n"
+    "switched back when it ends (also on SIGTERM).",
+    "",
+    {{0, "ended (after the last display, or with no display or no window to show)"}},
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
+    if (!kvr::gui::windowSystemAvailable()) {
+        std::fprintf(stderr, "monmatch: no window system to show the displays' windows on\n");
+        return 0;
+    }
+    // SIGTERM closes the window, so the report modes are given back as after the last display.
+    kvr::desktop::windowMessageFd();
+    QApplication app(argc, argv);
+    kvr::gui::installProgramHooks(app);
+
+    kvr::monmatch::ReportModes modes;
+    modes.saveAndSwitch();
+    kvr::monmatch::MonitorMatcher matcher;
+    if (!matcher.start() || !matcher.area(1)) {
+        modes.restore();
+        return 0;
+    }
+    kvr::monmatch::MonmatchWindow window(matcher);
+    kvr::gui::closeOnTerminate(&window);
+    window.showOnCurrentDisplay();
+    const int code = app.exec();
+    modes.restore();
+    return code;
+}

@@ -1,0 +1,83 @@
+#include "utilities/monmatch/monmatch_window.h"
+
+#include "gui/display_window.h"
+#include "gui/widgets.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace kvr::monmatch {
+
+namespace {
+
+const QColor kGray(128, 128, 128); // the stock gray brush
+const QColor kBlue(0, 0, 255);
+const QColor kWhite(255, 255, 255);
+const QColor kRed(255, 0, 0);
+
+constexpr int kNumberCellPx = 120;
+constexpr int kTextCellPx = 30;
+
+// One line centred on x with its top at y, on a transparent background.
+void drawCentred(QPainter& p, const QString& text, const QFont& font, const QColor& colour, int x,
+                 int top) {
+    p.setFont(font);
+    p.setPen(colour);
+    const QFontMetrics metrics(font);
+    p.drawText(x - metrics.horizontalAdvance(text) / 2, top + metrics.ascent(), text);
+}
+
+} // namespace
+
+MonmatchWindow::MonmatchWindow(MonitorMatcher& matcher) : matcher_(matcher) {
+    setObjectName(QStringLiteral("MONMATCH"));
+    setAccessibleName(QStringLiteral("MONMATCH"));
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kGray);
+    setPalette(palette);
+    pollTimer_.setInterval(kPollIntervalMs);
+    connect(&pollTimer_, &QTimer::timeout, this, &MonmatchWindow::poll);
+}
+
+void MonmatchWindow::showOnCurrentDisplay() {
+    if (const auto a = matcher_.area(matcher_.current()))
+        gui::showOnDisplayNotOnTop(this, gui::displayRect(a->left, a->top, a->right, a->bottom));
+    else if (!isVisible())
+        show();
+    update();
+    pollTimer_.start();
+}
+
+void MonmatchWindow::poll() {
+    if (matcher_.touched()) advance();
+}
+
+void MonmatchWindow::advance() {
+    pollTimer_.stop();
+    if (matcher_.advance() == MonitorMatcher::Advance::Finished) {
+        close();
+        return;
+    }
+    showOnCurrentDisplay();
+}
+
+void MonmatchWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape)
+        advance();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void MonmatchWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const int w = width(), h = height();
+    drawCentred(p, QString::number(matcher_.current()), gui::cellFont(kNumberCellPx, kNumberCellPx),
+                kBlue, w / 2, h / 2 - 250);
+    const QFont textFont = gui::cellFont(kTextCellPx, kTextCellPx);
+    drawCentred(p, QStringLiteral("Touch me to match."), textFont, kWhite, w / 2, h / 2 - 30);
+    drawCentred(p, QStringLiteral("Press [ESC] to abort."), textFont, kRed, w / 2, h / 2 + 30);
+}
+
+} // namespace kvr::monmatch

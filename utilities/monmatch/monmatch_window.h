@@ -1,0 +1,38 @@
+#pragma once
+// The monitor matching screen: covers the display being offered, shows its number and asks
+// for a touch; polls the library every 300 ms and moves on to the next display after a touch
+// or Esc. Closes itself after the last display.
+
+#include "utilities/monmatch/matcher.h"
+
+#include <QTimer>
+#include <QWidget>
+
+namespace kvr::monmatch {
+
+inline constexpr int kPollIntervalMs = 300;
+
+class MonmatchWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MonmatchWindow(MonitorMatcher& matcher);
+
+    // Places the window on the display being offered and starts polling.
+    void showOnCurrentDisplay();
+
+public slots:
+    // A touch was bound, or Esc: the next display, or the end.
+    void advance();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void poll();
+
+    MonitorMatcher& matcher_;
+    QTimer pollTimer_;
+};
+
+} // namespace kvr::monmatch
