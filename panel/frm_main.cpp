@@ -170,7 +170,7 @@ void FrmMain::startUp() {
     activated_ = true;
     startUpDone_ = true;
     Timer1->start();
-    emit startUpFinished();
+    Q_EMIT startUpFinished();
 }
 
 void FrmMain::loadPictures() {
@@ -181,7 +181,6 @@ void FrmMain::loadPictures() {
         if (!picture.isNull()) {
             Image1->setPixmap(picture);
             Image1->adjustSize();
-            Image1->show();
         }
     }
     for (const char* name : {"orvell.ico", "Orvell.ico"}) {
@@ -272,7 +271,7 @@ void FrmMain::Form_Terminate() {
     sendExitCommands(session_);
     if (instanceAtom_) instanceAtom_->remove();
     instanceAtom_.reset();
-    emit terminated();
+    Q_EMIT terminated();
 }
 
 void FrmMain::cmdExit_Click() {

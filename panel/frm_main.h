@@ -87,13 +87,13 @@ public:
     [[nodiscard]] const std::string& dialogTitle() const { return dialogTitle_; }
     [[nodiscard]] const Customisation& customisation() const { return customisation_; }
 
-signals:
+Q_SIGNALS:
     // Form_Terminate ran: the program ends now.
     void terminated();
     // The start-up's reads are done (the ready delay starts).
     void startUpFinished();
 
-public slots:
+public Q_SLOTS:
     void getctrname();
     void Grid1_Click(int row);
     void Timer1_Timer();

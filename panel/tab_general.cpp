@@ -8,10 +8,34 @@
 #include "panel/ranges.h"
 
 #include <QLabel>
+#include <QPainter>
 
 namespace kvr::panel {
 
 namespace {
+
+// The design logo, shown until "pic01.jpg" replaces it: a screen on its stand with a touch
+// on it, drawn to the screen's scale.
+QPixmap designLogo(double dpi) {
+    const double s = dpi / 96.0;
+    QPixmap logo(QSize(static_cast<int>(150 * s), static_cast<int>(130 * s)));
+    logo.fill(Qt::transparent);
+    QPainter p(&logo);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(s, s);
+    p.setPen(QPen(QColor(60, 60, 70), 4));
+    p.setBrush(QColor(200, 225, 245));
+    p.drawRoundedRect(QRectF(8, 8, 134, 90), 8, 8);
+    p.setBrush(QColor(60, 60, 70));
+    p.drawRect(QRectF(65, 98, 20, 14));
+    p.drawRoundedRect(QRectF(40, 112, 70, 8), 3, 3);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 110, 200), 3));
+    for (const double r : {6.0, 14.0, 22.0})
+        p.drawEllipse(QPointF(90, 50), r, r);
+    return logo;
+}
+
 constexpr int kTitlePointSize = 24;
 constexpr int kSecondPointSize = 12;
 constexpr int kPageMarginPx = 12;
@@ -21,7 +45,7 @@ QWidget* FrmMain::buildGeneralTab() {
     generalPage = new QWidget;
     generalPage->setObjectName("General");
     Image1 = gui::named(new QLabel(generalPage), "Image1", "logo");
-    Image1->hide(); // until "pic01.jpg" gives it a picture
+    Image1->setPixmap(designLogo(generalPage->logicalDpiX()));
     Label1 = gui::named(new QLabel("Tactivo", generalPage), "Label1", "Tactivo");
     QFont title = Label1->font();
     title.setPointSize(kTitlePointSize);
