@@ -1,0 +1,88 @@
+#pragma once
+// Reading and writing the settings image over the touch API library, one word at a time with
+// the "GP" and "SP" frames, on a controller handle the caller has opened (OpenController) and
+// closes afterwards.
+//
+//   read:   "UT" (no flush), 100 ms, read 10 (ignored); then per word n = 1..35:
+//           flush, "GP" + address, 200 ms, read 10, judge the reply
+//   write:  "UT" (no flush), 200 ms, read 10 (ignored); then per word n = 1..35:
+//           flush, "SP" + address + byte 1 + byte 2, 350 ms, read 10
+//
+// Every wait is protocol::WaitMilliseconds, so a window keeps painting (and a progress bar
+// moves) while the transfer runs; `progress` is called after each word with the number of
+// words done so far.
+//
+// A word whose read fails is read again, up to kWordTries tries, and never written to a
+// backup as zeros: a backup with holes would corrupt the controller it is restored to. The
+// failure counts are kept across words as the controller family's tools always kept them:
+//   - a valid reply stores the word and sets the failure count to 0;
+//   - 6 bytes that are not a valid parameter reply (framing or digits): count + 1, and the
+//     read is abandoned when the count is then above 1;
+//   - any other number of bytes: count + 1, abandoned when the count is then above 2;
+//   - a word that has failed kWordTries times abandons the read.
+// So two wrong-length replies in a row are tolerated and a third abandons; two badly framed
+// replies in a row abandon.
+//
+// Writing judges the reply too: a word the controller did not acknowledge (SOH '0' CR) is
+// written again, up to kWordTries tries; a word still unacknowledged abandons the write, so a
+// controller that stops answering half way is reported instead of taken for a success.
+
+#include "memtools/settings_image.h"
+#include "protocol/replies.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kvr::memtools {
+
+inline constexpr std::uint16_t kUnitTypeWaitBeforeReadMs = 100;
+inline constexpr std::uint16_t kUnitTypeWaitBeforeWriteMs = 200;
+inline constexpr std::uint16_t kWordReadWaitMs = 200;
+inline constexpr std::uint16_t kWordWriteWaitMs = 350;
+inline constexpr int kWordTries = 3;
+
+// Called after each word with the number of words done (1..35).
+using Progress = std::function<void(int wordsDone)>;
+
+// The failure counting of an image read, apart from any I/O (see above).
+class WordReadJudge {
+public:
+    enum class Verdict {
+        Stored,  // `word` holds the reply's bytes; go on with the next word
+        Retry,   // read the same word again
+        Abandon, // the read is over
+    };
+    Verdict judge(protocol::Bytes reply, ImageWord& word);
+    [[nodiscard]] int failureCount() const { return failures_; }
+
+private:
+    int failures_ = 0;    // kept across words, reset by a valid reply
+    int triesOfWord_ = 0; // failed tries of the word being read
+};
+
+struct ImageReadResult {
+    bool complete = false;
+    SettingsImage image{};
+    int wordsRead = 0;
+    std::string reason; // why it was abandoned
+};
+
+struct ImageWriteResult {
+    bool complete = false;
+    int wordsWritten = 0;
+    std::string reason; // why it was abandoned
+};
+
+// Sends the unit type query "UT" once without a flush, waits `waitMs` and reads (and drops)
+// up to 10 reply bytes.
+void queryUnitType(std::int32_t handle, std::uint16_t waitMs);
+
+// Reads the 35 words (with "UT" first).
+ImageReadResult readImage(std::int32_t handle, const Progress& progress = {});
+
+// Writes the 35 words (with "UT" first).
+ImageWriteResult writeImage(std::int32_t handle, const SettingsImage& image,
+                            const Progress& progress = {});
+
+} // namespace kvr::memtools

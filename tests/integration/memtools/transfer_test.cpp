@@ -1,0 +1,153 @@
+// The settings image and record moved through the touch library, against the driver daemon
+// and an emulated controller: the frames on the line, the words read and written, retries of
+// a lost reply, and a controller that stops answering.
+
+#include "memtools/image_transfer.h"
+#include "memtools/settings_transfer.h"
+#include "platform/registry/registry.h"
+#include "protocol/frame.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
+#include "tsapi/tsapi.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace kvr::test::tsapi {
+namespace {
+
+using memtools::ImageWord;
+using memtools::kImageWords;
+using memtools::SettingsImage;
+
+// An image whose words all differ, with bytes from 0 to 15 among them.
+std::uint16_t wordValue(int n) {
+    return static_cast<std::uint16_t>(n < 16 ? n : (n * 0x0731) ^ 0x5A00);
+}
+
+emu::ControllerProfile imageProfile() {
+    auto p = Sim::defaultProfile();
+    for (int n = 1; n <= kImageWords; ++n)
+        p.defaults[memtools::imageAddress(n)] = wordValue(n);
+    return p;
+}
+
+class TransferBench {
+public:
+    TransferBench() {
+        if (!bench_.ready()) return;
+        sim_ = bench_.addSerial(0, 1, imageProfile());
+        if (sim_) opened_ = std::make_unique<OpenedController>("RS232_DEVICE0");
+    }
+    [[nodiscard]] bool ok() const { return sim_ && opened_ && opened_->ok(); }
+    [[nodiscard]] std::string why() const { return bench_.diagnostics(); }
+    [[nodiscard]] std::int32_t h() const { return opened_->handle(); }
+    Sim& sim() { return *sim_; }
+    std::uint16_t word(std::uint8_t address) {
+        return sim_->pty().inspect([address](const emu::Controller& c) { return c.word(address); });
+    }
+
+private:
+    Bench bench_;
+    Sim* sim_ = nullptr;
+    std::unique_ptr<OpenedController> opened_;
+};
+
+#define START_BENCH(b)                                                                             \
+    TransferBench b;                                                                               \
+    ASSERT_TRUE(b.ok()) << b.why()
+
+std::vector<std::string> expectedReads() {
+    std::vector<std::string> frames{"UT"};
+    for (int n = 1; n <= kImageWords; ++n)
+        frames.push_back("GP" + protocol::hexText(memtools::imageAddress(n)));
+    return frames;
+}
+
+TEST(ImageTransfer, ReadGivesTheControllerMemoryWithProgressPerWord) {
+    START_BENCH(b);
+    const std::size_t mark = b.sim().frameTexts().size();
+    std::vector<int> progress;
+    const auto r = memtools::readImage(b.h(), [&](int done) { progress.push_back(done); });
+    ASSERT_TRUE(r.complete) << r.reason;
+    for (int n = 1; n <= kImageWords; ++n) {
+        const ImageWord& w = r.image[static_cast<std::size_t>(n - 1)];
+        EXPECT_EQ((w.byte1 << 8) | w.byte2, wordValue(n)) << "word " << n;
+    }
+    EXPECT_EQ(framesSince(b.sim(), mark), expectedReads());
+    ASSERT_EQ(progress.size(), static_cast<std::size_t>(kImageWords));
+    EXPECT_EQ(progress.front(), 1);
+    EXPECT_EQ(progress.back(), kImageWords);
+}
+
+TEST(ImageTransfer, LostRepliesAreReadAgainAndAThirdLossAbandons) {
+    START_BENCH(b);
+    // The "UT" reply and two replies to "GP81" cut short: word 1 is read three times and the
+    // image is still whole.
+    ASSERT_TRUE(b.sim().play({"fault cut 4 3"}));
+    auto r = memtools::readImage(b.h());
+    ASSERT_TRUE(r.complete) << r.reason;
+    EXPECT_EQ((r.image[0].byte1 << 8) | r.image[0].byte2, wordValue(1));
+    EXPECT_EQ(countFrames(b.sim(), "GP81"), 3u);
+
+    // Silence: three tries of the first word, then nothing more is asked.
+    ASSERT_TRUE(b.sim().play({"fault silence"}));
+    const std::size_t mark = b.sim().frameTexts().size();
+    r = memtools::readImage(b.h());
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.wordsRead, 0);
+    EXPECT_EQ(framesSince(b.sim(), mark), (std::vector<std::string>{"UT", "GP81", "GP81", "GP81"}));
+}
+
+TEST(ImageTransfer, WriteSendsTheThirtyFiveWordsAndStopsWhenTheControllerFallsSilent) {
+    START_BENCH(b);
+    SettingsImage image{};
+    for (int n = 1; n <= kImageWords; ++n)
+        image[static_cast<std::size_t>(n - 1)] = {static_cast<std::uint8_t>(n),
+                                                  static_cast<std::uint8_t>(0xF0 + n % 16)};
+    const std::size_t mark = b.sim().frameTexts().size();
+    int last = 0;
+    const auto w = memtools::writeImage(b.h(), image, [&](int done) { last = done; });
+    ASSERT_TRUE(w.complete) << w.reason;
+    EXPECT_EQ(last, kImageWords);
+    const auto frames = framesSince(b.sim(), mark);
+    ASSERT_EQ(frames.size(), 36u);
+    EXPECT_EQ(frames[0], "UT");
+    EXPECT_EQ(frames[1], "SP8101F1");
+    EXPECT_EQ(frames[15], "SP8F0FFF");
+    for (int n = 1; n <= kImageWords; ++n)
+        EXPECT_EQ(b.word(memtools::imageAddress(n)), (n << 8) | (0xF0 + n % 16)) << n;
+
+    ASSERT_TRUE(b.sim().play({"fault silence"}));
+    const auto silent = memtools::writeImage(b.h(), image);
+    EXPECT_FALSE(silent.complete);
+    EXPECT_EQ(silent.wordsWritten, 0);
+    EXPECT_EQ(countFrames(b.sim(), "SP8101F1"), 1u + 3u);
+}
+
+TEST(SettingsTransfer, AppliedRecordIsFetchedBack) {
+    START_BENCH(b);
+    // The application key exists on an installed system; the buzzer setters write into it.
+    ASSERT_EQ(reg::createKey("HKLM\\SYSTEM\\CurrentControlSet\\Control\\KvrApp"), reg::Status::Ok);
+    memtools::SettingsRecord record;
+    using memtools::Setting;
+    const std::pair<Setting, std::int32_t> values[] = {
+        {Setting::ReportMode, 3},        {Setting::RightClickTime, 800},
+        {Setting::RightClickEnabled, 1}, {Setting::DoubleClickSpeed, 4},
+        {Setting::DoubleClickArea, 2},   {Setting::ReportStatus, 1},
+        {Setting::UpSound, 1},           {Setting::DownSound, 0},
+        {Setting::Rotation, 2},          {Setting::BuzzerFreq, 1500},
+        {Setting::BuzzerDuration, 40},
+    };
+    for (const auto& [s, v] : values)
+        ASSERT_TRUE(record.set(s, v));
+    memtools::applySettings(b.h(), record);
+    const memtools::SettingsRecord back = memtools::fetchSettings(b.h());
+    for (const auto& [s, v] : values) {
+        // Reports are always switched on by a restore.
+        const std::int32_t expected = s == Setting::ReportStatus ? 0 : v;
+        EXPECT_EQ(back.get(s), expected) << memtools::settingName(s);
+    }
+}
+
+} // namespace
+} // namespace kvr::test::tsapi
