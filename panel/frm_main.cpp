@@ -3,6 +3,7 @@
 #include "panel/frm_main.h"
 
 #include "gui/widgets.h"
+#include "panel/library.h"
 #include "panel/ranges.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/message_box.h"
@@ -49,6 +50,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
     Timer1->setInterval(kReadyDelayMs);
     connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
     qApp->installEventFilter(this);
+    lib::routeMessageBoxes();
 }
 
 FrmMain::~FrmMain() {

@@ -5,7 +5,13 @@
 // more, up to four attempts); those run on a helper thread while the window goes on
 // processing its events (`aside`), so a page read never freezes the window.
 //
-// Only plain values cross to the helper thread: the call it runs must not touch widgets, the
+// A helper runs only while the window's thread waits for it in aside(); what the window runs
+// meanwhile (a click handled during the wait) reaches the library through call(), which
+// waits for the helper's call to end, processing events, and then takes the lock. So the
+// library is never entered by two threads at once. A message box the library shows from a
+// helper is shown by the window's thread (routeMessageBoxes).
+//
+// Only plain values cross to a helper: the call it runs must not touch widgets, the
 // program's command frame or anything else of the window.
 
 #include "protocol/wait.h"
@@ -19,11 +25,16 @@
 
 namespace kvr::panel::lib {
 
-std::mutex& libraryLock();
+// Recursive: a message box the library shows runs the window's events, and a handler run
+// there may call the library again on the same thread.
+std::recursive_mutex& libraryLock();
+
+// Takes the lock; while a helper holds it, the window's events keep running.
+std::unique_lock<std::recursive_mutex> acquire();
 
 // Runs a quick library call (a request to the driver, a registry value) under the lock.
 template <class F> auto call(F&& f) -> std::invoke_result_t<F&> {
-    std::lock_guard<std::mutex> lock(libraryLock());
+    const auto lock = acquire();
     return f();
 }
 
@@ -32,7 +43,7 @@ template <class F> auto call(F&& f) -> std::invoke_result_t<F&> {
 template <class F> auto aside(F&& f) -> std::invoke_result_t<F&> {
     using Result = std::invoke_result_t<F&>;
     std::packaged_task<Result()> task([&f]() -> Result {
-        std::lock_guard<std::mutex> lock(libraryLock());
+        std::lock_guard<std::recursive_mutex> lock(libraryLock());
         return f();
     });
     std::future<Result> done = task.get_future();
@@ -42,5 +53,9 @@ template <class F> auto aside(F&& f) -> std::invoke_result_t<F&> {
     helper.join();
     return done.get();
 }
+
+// Makes message boxes asked for on any other thread show on the window's thread (which is
+// then waiting in aside() or acquire(), processing events). Call once the application exists.
+void routeMessageBoxes();
 
 } // namespace kvr::panel::lib

@@ -5,6 +5,7 @@
 
 #include "panel/frm_main.h"
 #include "panel/sequences.h"
+#include "panel/text_file.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/qt_support.h"
 #include "tests/support/test_env.h"
@@ -20,6 +21,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -116,8 +118,15 @@ TEST_P(PanelStartUp, FramesInOrderAndTheAdvanceTabByUnitType) {
     if (family)
         expected.insert(expected.end(), {"GP01", "GP03", "GP9C", "GP05", "ii", "GP9F", "GP98"});
     const Frames frames = b.since(from);
+    // Then the first-start backup: the settings image, word by word.
+    expected.insert(expected.end(), {"UT", "GP81", "GP82", "GPA3"});
     EXPECT_TRUE(inOrder(frames, expected));
     EXPECT_EQ(count(frames, "GP01"), family ? 1u : 0u);
+    const auto lines = kvr::panel::readTextLines(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(lines);
+    ASSERT_EQ(lines->size(), 51u);
+    EXPECT_EQ((*lines)[1], " 10  50 ") << "word 81 = 0x0A32";
+    EXPECT_EQ((*lines)[48], " 10 ") << "no duration stored yet: the panel's own fallback";
     EXPECT_EQ(count(frames, "SE1"), 0u) << "nothing is sent while starting";
     EXPECT_EQ(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance), family);
     EXPECT_EQ(frm.Grid1->item(0, 1)->text(), "RS232_DEVICE0");
@@ -142,6 +151,34 @@ TEST_P(PanelStartUp, FramesInOrderAndTheAdvanceTabByUnitType) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, PanelStartUp, ::testing::Values("nvlt3000", "legacy"));
+
+TEST(PanelBackup, ABadReplyIsAskedAgainAndASilentControllerGetsNoFile) {
+    START_BENCH(b, Sim::defaultProfile(), "ok");
+    auto frm = b.window();
+    ASSERT_TRUE(frm);
+    // The reply for the word at 83 comes cut to 5 bytes once, between good ones.
+    QTimer cutter;
+    bool cut = false;
+    QObject::connect(&cutter, &QTimer::timeout, [&] {
+        if (!cut && count(b.sim().frameTexts(), "GP82") > 0) cut = b.sim().play({"fault cut 5 1"});
+    });
+    cutter.start(2);
+    std::size_t from = b.mark();
+    frm->rdeep(false);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(count(b.since(from), "GP83"), 2u);
+    const auto lines = kvr::panel::readTextLines(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(lines && lines->size() == 51u);
+    EXPECT_EQ((*lines)[3], " 15  15 ") << "word 83 as the controller holds it, not 0 0";
+
+    std::filesystem::remove(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(b.sim().play({"fault silence"}));
+    testing::internal::CaptureStderr();
+    frm->rdeep(false);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("messagebox: : Error Reading!!!\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
+}
 
 // ---- firmware page and "Advance" writes ---------------------------------------------------------
 
