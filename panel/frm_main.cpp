@@ -144,6 +144,7 @@ bool FrmMain::Form_Load() {
     ready_ = false;
 
     SSTab1->setCurrentIndex(Tab::General);
+    SSTab1->setFocus(); // the keyboard starts on the tabs (Ctrl+Tab walks them)
     fraInfo->move(twipsToPixels(480, logicalDpiX()), fraInfo->y());
     loadPictures();
 
