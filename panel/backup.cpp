@@ -50,9 +50,11 @@ void FrmMain::rdeep(bool showMessage) {
         desktop::messageBox("Error Reading!!!", dialogTitle_, desktop::MB_OK);
         return;
     }
+    // Written (and flushed to the disk) beside the window's thread.
     const auto path = backupFile();
     std::string error;
-    if (!memtools::writeBackupFile(path, {image.image, record}, &error)) {
+    const memtools::BackupContents contents{image.image, record};
+    if (!lib::beside([&] { return memtools::writeBackupFile(path, contents, &error); })) {
         std::fprintf(stderr, "tactivo: settings backup not written: %s\n", error.c_str());
         return;
     }

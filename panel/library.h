@@ -38,20 +38,26 @@ template <class F> auto call(F&& f) -> std::invoke_result_t<F&> {
     return f();
 }
 
-// Runs a library call that waits for the controller on a helper thread, under the lock,
-// and keeps the window's events running until it is done.
-template <class F> auto aside(F&& f) -> std::invoke_result_t<F&> {
+// Runs `f` on a helper thread and keeps the window's events running until it is done (work
+// that may block: a file flushed to the disk).
+template <class F> auto beside(F&& f) -> std::invoke_result_t<F&> {
     using Result = std::invoke_result_t<F&>;
-    std::packaged_task<Result()> task([&f]() -> Result {
-        std::lock_guard<std::recursive_mutex> lock(libraryLock());
-        return f();
-    });
+    std::packaged_task<Result()> task([&f]() -> Result { return f(); });
     std::future<Result> done = task.get_future();
     std::thread helper(std::move(task));
     while (done.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
         protocol::WaitMilliseconds(1); // one run of the event pump, then a short sleep
     helper.join();
     return done.get();
+}
+
+// Runs a library call that waits for the controller beside the window's thread, under the
+// lock.
+template <class F> auto aside(F&& f) -> std::invoke_result_t<F&> {
+    return beside([&f]() -> std::invoke_result_t<F&> {
+        std::lock_guard<std::recursive_mutex> lock(libraryLock());
+        return f();
+    });
 }
 
 // Makes message boxes asked for on any other thread show on the window's thread (which is
