@@ -2,12 +2,14 @@
 // driver). Loads the driver, serves its control device until SIGTERM/SIGINT, then unloads.
 //
 // The daemon always stays in the foreground: systemd runs it as a simple service, and a
-// shell user can put it in the background with '&'. --foreground only keeps the log on
-// stderr; without it every line also goes to syslog under the daemon's name.
+// shell user can put it in the background with '&'. --no-syslog keeps the log on stderr only
+// (--foreground is its old name, still accepted); without it every line also goes to syslog
+// under the daemon's name.
 
 #include "driver/core/driver.h"
 #include "platform/common/log.h"
 #include "platform/common/unique_fd.h"
+#include "platform/desktop/cli11_app.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -40,18 +42,25 @@ int main(int argc, char** argv) {
                  "State folder from KVR_STATE_DIR (default /var/lib/lumarcon), control sockets\n"
                  "in KVR_RUNTIME_DIR (default /run/lumarcon). Runs until SIGTERM or SIGINT.",
                  "KvrRs232"};
-    app.footer("The daemon stays in the foreground with or without --foreground (run it as a "
-               "simple systemd\nservice or with '&'); without --foreground its log also goes to "
-               "syslog.\nSIGTERM or SIGINT disconnects every controller and unloads the driver.");
+    app.footer(
+        "The daemon always stays in the foreground (run it as a simple systemd service or "
+        "with '&');\nwithout --no-syslog its log also goes to syslog. SIGTERM or SIGINT "
+        "disconnects every\ncontroller and unloads the driver.\n"
+        "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1).\n"
+        "It does not start (exit 1) when the state folder, the settings store or the "
+        "runtime folder\ncannot be used.");
+    kvr::cli::prepare(app, "KvrRs232", kvr::cli::exitStatusText());
     bool usb = false;
-    bool foreground = false;
+    bool noSyslog = false;
     std::string pointer = "auto";
     std::string trace;
     std::string group;
     std::string logLevel = "info";
     app.add_flag("--usb", usb,
-                 "serve \\\\.\\KvrUsbMgr with units 0-3 (ttys linked as dosdevices/usbN)");
-    app.add_flag("--foreground", foreground, "log to stderr only (no syslog)");
+                 "serve \\\\.\\KvrUsbMgr (only) with units 0-3 (ttys linked as "
+                 "dosdevices/usbN), as the USB touch driver");
+    app.add_flag("--no-syslog,--foreground", noSyslog,
+                 "log to stderr only, not to syslog (--foreground: the old name)");
     app.add_option("--pointer", pointer, "pointer sink: auto, uinput, xtest, trace or none")
         ->check(CLI::IsMember({"auto", "uinput", "xtest", "trace", "none"}));
     app.add_option("--trace", trace,
@@ -59,15 +68,16 @@ int main(int argc, char** argv) {
     app.add_option("--group", group, "group that may open the control socket");
     app.add_option("--log-level", logLevel, "error, warning, info or debug")
         ->check(CLI::IsMember({"error", "warning", "info", "debug"}));
-    CLI11_PARSE(app, argc, argv);
+    if (auto code = kvr::cli::parse(app, argc, argv)) return *code;
 
-    kvr::log::setLevel(logLevel);
-    if (!foreground) kvr::log::setSyslog(usb ? "KvrUsbMgr" : "KvrRs232");
     if (!trace.empty() && pointer == "auto") pointer = "trace";
-    if (pointer == "trace" && trace.empty()) {
-        std::fprintf(stderr, "KvrRs232: --pointer=trace needs --trace=FILE\n");
-        return 2;
-    }
+    if (pointer == "trace" && trace.empty())
+        return kvr::cli::usageError("KvrRs232", "--pointer=trace needs --trace=FILE");
+    if (!trace.empty() && pointer != "trace")
+        return kvr::cli::usageError("KvrRs232",
+                                    "--trace goes with --pointer=trace, not --pointer=" + pointer);
+    kvr::log::setLevel(logLevel);
+    if (!noSyslog) kvr::log::setSyslog(usb ? "KvrUsbMgr" : "KvrRs232");
 
     kvr::UniqueFd signals = blockStopSignals();
     if (!signals) {
@@ -88,8 +98,8 @@ int main(int argc, char** argv) {
         error = e.what();
     }
     if (!driver) {
-        KVR_LOG_ERROR("load failed: %s", error.c_str());
-        return 1;
+        KVR_LOG_ERROR("cannot start: %s", error.c_str());
+        return kvr::cli::kExitFailure;
     }
     KVR_LOG_INFO("serving %s", driver->controlDeviceName().c_str());
 

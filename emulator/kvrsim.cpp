@@ -5,10 +5,14 @@
 #include "emulator/pty_emulator.h"
 #include "platform/common/log.h"
 #include "platform/common/unique_fd.h"
+#include "platform/desktop/cli11_app.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <poll.h>
@@ -25,7 +29,10 @@ constexpr const char* kFooter = R"(
 The line: kvrsim makes a pty, prints its slave path on stdout (one line, flushed; again after
 each "reconnect"), optionally links it as $KVR_STATE_DIR/dosdevices/comN (--link COMn) or
 dosdevices/usbN (--link usbN), and serves until SIGTERM, SIGINT or SIGHUP (or "quit" on the
-control socket); then it removes the link and exits with 0.
+control socket); then it removes the link and exits with 0. A name that is taken already (a
+link to a real adapter, another kvrsim's link, a file) is refused (exit 2) unless --replace
+is given: then the entry is set aside and put back when kvrsim ends. A link left by a kvrsim
+that was killed (to a pty that is gone) is replaced without asking.
 
 Commands it answers (SOH text CR in):
   GPaa          SOH + word aa as 4 upper-case hex digits + CR
@@ -127,10 +134,7 @@ int writeStream(const ControllerProfile& profile, const std::vector<Statement>& 
     }
     std::ofstream out(target, std::ios::binary);
     out.write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
-    if (!out) {
-        std::fprintf(stderr, "kvrsim: cannot write %s\n", target.c_str());
-        return 1;
-    }
+    if (!out) return kvr::cli::failure("kvrsim", "cannot write " + target);
     return 0;
 }
 
@@ -138,12 +142,15 @@ int run(int argc, char** argv) {
     CLI::App app{"kvrsim: a Lumarcon touch controller (M or E packets, command replies, faults) "
                  "on a pseudo-terminal"};
     app.footer(kFooter);
+    kvr::cli::prepare(app, "kvrsim",
+                      kvr::cli::exitStatusText({"   1 also: the line or the control socket "
+                                                "cannot be set up"}));
     std::string link, frameLog, control, scenarioFile, profileName = "nvlt3000", writeTo;
     std::vector<std::string> runLines, faultTexts, wordSettings;
     std::string unitType, identity, extLevel, vendorTag, format, formatDigit, identification;
     std::string powerOn, logLevel = "warning";
     uint32_t rate = 0, restartMs = 0;
-    bool mute = false, listProfiles = false;
+    bool mute = false, listProfiles = false, replaceLink = false;
     std::string serial;
     uint32_t baud = 9600;
     app.add_option("--serial", serial,
@@ -151,6 +158,8 @@ int run(int argc, char** argv) {
     app.add_option("--baud", baud, "baud rate of --serial (1200..115200, default 9600)");
     app.add_option("--link", link,
                    "link the line as $KVR_STATE_DIR/dosdevices/comN (COMn) or usbN");
+    app.add_flag("--replace", replaceLink,
+                 "take over a --link name that is taken; put the old entry back at the end");
     app.add_option("--frame-log", frameLog, "write every received frame to FILE");
     app.add_option("--control", control, "serve scenario lines on this unix socket");
     app.add_option("--scenario", scenarioFile, "play this scenario file from the start");
@@ -180,16 +189,11 @@ int run(int argc, char** argv) {
         "--write-stream", writeTo,
         "play the scenario in simulated time, write the bytes to FILE ('-': hex) and exit");
     app.add_option("--log-level", logLevel, "error, warning, info or debug");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : 2;
-    }
-    if (!kvr::log::setLevel(logLevel)) {
-        std::fprintf(stderr, "kvrsim: bad --log-level %s\n", logLevel.c_str());
-        return 2;
-    }
+    if (auto code = kvr::cli::parse(app, argc, argv)) return *code;
+    const auto usage = [](const std::string& message) {
+        return kvr::cli::usageError("kvrsim", message);
+    };
+    if (!kvr::log::setLevel(logLevel)) return usage("bad --log-level " + logLevel);
     if (listProfiles) {
         for (const auto& p : builtinProfiles())
             std::printf("%-14s unit %-8s identity %-8s format %-4s digit %c%s\n", p.name.c_str(),
@@ -198,11 +202,6 @@ int run(int argc, char** argv) {
                         p.mute ? " (mute)" : "");
         return 0;
     }
-    const auto usage = [](const std::string& message) {
-        std::fprintf(stderr, "kvrsim: %s\n", message.c_str());
-        return 2;
-    };
-
     auto profile = profileByName(profileName);
     if (!profile) return usage("unknown profile '" + profileName + "' (see --list-profiles)");
     if (!unitType.empty()) profile->unitType = unitType;
@@ -247,11 +246,18 @@ int run(int argc, char** argv) {
         profile->defaults[a] = v;
     }
     if (mute) profile->mute = true;
+    if (!link.empty() && dosDeviceLinkName(link).empty())
+        return usage("bad link name '" + kvr::cli::quoted(link) + "' (COMn or usbN)");
+    if (!link.empty() && !serial.empty()) return usage("a serial line gets no link (--link)");
+    if (replaceLink && link.empty()) return usage("--replace goes with --link");
 
     std::vector<Statement> scenario;
     if (!scenarioFile.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(scenarioFile, ec))
+            return usage("cannot read scenario " + scenarioFile + ": it is a folder");
         std::ifstream in(scenarioFile);
-        if (!in) return usage("cannot read scenario " + scenarioFile);
+        if (!in) return usage("cannot read scenario " + scenarioFile + ": " + std::strerror(errno));
         std::stringstream text;
         text << in.rdbuf();
         std::string error;
@@ -274,6 +280,16 @@ int run(int argc, char** argv) {
     }
 
     if (!writeTo.empty()) return writeStream(*profile, scenario, faults, writeTo);
+    if (!link.empty() && !replaceLink) {
+        const std::string taken = occupiedLinkEntry(dosDeviceLinkPath(link));
+        if (!taken.empty()) {
+            // One line: what the name is linked to is what the user needs to see.
+            kvr::cli::failure("kvrsim",
+                              link + " is taken: " + taken +
+                                  " (--replace takes it over and puts it back at the end)");
+            return kvr::cli::kExitUsage;
+        }
+    }
 
     // Signals are taken through a signalfd; block them before the serving thread starts so
     // it inherits the mask.
@@ -293,6 +309,7 @@ int run(int argc, char** argv) {
     PtyOptions options;
     options.profile = *profile;
     options.link = link;
+    options.replaceLink = replaceLink;
     options.serialDevice = serial;
     options.baudRate = baud;
     options.frameLog = frameLog;
@@ -305,10 +322,7 @@ int run(int argc, char** argv) {
     };
     std::string error;
     auto emu = PtyEmulator::start(std::move(options), &error);
-    if (!emu) {
-        std::fprintf(stderr, "kvrsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!emu) return kvr::cli::failure("kvrsim", error);
     pollfd fds[2] = {{sigFd.get(), POLLIN, 0}, {emu->quitFd(), POLLIN, 0}};
     while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
     }

@@ -67,6 +67,33 @@ std::string dosDeviceLinkName(std::string_view port) {
     return {};
 }
 
+std::filesystem::path dosDeviceLinkPath(std::string_view port) {
+    return paths::stateDir() / "dosdevices" / dosDeviceLinkName(port);
+}
+
+namespace {
+
+// A link into /dev/pts whose pty has gone: what an emulator that was killed leaves behind.
+bool staleEmulatorLink(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return false;
+    const auto target = std::filesystem::read_symlink(path, ec);
+    return !ec && target.string().starts_with("/dev/pts/") && !std::filesystem::exists(target, ec);
+}
+
+} // namespace
+
+std::string occupiedLinkEntry(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (ec || !std::filesystem::exists(status) || staleEmulatorLink(path)) return {};
+    if (std::filesystem::is_symlink(status))
+        return path.string() + " -> " + std::filesystem::read_symlink(path, ec).string();
+    if (std::filesystem::is_regular_file(status)) return path.string() + " (a regular file)";
+    if (std::filesystem::is_directory(status)) return path.string() + " (a folder)";
+    return path.string() + " (a special file)";
+}
+
 PtyEmulator::PtyEmulator(PtyOptions options)
     : options_(std::move(options)), start_(std::chrono::steady_clock::now()),
       controller_(options_.profile) {}
@@ -225,19 +252,74 @@ bool PtyEmulator::openLine(std::string* error) {
 
 bool PtyEmulator::updateLink(std::string* error) {
     if (options_.link.empty()) return true;
-    const std::filesystem::path dir = paths::stateSubdir("dosdevices");
-    linkPath_ = dir / dosDeviceLinkName(options_.link);
+    if (linkPath_.empty()) {
+        const std::filesystem::path path =
+            paths::stateSubdir("dosdevices") / dosDeviceLinkName(options_.link);
+        return claimLink(path, error);
+    }
+    // A new line after a reconnect: the link follows it, unless another emulator took the
+    // name over meanwhile.
+    std::error_code ec;
+    if (std::filesystem::read_symlink(linkPath_, ec).string() != linkTarget_) {
+        KVR_LOG_WARN("%s is no longer this emulator's link; left as it is", linkPath_.c_str());
+        return true;
+    }
     // Made beside the link and renamed over it, so a reader never sees no link at all.
     const std::filesystem::path tmp =
-        dir / (".kvrsim." + std::to_string(::getpid()) + "." + linkPath_.filename().string());
+        linkPath_.parent_path() /
+        (".kvrsim." + std::to_string(::getpid()) + "." + linkPath_.filename().string());
     ::unlink(tmp.c_str());
     if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 ||
         ::rename(tmp.c_str(), linkPath_.c_str()) != 0) {
         *error = "cannot link " + linkPath_.string() + ": " + std::strerror(errno);
         ::unlink(tmp.c_str());
-        linkPath_.clear();
         return false;
     }
+    linkTarget_ = slavePath_;
+    return true;
+}
+
+bool PtyEmulator::claimLink(const std::filesystem::path& path, std::string* error) {
+    const std::string occupant = occupiedLinkEntry(path);
+    if (!occupant.empty() && !options_.replaceLink) {
+        *error = "the port is taken: " + occupant + " (--replace takes it over until the end)";
+        return false;
+    }
+    if (occupant.empty()) {
+        if (staleEmulatorLink(path)) ::unlink(path.c_str());
+        // No replacing here: an entry that appeared meanwhile makes this fail.
+        if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
+            *error = "cannot link " + path.string() + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        // Set aside under a second name first (a hard link to the entry itself, so the name
+        // never goes missing for a reader), then replaced in one step.
+        const std::filesystem::path saved =
+            path.parent_path() /
+            ("." + path.filename().string() + ".kvrsim-saved." + std::to_string(::getpid()));
+        const std::filesystem::path tmp =
+            path.parent_path() /
+            (".kvrsim." + std::to_string(::getpid()) + "." + path.filename().string());
+        ::unlink(saved.c_str());
+        ::unlink(tmp.c_str());
+        if (::link(path.c_str(), saved.c_str()) != 0 &&
+            ::rename(path.c_str(), saved.c_str()) != 0) {
+            *error = "cannot set " + path.string() + " aside: " + std::strerror(errno);
+            return false;
+        }
+        if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 ||
+            ::rename(tmp.c_str(), path.c_str()) != 0) {
+            *error = "cannot link " + path.string() + ": " + std::strerror(errno);
+            ::unlink(tmp.c_str());
+            ::rename(saved.c_str(), path.c_str());
+            return false;
+        }
+        savedEntry_ = saved;
+        KVR_LOG_INFO("took over %s; it is put back at the end", occupant.c_str());
+    }
+    linkPath_ = path;
+    linkTarget_ = slavePath_;
     return true;
 }
 
@@ -245,8 +327,14 @@ void PtyEmulator::removeLink() {
     if (linkPath_.empty()) return;
     // Only our own link: another emulator may have taken the name over since.
     std::error_code ec;
-    const auto target = std::filesystem::read_symlink(linkPath_, ec);
-    if (!ec && target == slavePath_) std::filesystem::remove(linkPath_, ec);
+    const bool ours = std::filesystem::read_symlink(linkPath_, ec).string() == linkTarget_ && !ec;
+    if (!savedEntry_.empty()) {
+        if (ours && ::rename(savedEntry_.c_str(), linkPath_.c_str()) == 0) return;
+        KVR_LOG_WARN("%s was taken over meanwhile; the entry it replaced is kept as %s",
+                     linkPath_.c_str(), savedEntry_.c_str());
+        return;
+    }
+    if (ours) std::filesystem::remove(linkPath_, ec);
 }
 
 bool PtyEmulator::execute(std::string_view line, std::string* error) {

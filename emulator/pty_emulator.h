@@ -24,7 +24,12 @@ namespace kvr::emu {
 struct PtyOptions {
     ControllerProfile profile = *profileByName("nvlt3000");
     // "COMn" links $KVR_STATE_DIR/dosdevices/comN, "usbN" links dosdevices/usbN; empty: none.
+    // An entry of that name that is there already (a link to a real adapter, another
+    // emulator's link, a file) makes start fail, unless `replaceLink`: then it is set aside
+    // and put back when the emulator ends. A link to a pty that no longer exists is a stale
+    // emulator link and is replaced without a word.
     std::string link;
+    bool replaceLink = false;
     std::filesystem::path frameLog;      // empty: no file
     std::filesystem::path controlSocket; // empty: no control channel
     std::vector<Statement> scenario;     // played from the start
@@ -40,6 +45,11 @@ struct PtyOptions {
 
 // "COM3" -> "com3", "usb0" -> "usb0" (case-insensitive); empty when it is neither.
 std::string dosDeviceLinkName(std::string_view port);
+// $KVR_STATE_DIR/dosdevices/<dosDeviceLinkName(port)>.
+std::filesystem::path dosDeviceLinkPath(std::string_view port);
+// What is at `path` that a link would replace, in words ("/x/com1 -> /dev/ttyUSB0", "/x/com1
+// (a regular file)"); empty when nothing is there, or only a stale emulator link.
+std::string occupiedLinkEntry(const std::filesystem::path& path);
 
 class PtyEmulator {
 public:
@@ -71,6 +81,7 @@ private:
     bool openLine(std::string* error); // a fresh pty (and link); mutex_ not needed
     bool openSerial(std::string* error);
     bool updateLink(std::string* error);
+    bool claimLink(const std::filesystem::path& path, std::string* error);
     void removeLink();
     void serve();
     void pump(SimTime now); // controller output to the line
@@ -88,7 +99,9 @@ private:
 
     UniqueFd master_, slaveHold_, wakeFd_, quitFd_, listenFd_;
     std::string slavePath_;
-    std::filesystem::path linkPath_;
+    std::filesystem::path linkPath_;   // the link this emulator made (empty: none)
+    std::string linkTarget_;           // where it points: the line it made it for
+    std::filesystem::path savedEntry_; // the entry it set aside (--replace), put back at the end
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t writeDrops_ = 0;
     bool stopping_ = false; // guarded by mutex_

@@ -57,6 +57,17 @@ std::unique_ptr<Driver> Driver::load(const DriverOptions& options, std::string& 
     impl->options = options;
     const bool usb = options.role == Role::Usb;
 
+    // Folders and store first, before anything is changed: a runtime folder the control
+    // device cannot be served from, or a store that cannot be written (every setting would be
+    // lost without a word), and the driver does not start.
+    const DriverRole& role = usb ? kUsbRole : kSerialRole;
+    if (!ipc::ControlServer::canServe(std::string(role.controlDeviceName), error)) return nullptr;
+    std::string reason;
+    if (reg::probeStore(reason) != reg::Status::Ok) {
+        error = "settings store: " + reason;
+        return nullptr;
+    }
+
     // The pointer sink stands for the pointer class driver; open it first so that a sink
     // asked for by name and not available fails the load with a clear reason.
     std::unique_ptr<pointer::Sink> sink;

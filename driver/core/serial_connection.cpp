@@ -142,9 +142,16 @@ bool SerialConnection::ConnectCOMMPortObject(std::uint8_t device) {
     serial::Error error;
     std::unique_ptr<serial::Port> port = serial::Port::open(path, options, &error);
     if (!port) {
-        KVR_LOG_INFO("device %u: cannot open %s: %s", device, path.c_str(), error.text.c_str());
+        std::string& last = lines_[device].LastOpenFailure;
+        if (last != error.text)
+            KVR_LOG_WARN("device %u: cannot open %s: %s", device, path.c_str(), error.text.c_str());
+        else
+            KVR_LOG_DEBUG("device %u: cannot open %s: %s", device, path.c_str(),
+                          error.text.c_str());
+        last = error.text;
         return false;
     }
+    lines_[device].LastOpenFailure.clear();
     // As with the serial driver's requests, the results of the settings are not checked: a
     // rate the line does not know leaves it at 9600.
     if (!port->setBaudRate(baud, &error))

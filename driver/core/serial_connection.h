@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,9 @@ private:
         std::thread Thread;                  // the read thread
         std::optional<ipc::Event> Reinit;    // auto reset; the engine sets its twin
         std::vector<std::thread> Stragglers; // threads given up on, joined at the end
+        // Why the port last failed to open (under ConnectLock): the same failure again, as
+        // when the USB role looks for its unit every second, is not logged again.
+        std::string LastOpenFailure;
     };
 
     std::shared_ptr<Session> sessionOf(std::uint8_t device) const;

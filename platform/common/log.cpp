@@ -1,6 +1,7 @@
 #include "platform/common/log.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -78,7 +79,8 @@ void write(Level l, const char* fmt, ...) {
     va_end(ap);
     {
         std::lock_guard lock(g_writeLock);
-        std::fprintf(stderr, "%s: %s\n", tag(l), line);
+        // Every line names its program, as users expect of a message on a terminal.
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, tag(l), line);
     }
     if (g_syslog) ::syslog(syslogPriority(l), "%s", line);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Diagnostic lines to stderr, one per call, with a level filter.
+// Diagnostic lines to stderr, one per call, with a level filter: "<program>: <level>: <text>".
 // Daemons may also route them to syslog (setSyslog); tests read stderr.
 
 #include <string_view>

@@ -1,5 +1,6 @@
 #include "platform/desktop/message_box.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -53,7 +54,11 @@ int messageBox(std::string_view text, std::string_view caption, uint32_t type) {
     }
     const int fallback = defaultButtonResult(type);
     if (!hook) {
-        std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+        // A console program's box is a message on stderr, named as every message is; a text
+        // that ends its last line adds no empty one.
+        if (text.ends_with('\n')) text.remove_suffix(1);
+        std::fprintf(stderr, "%s: %.*s: %.*s\n", program_invocation_short_name,
+                     static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
         return fallback;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Message boxes: every report to a person goes through one hook. Qt programs install a
 // QMessageBox implementation at start; the default, for console programs and the library,
-// prints "caption: text" to stderr and answers with the box's default button.
+// prints "program: caption: text" to stderr and answers with the box's default button.
 // Button and result values are Windows' own, since the suite's logic is written in them.
 
 #include <cstdint>

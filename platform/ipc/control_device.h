@@ -78,6 +78,10 @@ public:
     // null and a one-line reason in `error`.
     static std::unique_ptr<ControlServer> start(std::string name, Dispatch dispatch,
                                                 std::string group, std::string& error);
+    // Whether `name` could be served from the runtime folder as it is (a usable name, socket
+    // paths that fit, the folder there or creatable); false and the reason otherwise. A
+    // daemon asks before it changes anything, so a runtime folder it cannot use costs nothing.
+    static bool canServe(const std::string& name, std::string& error);
 
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;

@@ -1,5 +1,6 @@
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
+#include "platform/common/paths.h"
 #include "platform/ipc/control_device.h"
 #include "platform/ipc/wire.h"
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <grp.h>
 #include <list>
 #include <mutex>
@@ -276,15 +278,37 @@ ControlServer::~ControlServer() {
     stop();
 }
 
+bool ControlServer::canServe(const std::string& name, std::string& error) {
+    const auto bare = wire::bareName(name);
+    if (!bare) {
+        error = "\"" + name + "\" is not a usable control device name";
+        return false;
+    }
+    // The socket and the private name it is first bound under must fit a socket address;
+    // checked before anything is created.
+    const std::string longest =
+        wire::deviceDir(/*create=*/false) + "/." + *bare + "." + std::to_string(::getpid());
+    if (!devicePath(name) || longest.size() >= sizeof(sockaddr_un::sun_path)) {
+        error = "the runtime folder " + paths::runtimeDir().string() +
+                " is too deep: its socket paths would exceed " +
+                std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                " bytes (set KVR_RUNTIME_DIR to a shorter path)";
+        return false;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(wire::deviceDir(/*create=*/true), ec)) {
+        error = "cannot create the folder " + wire::deviceDir(false) + " in the runtime folder";
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch dispatch,
                                                     std::string group, std::string& error) {
-    auto bare = wire::bareName(name);
-    auto path = devicePath(name);
-    if (!bare || !path) {
-        error = "\"" + name + "\" is not a usable control device name";
-        return nullptr;
-    }
+    if (!canServe(name, error)) return nullptr;
+    const auto bare = wire::bareName(name);
     const std::string dir = wire::deviceDir(/*create=*/true);
+    auto path = devicePath(name);
     auto impl = std::make_unique<Impl>();
     impl->name = *bare;
     impl->path = *path;

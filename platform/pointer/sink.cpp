@@ -40,7 +40,8 @@ std::unique_ptr<Sink> openSink(std::string_view kind, const std::string& traceTa
         KVR_LOG_DEBUG("pointer: auto: no uinput (%s)", why.c_str());
         if (auto sink = openXTestSink(why)) return sink;
         KVR_LOG_DEBUG("pointer: auto: no XTest (%s)", why.c_str());
-        KVR_LOG_INFO("pointer: no uinput device and no X display: pointer samples are dropped");
+        KVR_LOG_WARN("pointer: no uinput device and no X display: pointer samples are dropped "
+                     "(--pointer=trace --trace=FILE shows them)");
         return openNullSink();
     }
     error = "unknown pointer sink '" + std::string(kind) + "' (auto, uinput, xtest, trace, none)";

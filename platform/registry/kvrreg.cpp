@@ -5,16 +5,25 @@
 //   kvrreg delete KEY [VALUE]
 //   kvrreg export [KEY]
 //
-// Exit codes: 0 done, 1 no such key or value, 2 bad arguments, 3 the store is unusable.
+// Exit codes: 0 done, 1 no such key or value, 2 bad arguments, 3 no store or the store is
+// unusable. query and export open the store read-only and never create it; delete never
+// creates it either.
 
+#include "platform/common/log.h"
 #include "platform/common/paths.h"
+#include "platform/desktop/command_line.h"
 #include "platform/registry/registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <strings.h>
 #include <vector>
 
 namespace {
@@ -29,21 +38,41 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  query KEY [VALUE]              show a key (its values and subkeys) or one value\n"
-    "  set KEY VALUE dword|sz DATA    set a value, creating the key when missing;\n"
-    "                                 dword DATA is decimal or 0x-prefixed hexadecimal\n"
+    "  set KEY VALUE TYPE DATA        set a value, creating the key (and the store) when\n"
+    "                                 missing; TYPE is dword or sz (any case, REG_ prefix\n"
+    "                                 allowed); dword DATA is decimal or 0x-prefixed hex\n"
     "  delete KEY [VALUE]             delete a key with its subtree, or one value\n"
-    "  export [KEY]                   dump a key and its subtree (default: every hive)\n"
+    "  export [KEY]                   dump a key and its subtree (default: every hive) as a\n"
+    "                                 .reg file; text with control characters as hex(1):\n"
     "\n"
     "KEY is HKEY_LOCAL_MACHINE\\..., HKLM\\..., \\REGISTRY\\Machine\\..., HKEY_CURRENT_USER\\...\n"
-    "or HKCU\\...; names are compared without regard to case. Use \"\" for the default value.\n"
+    "or HKCU\\...; names are compared without regard to ASCII case (other letters exactly).\n"
+    "Use \"\" for the default value. query and export only read: they open the store\n"
+    "read-only and never create it.\n"
     "\n"
-    "Exit status: 0 done, 1 no such key or value, 2 bad arguments, 3 store unusable.\n";
+    "Options: --help, --version.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  no such key or value\n"
+    "  2  usage error (unknown command, missing or bad argument)\n"
+    "  3  no settings store, or the store is unusable (the message says why)\n";
 
-int usageError(const char* fmt, const char* arg = "") {
-    std::fprintf(stderr, "kvrreg: ");
-    std::fprintf(stderr, fmt, arg);
-    std::fprintf(stderr, "\nTry 'kvrreg --help'.\n");
-    return kBadArguments;
+int usageError(const std::string& message) {
+    return kvr::cli::usageError("kvrreg", message);
+}
+
+std::string shown(std::string_view text) {
+    return "'" + kvr::cli::quoted(text) + "'";
+}
+
+std::string storeFile() {
+    return (kvr::paths::stateDir() / "registry.db").string();
+}
+
+int storeUnusable(const std::string& reason) {
+    kvr::cli::failure("kvrreg", reason.empty() ? storeFile() + " cannot be used" : reason);
+    return kStoreUnusable;
 }
 
 // Maps a store result to an exit code, with a message on stderr for every failure.
@@ -53,30 +82,35 @@ int report(reg::Status s, std::string_view key, std::string_view value = {}, boo
         return kOk;
     case reg::Status::NotFound:
         if (isValue)
-            std::fprintf(stderr, "kvrreg: no such key or value: %.*s \"%.*s\"\n",
-                         static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()),
-                         value.data());
+            kvr::cli::failure("kvrreg", "no such key or value: " + shown(key) + " " + shown(value));
         else
-            std::fprintf(stderr, "kvrreg: no such key: %.*s\n", static_cast<int>(key.size()),
-                         key.data());
+            kvr::cli::failure("kvrreg", "no such key: " + shown(key));
         return kNotFound;
-    case reg::Status::InvalidArgument:
-        std::fprintf(stderr, "kvrreg: invalid key path or name: %.*s\n",
-                     static_cast<int>(key.size()), key.data());
-        return kBadArguments;
+    case reg::Status::InvalidArgument: {
+        const std::string why = reg::invalidReason(key, isValue ? value : std::string_view());
+        return usageError(why.empty() ? "invalid key path " + shown(key) : why);
+    }
     case reg::Status::TypeMismatch:
-        std::fprintf(stderr, "kvrreg: value has another type: %.*s\n",
-                     static_cast<int>(value.size()), value.data());
+        kvr::cli::failure("kvrreg", "value has another type: " + shown(value));
         return kBadArguments;
     case reg::Status::AccessDenied:
         break;
     }
-    const std::string file = (kvr::paths::stateDir() / "registry.db").string();
-    std::fprintf(stderr,
-                 "kvrreg: the registry store %s cannot be opened or written "
-                 "(missing rights, corrupt or locked)\n",
-                 file.c_str());
-    return kStoreUnusable;
+    std::string reason;
+    if (reg::probeStore(reason) == reg::Status::Ok)
+        reason = storeFile() + " cannot be written (missing rights, or locked)";
+    return storeUnusable(reason);
+}
+
+// Opens the store before a command that must not create it; the exit code when it cannot.
+std::optional<int> openExisting(bool readOnly) {
+    if (readOnly) reg::useReadOnly();
+    std::error_code ec;
+    if (!readOnly && !std::filesystem::exists(storeFile(), ec))
+        return storeUnusable("no settings store at " + storeFile());
+    std::string reason;
+    if (reg::probeStore(reason) != reg::Status::Ok) return storeUnusable(reason);
+    return std::nullopt;
 }
 
 // Decimal, or hexadecimal after "0x"; the whole text must be a number that fits 32 bits.
@@ -93,23 +127,50 @@ bool parseDword(const std::string& text, uint32_t& out) {
     return true;
 }
 
+// True for a valid path that names a hive itself ("HKLM", "\\REGISTRY\\Machine\\").
+bool isHive(const std::string& path) {
+    std::vector<std::string_view> parts;
+    for (std::size_t pos = 0; pos < path.size();) {
+        const std::size_t end = std::min(path.find('\\', pos), path.size());
+        if (end > pos) parts.push_back(std::string_view(path).substr(pos, end - pos));
+        pos = end + 1;
+    }
+    if (parts.empty() || !reg::invalidReason(path).empty()) return false;
+    const bool kernel = parts[0].size() == 8 && ::strncasecmp(parts[0].data(), "REGISTRY", 8) == 0;
+    return parts.size() == (kernel ? 2u : 1u);
+}
+
 const char* typeName(reg::Type t) {
     return t == reg::Type::Sz ? "REG_SZ" : "REG_DWORD";
 }
 
+// A name or text as `query` shows it: control characters escaped, nothing cut.
+std::string printable(std::string_view text) {
+    return kvr::cli::quoted(text, std::numeric_limits<std::size_t>::max());
+}
+
 // A value as `query` shows it: name, type and data separated by four spaces.
 void printQueryLine(const reg::Value& v) {
-    const std::string name = v.name.empty() ? "(Default)" : v.name;
+    const std::string name = v.name.empty() ? "(Default)" : printable(v.name);
     if (v.type == reg::Type::Sz)
-        std::printf("    %s    %s    %s\n", name.c_str(), typeName(v.type), v.sz.c_str());
+        std::printf("    %s    %s    %s\n", name.c_str(), typeName(v.type),
+                    printable(v.sz).c_str());
     else
         std::printf("    %s    %s    0x%x\n", name.c_str(), typeName(v.type), v.dword);
 }
 
-// Quotes a name or string the way .reg files do.
+// Quotes a name or string the way .reg files do. A .reg file has no form for control
+// characters in names: they are written as \xHH, so the line structure stays whole.
 std::string regQuoted(std::string_view s) {
     std::string out = "\"";
     for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+            continue;
+        }
         if (c == '\\' || c == '"') out += '\\';
         out += c;
     }
@@ -117,9 +178,83 @@ std::string regQuoted(std::string_view s) {
     return out;
 }
 
+bool hasControlCharacter(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// The UTF-16 code units of a UTF-8 text (a malformed sequence becomes U+FFFD, byte by byte).
+std::vector<uint16_t> utf16(std::string_view s) {
+    std::vector<uint16_t> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        std::size_t extra = 0;
+        uint32_t cp = lead, least = 0;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            extra = 3, cp = lead & 0x07u, least = 0x10000;
+        } else if (lead >= 0xE0) {
+            extra = 2, cp = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xC0) {
+            extra = 1, cp = lead & 0x1Fu, least = 0x80;
+        }
+        bool ok = lead < 0x80 || (lead >= 0xC0 && lead < 0xF8 && i + extra < s.size());
+        for (std::size_t k = 1; ok && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            ok = (next & 0xC0u) == 0x80u;
+            cp = (cp << 6) | (next & 0x3Fu);
+        }
+        if (!ok || cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<uint16_t>(cp));
+        }
+        i += extra + 1;
+    }
+    return out;
+}
+
+// A string value that cannot stand between quotes (it holds control characters) is written
+// as .reg files write it: hex(1): and its UTF-16LE bytes with the terminating zero, in lines
+// of at most 80 characters continued with a backslash.
+std::string regHexString(const std::string& prefix, std::string_view data) {
+    std::vector<uint16_t> units = utf16(data);
+    units.push_back(0);
+    std::string out = prefix + "hex(1):";
+    std::size_t lineLength = out.size();
+    bool first = true;
+    for (const uint16_t u : units) {
+        for (const unsigned byte : {u & 0xFFu, static_cast<unsigned>(u >> 8)}) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x", byte);
+            if (!first) {
+                out += ',';
+                ++lineLength;
+                if (lineLength + 2 > 77) {
+                    out += "\\\n  ";
+                    lineLength = 2;
+                }
+            }
+            out += hex;
+            lineLength += 2;
+            first = false;
+        }
+    }
+    return out;
+}
+
 void printExportLine(const reg::Value& v) {
     const std::string name = v.name.empty() ? "@" : regQuoted(v.name);
-    if (v.type == reg::Type::Sz)
+    if (v.type == reg::Type::Sz && hasControlCharacter(v.sz))
+        std::printf("%s\n", regHexString(name + "=", v.sz).c_str());
+    else if (v.type == reg::Type::Sz)
         std::printf("%s=%s\n", name.c_str(), regQuoted(v.sz).c_str());
     else
         std::printf("%s=dword:%08x\n", name.c_str(), v.dword);
@@ -133,7 +268,7 @@ int exportTree(const std::string& canonical) {
     // A key deleted by another process while we walk is simply left out.
     if (s == reg::Status::NotFound) return kOk;
     if (s != reg::Status::Ok) return report(s, canonical);
-    std::printf("[%s]\n", canonical.c_str());
+    std::printf("[%s]\n", printable(canonical).c_str());
     for (const auto& v : values)
         printExportLine(v);
     std::printf("\n");
@@ -147,6 +282,9 @@ int exportTree(const std::string& canonical) {
 int cmdQuery(const std::vector<std::string>& a) {
     if (a.empty() || a.size() > 2) return usageError("query needs KEY [VALUE]");
     const std::string& key = a[0];
+    if (const auto why = reg::invalidReason(key, a.size() == 2 ? a[1] : ""); !why.empty())
+        return usageError(why);
+    if (const auto rc = openExisting(true)) return *rc;
     if (a.size() == 2) {
         reg::Value v;
         const reg::Status s = reg::queryValue(key, a[1], v);
@@ -161,28 +299,32 @@ int cmdQuery(const std::vector<std::string>& a) {
     if (s == reg::Status::Ok) s = reg::enumValues(key, values);
     if (s == reg::Status::Ok) s = reg::enumSubkeys(key, subkeys);
     if (s != reg::Status::Ok) return report(s, key);
-    std::printf("%s\n", canonical.c_str());
+    std::printf("%s\n", printable(canonical).c_str());
     for (const auto& v : values)
         printQueryLine(v);
     for (const auto& sub : subkeys)
-        std::printf("%s\\%s\n", canonical.c_str(), sub.c_str());
+        std::printf("%s\\%s\n", printable(canonical).c_str(), printable(sub).c_str());
     return kOk;
 }
 
 int cmdSet(const std::vector<std::string>& a) {
-    if (a.size() != 4) return usageError("set needs KEY VALUE dword|sz DATA");
+    if (a.size() != 4) return usageError("set needs KEY VALUE TYPE DATA (TYPE dword or sz)");
     const std::string &key = a[0], &name = a[1], &type = a[2], &data = a[3];
+    if (const auto why = reg::invalidReason(key, name); !why.empty()) return usageError(why);
     reg::Value v;
     v.name = name;
-    if (type == "dword" || type == "REG_DWORD") {
+    // Type names as Windows tools accept them: any case, with or without "REG_".
+    const std::string_view bare =
+        ::strncasecmp(type.c_str(), "REG_", 4) == 0 ? std::string_view(type).substr(4) : type;
+    if (::strcasecmp(std::string(bare).c_str(), "dword") == 0) {
         v.type = reg::Type::Dword;
         if (!parseDword(data, v.dword))
-            return usageError("not a 32-bit number (decimal or 0x hex): %s", data.c_str());
-    } else if (type == "sz" || type == "REG_SZ") {
+            return usageError("not a 32-bit number (decimal or 0x hex): " + shown(data));
+    } else if (::strcasecmp(std::string(bare).c_str(), "sz") == 0) {
         v.type = reg::Type::Sz;
         v.sz = data;
     } else {
-        return usageError("unknown value type '%s' (dword or sz)", type.c_str());
+        return usageError("unknown value type " + shown(type) + " (dword or sz)");
     }
     reg::Status s = reg::createKey(key);
     if (s == reg::Status::Ok) s = reg::setValue(key, v);
@@ -191,12 +333,20 @@ int cmdSet(const std::vector<std::string>& a) {
 
 int cmdDelete(const std::vector<std::string>& a) {
     if (a.empty() || a.size() > 2) return usageError("delete needs KEY [VALUE]");
+    if (const auto why = reg::invalidReason(a[0], a.size() == 2 ? a[1] : ""); !why.empty())
+        return usageError(why);
+    if (a.size() == 1 && isHive(a[0]))
+        return usageError("a hive cannot be deleted: " + shown(a[0]));
+    if (const auto rc = openExisting(false)) return *rc;
     if (a.size() == 2) return report(reg::deleteValue(a[0], a[1]), a[0], a[1], true);
     return report(reg::deleteKey(a[0]), a[0]);
 }
 
 int cmdExport(const std::vector<std::string>& a) {
     if (a.size() > 1) return usageError("export takes at most one KEY");
+    if (a.size() == 1)
+        if (const auto why = reg::invalidReason(a[0]); !why.empty()) return usageError(why);
+    if (const auto rc = openExisting(true)) return *rc;
     std::vector<std::string> roots;
     if (a.empty()) {
         roots = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
@@ -216,14 +366,17 @@ int cmdExport(const std::vector<std::string>& a) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // kvrreg says itself, in one line, what went wrong with the store.
+    kvr::log::setLevel(kvr::log::Level::Error);
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return usageError("missing command");
+    if (args.empty()) return usageError("missing command (query, set, delete or export)");
     const std::string cmd = args.front();
     args.erase(args.begin());
-    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    if (kvr::cli::isHelp(cmd) || cmd == "help") {
         std::fputs(kUsage, stdout);
         return kOk;
     }
+    if (kvr::cli::isVersion(cmd)) return kvr::cli::printVersion("kvrreg");
     int rc = kBadArguments;
     if (cmd == "query")
         rc = cmdQuery(args);
@@ -234,7 +387,7 @@ int main(int argc, char** argv) {
     else if (cmd == "export")
         rc = cmdExport(args);
     else
-        return usageError("unknown command '%s'", cmd.c_str());
+        return usageError("unknown command " + shown(cmd) + " (query, set, delete or export)");
     // Closing checkpoints the write-ahead log, so a one-shot tool leaves the database tidy.
     reg::closeStore();
     std::fflush(stdout);

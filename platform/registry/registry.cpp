@@ -4,10 +4,17 @@
 #include "platform/common/paths.h"
 #include "platform/registry/registry_path.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -17,8 +24,12 @@ using detail::ParsedPath;
 
 namespace {
 
-// Bumped whenever the tables change shape; kept in PRAGMA user_version.
+// Bumped whenever the tables change shape; kept in PRAGMA user_version. A store of a higher
+// version was written by a newer suite and is refused, never rewritten.
 constexpr int kSchemaVersion = 1;
+// PRAGMA application_id of a settings store ("KVRR"), so that the file says what it is
+// (file(1) shows it too). Stores made before it was set have 0 and the tables below.
+constexpr int64_t kApplicationId = 0x4B565252;
 
 // How long one operation waits for another process's write to finish before it gives up with
 // AccessDenied. Writers hold the lock for one short transaction, so this is only reached when
@@ -47,7 +58,9 @@ INSERT OR IGNORE INTO keys(id, parent, name, lname) VALUES
     (1, NULL, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine'),
     (2, NULL, 'HKEY_CURRENT_USER', 'hkey_current_user');
 PRAGMA user_version = 1;
+PRAGMA application_id = 1263948370;
 )sql";
+static_assert(kApplicationId == 1263948370, "kSchema writes the application id in decimal");
 
 constexpr const char* kFindChild = "SELECT id, name FROM keys WHERE parent = ?1 AND lname = ?2";
 constexpr const char* kInsertKey = "INSERT INTO keys(parent, name, lname) VALUES(?1, ?2, ?3)";
@@ -92,8 +105,9 @@ bool connectionBroken(int rc) {
 // One open connection to registry.db, owned by this process and used under g_mutex only.
 class Store {
 public:
-    // Opens (and creates) the database; nullptr with a logged reason when it is unusable.
-    static std::unique_ptr<Store> open(const std::string& file);
+    // Opens the database (creating it unless read-only); nullptr and a one-line reason when
+    // it is missing, unusable or not a settings store.
+    static std::unique_ptr<Store> open(const std::string& file, bool readOnly, std::string& reason);
     ~Store() {
         if (!leaked_) {
             for (auto& [sql, st] : stmts_)
@@ -108,6 +122,22 @@ public:
     pid_t pid() const { return pid_; }
     // A child process after fork must not touch the parent's connection, not even to close it.
     void leak() { leaked_ = true; }
+    // Opened without the write-ahead log's index (a reader that may not write the folder): it
+    // sees the file as it was when opened, so it serves one call only.
+    bool transient() const { return transient_; }
+
+    // Creates the tables and the hive roots (each statement only when missing) in one
+    // transaction.
+    void setUp() {
+        exec("BEGIN IMMEDIATE");
+        try {
+            exec(kSchema);
+            exec("COMMIT");
+        } catch (const DbError&) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
 
     void exec(const char* sql) {
         const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
@@ -133,6 +163,7 @@ private:
     std::string file_;
     pid_t pid_;
     bool leaked_ = false;
+    bool transient_ = false;
     std::unordered_map<const char*, sqlite3_stmt*> stmts_;
 };
 
@@ -177,60 +208,214 @@ private:
     sqlite3_stmt* st_;
 };
 
-std::unique_ptr<Store> Store::open(const std::string& file) {
+// What a file holds, read without changing it.
+struct FileKind {
+    int64_t applicationId = 0;
+    int version = 0;
+    bool empty = true;      // no tables at all: a new store to set up
+    bool ourTables = false; // the keys and vals tables
+};
+
+FileKind inspect(Store& store) {
+    FileKind kind;
+    {
+        Stmt q(store, "PRAGMA application_id");
+        if (q.step()) kind.applicationId = q.int64(0);
+    }
+    {
+        Stmt q(store, "PRAGMA user_version");
+        if (q.step()) kind.version = static_cast<int>(q.int64(0));
+    }
+    int tables = 0, ours = 0;
+    Stmt q(store, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    while (q.step()) {
+        ++tables;
+        const std::string name = q.text(0);
+        if (name == "keys" || name == "vals") ++ours;
+    }
+    kind.empty = tables == 0;
+    kind.ourTables = ours == 2;
+    return kind;
+}
+
+// Empty when the file may be used as a settings store, else why not.
+std::string refusal(const FileKind& kind, const std::string& file) {
+    char text[160];
+    if (kind.applicationId != kApplicationId && kind.applicationId != 0) {
+        std::snprintf(text, sizeof text, " is not a settings store (application id 0x%08llX)",
+                      static_cast<unsigned long long>(kind.applicationId));
+        return file + text;
+    }
+    if (kind.applicationId == 0 && !kind.empty && !kind.ourTables)
+        return file + " is not a settings store (another program's database)";
+    if (kind.version > kSchemaVersion) {
+        std::snprintf(text, sizeof text,
+                      " was written by a newer version of the suite (store format %d; this "
+                      "program reads format %d)",
+                      kind.version, kSchemaVersion);
+        return file + text;
+    }
+    return {};
+}
+
+// "file:<path>?<query>" with the characters a URI path may not hold escaped.
+std::string fileUri(const std::string& file, const char* query) {
+    std::string uri = "file:";
+    for (const char c : file) {
+        if (c == '%' || c == '?' || c == '#') {
+            char esc[4];
+            std::snprintf(esc, sizeof esc, "%%%02X", static_cast<unsigned char>(c));
+            uri += esc;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?" + query;
+}
+
+std::string openErrorText(sqlite3* db, int rc) {
+    if (db != nullptr && sqlite3_system_errno(db) != 0)
+        return std::strerror(sqlite3_system_errno(db));
+    return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+}
+
+// Opens the database a "file:" URI names; nullptr and a reason when it cannot.
+sqlite3* openConnection(const std::string& file, int flags, std::string& reason) {
     sqlite3* raw = nullptr;
-    // The connection is used under g_mutex only, so SQLite's own connection mutex is not needed.
-    int rc =
-        sqlite3_open_v2(file.c_str(), &raw,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
     if (rc != SQLITE_OK) {
-        KVR_LOG_ERROR("registry: cannot open %s: %s", file.c_str(),
-                      raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        reason = openErrorText(raw, rc);
         sqlite3_close_v2(raw);
         return nullptr;
     }
-    std::unique_ptr<Store> store(new Store(raw, file));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    return raw;
+}
+
+std::unique_ptr<Store> Store::open(const std::string& file, bool readOnly, std::string& reason) {
+    // The connection is used under g_mutex only, so SQLite's own connection mutex is not needed.
+    const int flags =
+        SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI |
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3* raw = openConnection(readOnly ? fileUri(file, "mode=ro") : fileUri(file, "mode=rwc"),
+                                  flags, reason);
+    if (raw == nullptr) {
+        reason = "cannot open " + file + ": " + reason;
+        return nullptr;
+    }
+    std::unique_ptr<Store> store(new Store(raw, file));
+    FileKind kind;
     try {
-        // Reading the schema is what tells a database from some other file.
-        int version = 0;
-        {
-            Stmt q(*store, "PRAGMA user_version");
-            if (q.step()) version = static_cast<int>(q.int64(0));
+        // Reading the header and the schema is what tells a settings store from any other file;
+        // nothing is written before that has been decided.
+        kind = inspect(*store);
+    } catch (const DbError& e) {
+        // A process that may not write the folder cannot make the write-ahead log's index. With
+        // no log file present no process has the store open, so the file alone is the store:
+        // it is read as it stands, afresh for every call (see transient()).
+        std::error_code ec;
+        const int code = e.rc & 0xff;
+        if ((code == SQLITE_READONLY || code == SQLITE_CANTOPEN) &&
+            !std::filesystem::exists(file + "-wal", ec)) {
+            store.reset();
+            raw = openConnection(fileUri(file, "immutable=1"),
+                                 SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI | SQLITE_OPEN_READONLY,
+                                 reason);
+            if (raw == nullptr) {
+                reason = "cannot open " + file + ": " + reason;
+                return nullptr;
+            }
+            store.reset(new Store(raw, file));
+            store->transient_ = true;
+            try {
+                kind = inspect(*store);
+            } catch (const DbError& again) {
+                reason = file + " cannot be read: " + sqlite3_errstr(again.rc);
+                return nullptr;
+            }
+        } else if (code == SQLITE_NOTADB) {
+            reason = file + " is not a settings store (not a database)";
+            return nullptr;
+        } else {
+            reason = file + " cannot be read: " + sqlite3_errstr(e.rc);
+            return nullptr;
         }
+    }
+    if (reason = refusal(kind, file); !reason.empty()) return nullptr;
+    if (kind.empty && (readOnly || store->transient_)) {
+        reason = "no settings store at " + file + " (the file is empty)";
+        return nullptr;
+    }
+    if (readOnly || store->transient_) return store;
+    try {
         // WAL lets readers go on while one writer commits. Switching needs a moment of exclusive
         // access; when another process holds the file the switch is left to a later opener.
         sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         // In WAL mode NORMAL keeps the database consistent across a crash of any process; only
         // a power cut may lose the last commits.
         sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-        if (version != kSchemaVersion) {
-            store->exec("BEGIN IMMEDIATE");
-            try {
-                store->exec(kSchema);
-                store->exec("COMMIT");
-            } catch (const DbError&) {
-                sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
-                throw;
-            }
-        }
+        if (kind.empty) store->setUp();
     } catch (const DbError& e) {
-        KVR_LOG_ERROR("registry: %s is not usable: %s", file.c_str(), sqlite3_errstr(e.rc));
+        reason = file + " is not usable: " + sqlite3_errstr(e.rc);
         return nullptr;
+    }
+    if (kind.applicationId == 0) {
+        // A store made before the application id gets it; one this process may only read
+        // is used as it is.
+        try {
+            store->setUp();
+        } catch (const DbError&) {
+        }
     }
     return store;
 }
 
-std::mutex g_mutex; // guards g_store and every use of its connection
+std::mutex g_mutex; // guards g_store, g_reported, g_problem and every use of the connection
 // Owned through the unique_ptr but never destroyed at exit: a thread still using the store while
 // the process exits must not find the connection closed under it. The kernel releases the file
 // and its locks; WAL recovery at the next open makes the database whole.
 std::unique_ptr<Store>& g_store = *new std::unique_ptr<Store>;
+std::atomic<bool> g_readOnly{false};
+// Kinds of failure already logged since the store last opened, so that a store that stays
+// unusable is reported once and not at every access.
+std::set<std::string>& g_reported = *new std::set<std::string>;
+std::string& g_problem = *new std::string; // the last failure, for probeStore
 
-// The connection for this process's current KVR_STATE_DIR, opened when needed. Called under
-// g_mutex.
-Store* acquire() {
+// While set, failures are only recorded for the caller (probeStore reports them itself).
+bool g_quiet = false;
+
+// Logs a failure of the store once per kind. Called under g_mutex.
+void reportProblem(const std::string& kind, const std::string& text) {
+    g_problem = text;
+    if (g_quiet) return;
+    if (g_reported.insert(kind).second)
+        KVR_LOG_WARN("registry: %s", text.c_str());
+    else
+        KVR_LOG_DEBUG("registry: %s", text.c_str());
+}
+
+// Creates the state folder when it is missing; false with the reason logged when it cannot.
+bool makeStateDir(const std::filesystem::path& dir) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) return true;
+    if (std::filesystem::exists(dir, ec)) {
+        reportProblem("folder", "the state folder " + dir.string() + " is not a folder");
+        return false;
+    }
+    std::filesystem::create_directories(dir, ec);
+    if (std::filesystem::is_directory(dir)) return true;
+    reportProblem("folder", "cannot create the state folder " + dir.string() + ": " +
+                                (ec ? ec.message() : std::string("not a folder")));
+    return false;
+}
+
+enum class Need { Read, Write };
+
+// The connection for this process's current KVR_STATE_DIR, opened when needed; nullptr when
+// the store cannot be used, and for a read when there is no store at all (`absent` set then:
+// nothing is created for a read). Called under g_mutex.
+Store* acquire(Need need, bool* absent = nullptr) {
     const auto dir = paths::stateDir();
     const std::string file = (dir / "registry.db").string();
     if (g_store && g_store->pid() != ::getpid()) {
@@ -238,24 +423,38 @@ Store* acquire() {
         g_store.reset();
     }
     if (g_store && g_store->file() != file) g_store.reset();
-    if (!g_store) {
-        if (!paths::ensureDir(dir)) {
-            KVR_LOG_ERROR("registry: cannot create the state folder %s", dir.c_str());
-            return nullptr;
-        }
-        g_store = Store::open(file);
+    if (g_store) return g_store.get();
+
+    const bool readOnly = g_readOnly.load();
+    struct stat st {};
+    if ((need == Need::Read || readOnly) && ::stat(file.c_str(), &st) != 0 && errno == ENOENT) {
+        if (absent != nullptr) *absent = true;
+        g_problem = "no settings store at " + file;
+        return nullptr;
     }
+    if (!readOnly && !makeStateDir(dir)) return nullptr;
+    std::string reason;
+    g_store = Store::open(file, readOnly, reason);
+    if (!g_store) {
+        reportProblem("open " + reason, reason);
+        return nullptr;
+    }
+    g_reported.clear();
+    g_problem.clear();
     return g_store.get();
 }
 
 // Runs `body(store)` as one transaction (IMMEDIATE for writers, so two writers never deadlock
 // upgrading their locks). The body returns the result for the caller; anything but Ok from a
-// writer rolls back. A database error anywhere gives AccessDenied.
+// writer rolls back. A database error anywhere gives AccessDenied; a read of a store that does
+// not exist gives NotFound.
 template <class Body> Status transact(bool write, Body&& body) {
     std::lock_guard lock(g_mutex);
+    if (write && g_readOnly.load()) return Status::AccessDenied;
     try {
-        Store* store = acquire();
-        if (store == nullptr) return Status::AccessDenied;
+        bool absent = false;
+        Store* store = acquire(write ? Need::Write : Need::Read, &absent);
+        if (store == nullptr) return absent && !write ? Status::NotFound : Status::AccessDenied;
         store->exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
         Status result = Status::AccessDenied;
         try {
@@ -272,9 +471,11 @@ template <class Body> Status transact(bool write, Body&& body) {
             }
             throw;
         }
+        if (store->transient()) g_store.reset();
         return result;
     } catch (const DbError& e) {
-        KVR_LOG_WARN("registry: %s", sqlite3_errstr(e.rc));
+        const std::string file = g_store ? g_store->file() : std::string("the store");
+        reportProblem("db " + std::to_string(e.rc), file + ": " + sqlite3_errstr(e.rc));
         if (connectionBroken(e.rc)) g_store.reset();
         return Status::AccessDenied;
     } catch (...) {
@@ -508,6 +709,56 @@ const char* statusText(Status status) {
         return "type mismatch";
     }
     return "unknown status";
+}
+
+Status probeStore(std::string& reason) {
+    std::lock_guard lock(g_mutex);
+    const bool readOnly = g_readOnly.load();
+    bool absent = false;
+    g_quiet = true;
+    Store* store = acquire(readOnly ? Need::Read : Need::Write, &absent);
+    g_quiet = false;
+    if (store == nullptr) {
+        reason = g_problem;
+        return absent ? Status::NotFound : Status::AccessDenied;
+    }
+    const bool transient = store->transient();
+    if (transient) g_store.reset();
+    if (readOnly) return Status::Ok;
+    if (transient) {
+        reason = (paths::stateDir() / "registry.db").string() + " cannot be written by this user";
+        return Status::AccessDenied;
+    }
+    // A file this process may read but not write opens read-only without a word: try a write
+    // transaction, which changes nothing.
+    try {
+        store->exec("BEGIN IMMEDIATE");
+        store->exec("ROLLBACK");
+    } catch (const DbError& e) {
+        reason = store->file() + " cannot be written: " + sqlite3_errstr(e.rc);
+        if (connectionBroken(e.rc)) g_store.reset();
+        return Status::AccessDenied;
+    }
+    return Status::Ok;
+}
+
+void useReadOnly() {
+    std::lock_guard lock(g_mutex);
+    if (!g_readOnly.exchange(true) && g_store) {
+        if (g_store->pid() != ::getpid()) g_store->leak();
+        g_store.reset();
+    }
+}
+
+std::string invalidReason(std::string_view path, std::string_view valueName) {
+    ParsedPath p;
+    std::string why;
+    if (detail::parsePath(path, p, &why) != Status::Ok) return why;
+    if (valueName.size() > kMaxValueNameLength)
+        return "value name too long (" + std::to_string(valueName.size()) +
+               " characters; at most " + std::to_string(kMaxValueNameLength) + ")";
+    if (valueName.find('\0') != std::string_view::npos) return "value name has a NUL character";
+    return {};
 }
 
 void closeStore() {

@@ -1,13 +1,20 @@
 #pragma once
 // The registry store: keys and typed values kept in one SQLite database,
-// $KVR_STATE_DIR/registry.db (folder and file created on first use).
+// $KVR_STATE_DIR/registry.db (folder and file created by the first write; a read of a store
+// that does not exist finds nothing and creates nothing).
 //
 // Paths name a hive and then key names separated by '\':
 //   \REGISTRY\Machine\X  ==  HKEY_LOCAL_MACHINE\X  ==  HKLM\X
 //   \REGISTRY\User\X     ==  HKEY_CURRENT_USER\X   ==  HKCU\X   (one user profile per store)
 // Empty components are ignored, so a leading or trailing '\' or a doubled '\' does not matter.
 // Key and value names compare without regard to ASCII case and keep the case they were created
-// with. Subkeys and values enumerate in creation order; setting an existing value keeps its place.
+// with. Letters outside ASCII compare exactly: the folded form is stored in the database, so
+// every process must fold alike whatever its locale, and the suite's own names are ASCII. Subkeys
+// and values enumerate in creation order; setting an existing value keeps its place.
+//
+// The file carries the store's application id and format version. A file that is not a
+// settings store (another program's database, no database at all) or that a newer version of
+// the suite wrote is refused and never altered: every call then fails with AccessDenied.
 //
 // Every call is one transaction, so the driver, the service and every program may read and write
 // at the same time from any number of threads and processes. The store follows KVR_STATE_DIR of
@@ -65,6 +72,21 @@ Status enumSubkeys(std::string_view path, std::vector<std::string>& out); // nam
 
 // "ok", "not found", "access denied", "invalid argument", "type mismatch".
 const char* statusText(Status status);
+
+// Opens the store now (for writing, creating it when missing, unless useReadOnly() was
+// called): Ok when it is usable, otherwise the status every call would get and a one-line
+// reason, e.g. "/var/lib/lumarcon/registry.db is not a settings store". NotFound: read-only
+// and there is no store.
+Status probeStore(std::string& reason);
+
+// From now on this process opens the store read-only: it never creates or changes the folder
+// or any file of it, and every change fails with AccessDenied. A user who may read the store
+// but not write it can query it this way. Call before the first access.
+void useReadOnly();
+
+// Why `path` (and `valueName`, when given) cannot name a key or value, in words ("key name
+// too long: ..."); empty when both are valid.
+std::string invalidReason(std::string_view path, std::string_view valueName = {});
 
 // Closes this process's connection to the store (the next call opens it again). For tests and for
 // programs that change KVR_STATE_DIR; never needed otherwise.

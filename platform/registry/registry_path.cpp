@@ -1,11 +1,27 @@
 #include "platform/registry/registry_path.h"
 
+#include <cstdio>
+
 namespace kvr::reg::detail {
 
 namespace {
 
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A name as a message shows it: cut after 40 characters, control characters as '?'.
+std::string shown(std::string_view name) {
+    constexpr std::size_t kShown = 40;
+    std::string out = "'";
+    for (const char c : name.substr(0, kShown))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out + (name.size() > kShown ? "...'" : "'");
+}
+
+Status invalid(std::string* why, std::string text) {
+    if (why != nullptr) *why = std::move(text);
+    return Status::InvalidArgument;
 }
 
 } // namespace
@@ -28,9 +44,10 @@ const char* hiveName(Hive hive) {
     return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-Status parsePath(std::string_view path, ParsedPath& out) {
+Status parsePath(std::string_view path, ParsedPath& out, std::string* why) {
     out.names.clear();
-    if (path.find('\0') != std::string_view::npos) return Status::InvalidArgument;
+    if (path.find('\0') != std::string_view::npos)
+        return invalid(why, "key path has a NUL character");
 
     std::vector<std::string_view> parts;
     std::size_t pos = 0;
@@ -40,7 +57,9 @@ Status parsePath(std::string_view path, ParsedPath& out) {
         if (end > pos) parts.push_back(path.substr(pos, end - pos));
         pos = end + 1;
     }
-    if (parts.empty()) return Status::InvalidArgument;
+    constexpr const char* kHives = "HKEY_LOCAL_MACHINE, HKLM, HKEY_CURRENT_USER, HKCU, "
+                                   "\\REGISTRY\\Machine or \\REGISTRY\\User";
+    if (parts.empty()) return invalid(why, std::string("key path names no hive (") + kHives + ")");
 
     std::size_t first = 1;
     if (equalsNoCase(parts[0], "HKEY_LOCAL_MACHINE") || equalsNoCase(parts[0], "HKLM")) {
@@ -55,14 +74,20 @@ Status parsePath(std::string_view path, ParsedPath& out) {
         else if (equalsNoCase(parts[1], "User"))
             out.hive = Hive::CurrentUser;
         else
-            return Status::InvalidArgument;
+            return invalid(why, "unknown hive " + shown("\\REGISTRY\\" + std::string(parts[1])) +
+                                    " (" + kHives + ")");
         first = 2;
     } else {
-        return Status::InvalidArgument;
+        return invalid(why, "unknown hive " + shown(parts[0]) + " (" + kHives + ")");
     }
 
     for (std::size_t i = first; i < parts.size(); ++i) {
-        if (parts[i].size() > kMaxKeyNameLength) return Status::InvalidArgument;
+        if (parts[i].size() > kMaxKeyNameLength) {
+            char limits[64];
+            std::snprintf(limits, sizeof limits, " (%zu characters; at most %zu)", parts[i].size(),
+                          kMaxKeyNameLength);
+            return invalid(why, "key name too long: " + shown(parts[i]) + limits);
+        }
         out.names.push_back(parts[i]);
     }
     return Status::Ok;

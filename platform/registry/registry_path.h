@@ -19,8 +19,8 @@ struct ParsedPath {
 };
 
 // Splits a path into its hive and key names. InvalidArgument for an unknown or missing hive, a
-// name longer than kMaxKeyNameLength or a NUL byte.
-Status parsePath(std::string_view path, ParsedPath& out);
+// name longer than kMaxKeyNameLength or a NUL byte; `why` (when given) then says which.
+Status parsePath(std::string_view path, ParsedPath& out, std::string* why = nullptr);
 
 // The Win32 name of a hive: "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER".
 const char* hiveName(Hive hive);

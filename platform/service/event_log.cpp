@@ -118,8 +118,14 @@ void traceLine(std::string_view source, std::string_view line) {
     try {
         const std::string text(line);
         std::lock_guard lock(g_lock);
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
+        // Trace lines are for the debug log: on stderr, where a user reads messages, only when
+        // asked for with KVR_TRACE.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only read here.
+        if (const char* on = std::getenv("KVR_TRACE");
+            on != nullptr && *on != '\0' && std::string_view(on) != "0") {
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fflush(stderr);
+        }
         if (g_traceSink) {
             g_traceSink(std::string(source), text);
             return;

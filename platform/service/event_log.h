@@ -66,7 +66,8 @@ using TraceSink = std::function<void(const std::string& source, const std::strin
 void setEventLogSink(EventLogSink sink);
 void setTraceSink(TraceSink sink);
 
-// Writes one trace line for `source` (the line as it stands; a line feed is added on stderr).
+// Writes one trace line for `source` to the debug log (syslog, debug priority), and to stderr
+// too when the environment variable KVR_TRACE is set (not "0"); a line feed is added there.
 void traceLine(std::string_view source, std::string_view line);
 
 } // namespace kvr::svc

@@ -1,11 +1,13 @@
 #include "service/framework/ntservice.h"
 
+#include "platform/desktop/command_line.h"
 #include "platform/desktop/message_box.h"
 #include "platform/registry/registry.h"
 #include "platform/service/control_server.h"
 #include "platform/service/event_log.h"
 #include "platform/service/service_manager.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +40,34 @@ std::string format(const char* fmt, ...) {
 
 bool argumentIs(const char* arg, const char* option) {
     return arg != nullptr && ::strcasecmp(arg, option) == 0;
+}
+
+const char* programName() {
+    return program_invocation_short_name;
+}
+
+void printUsage(const char* serviceName) {
+    const char* program = programName();
+    std::printf(
+        "Usage: %s [-v | -i | -u | -s]\n"
+        "Runs \"%s\", or manages its installation. Without an option the program is the\n"
+        "service itself: the service manager starts it (after -i), or systemd runs it in the\n"
+        "foreground; started from a terminal it refuses (error 1063).\n"
+        "\n"
+        "  -v          show the version and whether the service is installed\n"
+        "  -i          install the service (started automatically) and start it\n"
+        "  -u          remove the installation\n"
+        "  -s          stop the running service, then run as the service in its place\n"
+        "  -h, --help  show this help\n"
+        "  --version   show the program's file version\n"
+        "Options are taken in any case, one at a time. Trace lines go to the debug log (syslog);\n"
+        "KVR_TRACE=1 also writes them to stderr.\n"
+        "\n%s",
+        program, serviceName,
+        cli::exitStatusText({"   with 1 the message names the system error: 5 access denied, "
+                             "1056 already running,",
+                             "   1063 not started by the service manager"})
+            .c_str());
 }
 
 } // namespace
@@ -97,6 +127,26 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
     if (argc <= 1 || argv == nullptr) return false;
     const char* arg = argv[1];
 
+    if (cli::isHelp(arg)) {
+        printUsage(m_szServiceName);
+        return true;
+    }
+    if (cli::isVersion(arg)) {
+        cli::printVersion(programName());
+        return true;
+    }
+    const bool known = argumentIs(arg, "-v") || argumentIs(arg, "-i") || argumentIs(arg, "-u") ||
+                       argumentIs(arg, "-s");
+    if (!known || argc > 2) {
+        // A mistyped option must not start the service.
+        const std::string what =
+            !known ? "unknown option '" + cli::quoted(arg) + "'"
+                   : "one option at a time ('" + cli::quoted(argv[2]) + "' is one too many)";
+        cli::usageError(programName(), what + "; options: -v, -i, -u, -s, --help, --version");
+        m_bUsageError = true;
+        return true;
+    }
+
     if (argumentIs(arg, "-v")) {
         const std::string text =
             format("%s Version %d.%d\n", m_szServiceName, int(m_iMajorVersion),
@@ -113,19 +163,30 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
         } else if (RegisterWithManager()) {
             const std::uint32_t started = svc::startService(m_szServiceName);
             Trace("Starting %s: %lu", m_szServiceName, static_cast<unsigned long>(started));
+            if (started != svc::kErrorSuccess) {
+                cli::failure(programName(),
+                             format("%s is installed but could not be started "
+                                    "(error %lu)",
+                                    m_szServiceName, static_cast<unsigned long>(started)));
+                SetExitCode(started);
+            }
         } else {
+            const std::uint32_t error = svc::lastError();
             desktop::messageBox(format("%s failed to install. Error %d\n", m_szServiceName,
-                                       static_cast<int>(svc::lastError())),
+                                       static_cast<int>(error)),
                                 "Error", desktop::MB_OK);
+            SetExitCode(error);
         }
         return true;
     }
 
     if (argumentIs(arg, "-u")) {
         if (IsServiceRegistered() && !RemoveFromManager()) {
-            desktop::messageBox(format("Could not remove %s. Error %d\n", m_szServiceName,
-                                       static_cast<int>(svc::lastError())),
-                                "Error", desktop::MB_OK);
+            const std::uint32_t error = svc::lastError();
+            desktop::messageBox(
+                format("Could not remove %s. Error %d\n", m_szServiceName, static_cast<int>(error)),
+                "Error", desktop::MB_OK);
+            SetExitCode(error);
         }
         return true;
     }
@@ -144,8 +205,10 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
 }
 
 bool CNTService::IsServiceRegistered() {
-    if (svc::openServiceManager() != svc::kErrorSuccess) return false;
-    return svc::openService(m_szServiceName) == svc::kErrorSuccess;
+    // The service is looked for first: a query about a service that is not there leaves no
+    // trace (opening the manager with all access would make its key, and a store).
+    if (svc::openService(m_szServiceName) != svc::kErrorSuccess) return false;
+    return svc::openServiceManager() == svc::kErrorSuccess;
 }
 
 bool CNTService::RegisterWithManager() {
@@ -199,8 +262,18 @@ bool CNTService::StartService() {
     Trace("Calling StartServiceCtrlDispatcher()");
     const std::uint32_t result = svc::startServiceCtrlDispatcher(
         m_szServiceName, [](int argc, char** argv) { CNTService::ServiceMain(argc, argv); });
-    if (result != svc::kErrorSuccess)
+    if (result != svc::kErrorSuccess) {
         Trace("StartServiceCtrlDispatcher failed (%lu)", static_cast<unsigned long>(result));
+        // Said once, plainly: a program that ends at once without a word looks like success.
+        const char* why = result == svc::kErrorFailedServiceControllerConnect
+                              ? "is not started by the service manager: it runs from its systemd "
+                                "unit or after -i, not from a terminal"
+                          : result == svc::kErrorServiceAlreadyRunning ? "is already running"
+                                                                       : "cannot run";
+        cli::failure(programName(), format("%s %s (error %lu)", m_szServiceName, why,
+                                           static_cast<unsigned long>(result)));
+        SetExitCode(result);
+    }
     Trace("Returned from StartServiceCtrlDispatcher()");
     return result == svc::kErrorSuccess;
 }
@@ -319,10 +392,15 @@ svc::ServiceStatus CNTService::GetStatus() const {
 }
 
 int CNTService::ProcessExitCode() const {
-    const std::uint32_t code = GetStatus().win32ExitCode;
-    if (code == 0) return 0;
-    // Only the low byte reaches the parent: a failure must not read as 0 there.
-    return (code & 0xFF) != 0 ? static_cast<int>(code & 0xFF) : 1;
+    if (m_bUsageError) return cli::kExitUsage;
+    // The system error code itself is in the message or the log: only 8 bits would reach the
+    // parent, and a code such as 1280 would read as success there.
+    return GetStatus().win32ExitCode == 0 ? cli::kExitOk : cli::kExitFailure;
+}
+
+void CNTService::SetExitCode(std::uint32_t error) {
+    std::lock_guard lock(m_statusLock);
+    m_Status.win32ExitCode = error != 0 ? error : svc::kErrorServiceSpecificError;
 }
 
 // Event log and trace -----------------------------------------------------------------------

@@ -81,8 +81,9 @@ public:
     virtual bool OnUserControl(std::uint32_t opcode); // 8
 
     // Command line: acts on "-v", "-i", "-u" (first argument, any case) and returns true when
-    // the program is to end; "-s" sends the stop control and returns false, as does anything
-    // else (the program then runs as the service).
+    // the program is to end; "-s" sends the stop control and returns false, as does no
+    // argument (the program then runs as the service). "--help"/"-h" and "--version" print
+    // and end; anything else, or a second argument, is a usage error and ends.
     bool ParseStandardArgs(int argc, char** argv);
     bool IsServiceRegistered();
     bool RegisterWithManager();
@@ -107,8 +108,12 @@ public:
     // A copy of the status record, taken under its lock.
     [[nodiscard]] svc::ServiceStatus GetStatus() const;
     [[nodiscard]] const char* ServiceName() const { return m_szServiceName; }
-    // The exit code of the status record as a process exit code (never 0 for a failure).
+    // The process exit code: 0 done, 1 failed (the status record's exit code is not 0: a
+    // failed action of the command line, a dispatcher that could not run, a failed start),
+    // 2 usage error.
     [[nodiscard]] int ProcessExitCode() const;
+    // Records a failure of the command line or the dispatcher in the status record.
+    void SetExitCode(std::uint32_t error);
 
     // The one service object of the process (null when there is none).
     static CNTService* m_pThis;
@@ -124,7 +129,8 @@ protected:
     std::atomic<std::uint32_t> m_bIsRunning{0};
     std::unique_ptr<svc::EventSource> m_hEventSource; // null until the first entry
     std::mutex m_eventSourceLock;
-    ServiceEvent m_StopSignal; // signalled by the default OnStop; waited on by the default Run
+    ServiceEvent m_StopSignal;  // signalled by the default OnStop; waited on by the default Run
+    bool m_bUsageError = false; // the command line was not understood
 
 private:
     void ReportStatus(); // passes the status record to the service manager

@@ -22,6 +22,8 @@ public:
         std::filesystem::create_directories(g_root / "run");
         ::setenv("KVR_STATE_DIR", (g_root / "state").c_str(), 1);
         ::setenv("KVR_RUNTIME_DIR", (g_root / "run").c_str(), 1);
+        // Services started by tests write their trace lines to stderr, where tests read them.
+        ::setenv("KVR_TRACE", "1", 1);
     }
     void TearDown() override {
         if (std::getenv("KVR_TEST_KEEP") != nullptr) return;

@@ -4,6 +4,7 @@
 // manual right-click switch is turned on and closes it, by its window title "RClick", when
 // the switch is turned off.
 
+#include "platform/desktop/command_line.h"
 #include "platform/desktop/windows.h"
 #include "platform/ipc/event.h"
 #include "tsapi/tsapi.h"
@@ -31,14 +32,40 @@ bool armRightClick() {
     return SetManualRightClick(1) == 1;
 }
 
+constexpr const char* kUsage =
+    "Usage: RClick [Qt options]\n"
+    "The manual right-click window: its button arms a right click for the next touch on any\n"
+    "controller. The touch library starts it when the manual right-click switch is turned on\n"
+    "and closes it when the switch is turned off. One window at a time: a second start shows\n"
+    "the first.\n"
+    "\n"
+    "Options: --help, --version, and Qt's own (-platform NAME, -display DISPLAY, ...).\n"
+    "\n";
+
+// --help and --version before Qt starts (they need no display). Nothing: go on.
+std::optional<int> earlyOptions(int argc, char** argv) {
+    if (argc < 2) return std::nullopt;
+    if (kvr::cli::isHelp(argv[1])) {
+        std::printf("%s%s", kUsage, kvr::cli::exitStatusText().c_str());
+        return kvr::cli::kExitOk;
+    }
+    if (kvr::cli::isVersion(argv[1])) return kvr::cli::printVersion("RClick");
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto code = earlyOptions(argc, argv)) return *code;
     // Catch "destroy" before the window can be found by its title, so a destroy sent at once
     // after the start still closes the window cleanly.
     const int messageFd = kvr::desktop::windowMessageFd();
 
     QApplication app(argc, argv);
+    // Qt took its own options out; anything left is a mistake.
+    if (const QStringList rest = QApplication::arguments(); rest.size() > 1)
+        return kvr::cli::usageError("RClick",
+                                    "unexpected argument '" + rest[1].toStdString() + "'");
 
     auto registration = kvr::desktop::WindowRegistration::create(kWindowTitle);
     if (!registration) {

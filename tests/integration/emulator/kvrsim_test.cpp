@@ -419,6 +419,37 @@ TEST(KvrsimProgram, StopsCleanlyAndRemovesItsLink) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.linkPath)));
 }
 
+// A name that is taken is refused and left alone; with --replace it is taken over and put
+// back at the end. A link a killed kvrsim left behind (its pty gone) is simply replaced.
+TEST(KvrsimProgram, TakenLinkIsRefusedOrReplacedAndPutBack) {
+    const fs::path dir = test::stateDir() / "dosdevices";
+    fs::create_directories(dir);
+    fs::create_symlink("/dev/ttyUSB7", dir / "com2");
+    std::ofstream(dir / "com3") << "not a link";
+    for (const char* port : {"COM2", "COM3"}) {
+        SCOPED_TRACE(port);
+        const auto r = test::runProgram(test::program("kvrsim"), {"--link", port});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(std::string("kvrsim: ") + port + " is taken: "), std::string::npos);
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "com2"), "/dev/ttyUSB7");
+    {
+        Sim sim({"--replace"}, "COM2");
+        ASSERT_TRUE(sim.ready());
+        EXPECT_EQ(fs::read_symlink(dir / "com2").string(), sim.lines()[0]);
+        ASSERT_TRUE(sim.proc.signal(SIGTERM));
+        ASSERT_TRUE(sim.proc.wait());
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "com2"), "/dev/ttyUSB7");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+    fs::create_symlink("/dev/pts/999999", dir / "com5");
+    Sim stale({}, "COM5");
+    ASSERT_TRUE(stale.ready());
+    EXPECT_EQ(fs::read_symlink(dir / "com5").string(), stale.lines()[0]);
+}
+
 TEST(KvrsimProgram, HelpAndBadArguments) {
     const auto help = test::runProgram(test::program("kvrsim"), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -440,11 +471,12 @@ TEST(KvrsimProgram, HelpAndBadArguments) {
         {{"--ext-level", "10000"}, "bad --ext-level 10000"},
         {{"--format", "x"}, "bad --format x"},
         {{"--scenario", "/nonexistent.scn"}, "cannot read scenario"},
+        {{"--scenario", "/"}, "it is a folder"},
         {{"--no-such-option"}, ""},
     };
     for (const auto& [args, message] : bad) {
         const auto r = test::runProgram(test::program("kvrsim"), args);
-        EXPECT_NE(r.exitCode, 0) << args[0];
+        EXPECT_EQ(r.exitCode, 2) << args[0];
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     }
 }

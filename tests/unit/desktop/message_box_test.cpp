@@ -30,13 +30,13 @@ TEST(MessageBox, DefaultButtonOfEachType) {
         EXPECT_EQ(defaultButtonResult(c.type), c.result) << c.type;
 }
 
-TEST(MessageBox, DefaultPrintsCaptionAndText) {
+TEST(MessageBox, DefaultPrintsProgramCaptionAndText) {
     setMessageBoxHook({});
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(messageBox("Error to Read Reg Value", "Message", MB_OK), IDOK);
-    EXPECT_EQ(messageBox("Save?", "Tactivo", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(messageBox("Save?\n", "Tactivo", MB_YESNO | MB_DEFBUTTON2), IDNO);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Message: Error to Read Reg Value\nTactivo: Save?\n");
+              "desktop_test: Message: Error to Read Reg Value\ndesktop_test: Tactivo: Save?\n");
 }
 
 TEST(MessageBox, HookShowsTheBoxAndChoosesTheResult) {
@@ -58,7 +58,7 @@ TEST(MessageBox, HookShowsTheBoxAndChoosesTheResult) {
     setMessageBoxHook({}); // back to the default
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(messageBox("t", "c"), IDOK);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "c: t\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "desktop_test: c: t\n");
 }
 
 } // namespace

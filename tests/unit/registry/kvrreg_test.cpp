@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kvr::test {
@@ -100,9 +102,11 @@ TEST(Kvrreg, ExitCodes) {
         {{"query", "a", "b", "c"}, 2, "query needs"},
         {{"set", kKvr, "v", "dword"}, 2, "set needs"},
         {{"set", kKvr, "v", "qword", "1"}, 2, "unknown value type"},
-        {{"set", "NOHIVE\\x", "v", "sz", "1"}, 2, "invalid key path"},
-        {{"query", "HKEY_USERS\\x"}, 2, "invalid key path"},
-        {{"delete", "HKLM"}, 2, "invalid key path"},
+        {{"set", "NOHIVE\\x", "v", "sz", "1"}, 2, "unknown hive 'NOHIVE'"},
+        {{"query", "HKEY_USERS\\x"}, 2, "unknown hive 'HKEY_USERS'"},
+        {{"delete", "HKLM"}, 2, "a hive cannot be deleted"},
+        {{"set", kKvr, std::string(16384, 'v'), "sz", "1"}, 2, "value name too long (16384"},
+        {{"query", std::string(kKvr) + "\\" + std::string(300, 'k')}, 2, "key name too long"},
         {{"export", "a", "b"}, 2, "at most one"},
     };
     for (const auto& c : cases) {
@@ -133,7 +137,9 @@ TEST(Kvrreg, ExportIsARegFileDump) {
     ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App", "Count", "dword", "10"}).exitCode, 0);
     ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App", "Path", "sz", "C:\\dir \"q\""}).exitCode, 0);
     ASSERT_EQ(kvrreg({"set", "HKLM\\Soft\\App\\Sub", "", "sz", "default"}).exitCode, 0);
-    ASSERT_EQ(kvrreg({"set", "HKCU\\U", "x", "dword", "0xdeadbeef"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKCU\\U", "x", "REG_DWORD", "0xdeadbeef"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKCU\\U", "Lines", "Sz", "a\nb\xC3\xA9"}).exitCode, 0);
+    ASSERT_EQ(kvrreg({"set", "HKCU\\U", "Count", "DWORD", "1"}).exitCode, 0);
 
     auto r = kvrreg({"export", "hklm\\soft"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -149,7 +155,12 @@ TEST(Kvrreg, ExportIsARegFileDump) {
     r = kvrreg({"export"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.find("[HKEY_LOCAL_MACHINE]\n"), 0u);
-    EXPECT_NE(r.out.find("[HKEY_CURRENT_USER\\U]\n\"x\"=dword:deadbeef\n"), std::string::npos);
+    // Text with control characters is written as .reg files write it: hex(1), UTF-16LE.
+    EXPECT_NE(
+        r.out.find("[HKEY_CURRENT_USER\\U]\n\"x\"=dword:deadbeef\n"
+                   "\"Lines\"=hex(1):61,00,0a,00,62,00,e9,00,00,00\n\"Count\"=dword:00000001\n"),
+        std::string::npos)
+        << r.out;
 }
 
 TEST(Kvrreg, HelpGoesToStdout) {
@@ -172,8 +183,54 @@ TEST(Kvrreg, CorruptStoreIsExitCodeThree) {
         SCOPED_TRACE(args[0]);
         const auto r = kvrreg(args);
         EXPECT_EQ(r.exitCode, 3);
-        EXPECT_NE(r.err.find("cannot be opened or written"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err, "kvrreg: " + (stateDir() / "registry.db").string() +
+                             " is not a settings store (not a database)\n");
     }
+}
+
+// A user who may read the store but not write it can query it, and nothing of the store
+// changes. Root ignores file modes, so as root the commands run as nobody.
+TEST(Kvrreg, QueryNeedsOnlyReadAccessAndChangesNothing) {
+    namespace fs = std::filesystem;
+    ASSERT_EQ(kvrreg({"set", kKvr, "v", "dword", "7"}).exitCode, 0);
+    reg::closeStore();
+    const fs::path db = stateDir() / "registry.db";
+    const auto bytes = [&] {
+        std::ostringstream all;
+        all << std::ifstream(db, std::ios::binary).rdbuf();
+        return all.str();
+    };
+    const std::string before = bytes();
+    const auto readAndExecute = fs::perms::owner_read | fs::perms::owner_exec |
+                                fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec;
+    std::vector<std::string> prefix = {program("kvrreg").string()};
+    if (::geteuid() == 0) {
+        prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                  program("kvrreg").string()};
+        fs::permissions(stateDir().parent_path(), readAndExecute | fs::perms::owner_write);
+    } else {
+        fs::permissions(db, fs::perms::owner_read | fs::perms::group_read);
+    }
+    fs::permissions(stateDir(), readAndExecute);
+    const auto as = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), prefix.begin(), prefix.end());
+        return runProgram("/usr/bin/env", args);
+    };
+    if (as({"--version"}).exitCode != 0)
+        GTEST_SKIP() << "the built kvrreg cannot be run as an unprivileged user here";
+    const auto query = as({"query", kKvr, "v"});
+    const auto exported = as({"export", kKvr});
+    const auto set = as({"set", kKvr, "v", "dword", "8"});
+    fs::permissions(stateDir(), fs::perms::owner_all);
+    fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(query.exitCode, 0) << query.err;
+    EXPECT_EQ(query.out, "    v    REG_DWORD    0x7\n");
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_NE(exported.out.find("\"v\"=dword:00000007"), std::string::npos);
+    EXPECT_EQ(set.exitCode, 3);
+    EXPECT_EQ(bytes(), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(stateDir()), fs::directory_iterator()), 1);
 }
 
 } // namespace
