@@ -2,6 +2,7 @@
 
 #include "gui/program.h"
 #include "panel/frm_main.h"
+#include "platform/desktop/command_line.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -25,7 +26,8 @@ const kvr::gui::ProgramInfo kInfo{
     "  okokok.ok                      allows a second copy to run (same places)\n"
     "  $KVR_STATE_DIR/eepdef.eep      first settings backup (usrdef.eep for later ones)\n",
     {{0, "the window was closed (\"Exit\", Ctrl+E, \"Release comport and Exit\", or the "
-         "window's close button), or another copy is already running"}},
+         "window's close button), or another copy is already running"},
+     {2, "usage error: an argument the panel does not take (it takes none besides Qt's own)"}},
 };
 
 } // namespace
@@ -33,6 +35,10 @@ const kvr::gui::ProgramInfo kInfo{
 int main(int argc, char** argv) {
     if (const auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
     QApplication app(argc, argv);
+    // Qt took its own options out (-platform, -display, ...); anything left is a mistake.
+    if (const QStringList rest = QApplication::arguments(); rest.size() > 1)
+        return kvr::cli::usageError("tactivo", "unexpected argument '" +
+                                                   kvr::cli::quoted(rest[1].toStdString()) + "'");
     QApplication::setApplicationName("tactivo");
     QGuiApplication::setDesktopFileName("tactivo");
     kvr::gui::installProgramHooks(app);
