@@ -352,6 +352,13 @@ TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
     EXPECT_NE(boxes.find("messagebox: : No device was found\n"), std::string::npos) << boxes;
     EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
     EXPECT_FALSE(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance));
+
+    // A controller listed while no driver serves it cannot be opened when it is chosen.
+    ASSERT_TRUE(tsapi::writeMarkers({"RS232_DEVICE0"}));
+    testing::internal::CaptureStderr();
+    frm.Grid1_Click(0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : Open Controller Error!!\n");
+    EXPECT_EQ(frm.Text1->text(), "RS232_DEVICE0");
 }
 
 } // namespace
