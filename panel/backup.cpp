@@ -1,0 +1,64 @@
+// rdeep: the silent backup of the controller's settings at the first start on a machine,
+// through the memory tools' backup module: the settings record with the panel's own ranges,
+// the settings image read word by word, and the backup file.
+
+#include "memtools/memtools.h"
+#include "panel/frm_main.h"
+#include "panel/library.h"
+#include "platform/common/paths.h"
+#include "platform/desktop/message_box.h"
+#include "tsapi/tsapi.h"
+
+#include <cstdio>
+
+namespace kvr::panel {
+
+namespace {
+
+// The panel's test of an existing first backup: "Modify_This_File" in its first line, past
+// the first character. The same test chooses the file a backup goes to.
+constexpr std::string_view kPanelMarker = "Modify_This_File";
+constexpr std::size_t kPanelMarkerFrom = 1;
+
+std::filesystem::path backupFile() {
+    return memtools::chooseBackupFile(paths::stateDir(), kPanelMarker, kPanelMarkerFrom);
+}
+
+} // namespace
+
+bool FrmMain::firstStartBackupNeeded() const {
+    return backupFile().filename() == memtools::kInstallDefaultsFile;
+}
+
+void FrmMain::rdeep(bool showMessage) {
+    ControllerLink link(session_);
+    const std::int32_t h = link.handle();
+    const memtools::SettingsRecord record = lib::aside([h] {
+        ReopenCOMPort(h);
+        return memtools::fetchSettings(h, memtools::kControlPanelRules);
+    });
+    if (h < 0) {
+        desktop::messageBox("KVR Handler Error! Please select the device again", dialogTitle_,
+                            desktop::MB_OK);
+        return;
+    }
+    // A word whose reply fails is asked again; when the controller gives no good reply for
+    // it, no file is written at all, rather than one with a hole of zeros in its image.
+    const memtools::ImageReadResult image = memtools::readImage(h);
+    link.close();
+    if (!image.complete) {
+        desktop::messageBox("Error Reading!!!", dialogTitle_, desktop::MB_OK);
+        return;
+    }
+    // Written (and flushed to the disk) beside the window's thread.
+    const auto path = backupFile();
+    std::string error;
+    const memtools::BackupContents contents{image.image, record};
+    if (!lib::beside([&] { return memtools::writeBackupFile(path, contents, &error); })) {
+        std::fprintf(stderr, "tactivo: settings backup not written: %s\n", error.c_str());
+        return;
+    }
+    if (showMessage) desktop::messageBox("Write Backup File OK", dialogTitle_, desktop::MB_OK);
+}
+
+} // namespace kvr::panel

@@ -1,0 +1,331 @@
+// frmMain: building the window, start-up, the controller list, the ready delay and the exits.
+
+#include "panel/frm_main.h"
+
+#include "gui/widgets.h"
+#include "panel/library.h"
+#include "panel/ranges.h"
+#include "platform/common/paths.h"
+#include "platform/desktop/message_box.h"
+#include "protocol/replies.h"
+#include "tsapi/tsapi.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <system_error>
+
+namespace kvr::panel {
+
+using gui::named;
+
+namespace {
+
+constexpr int kReadyDelayMs = 1000;
+constexpr int kCaptionPadding = 30; // blanks between the dialog title and the version
+
+} // namespace
+
+FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName("frmMain");
+    setAccessibleName("Tactivo");
+    buildWindow();
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setSingleShot(true);
+    Timer1->setInterval(kReadyDelayMs);
+    connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
+    qApp->installEventFilter(this);
+    lib::routeMessageBoxes();
+}
+
+FrmMain::~FrmMain() {
+    qApp->removeEventFilter(this);
+}
+
+// ---- building ---------------------------------------------------------------------------------
+
+void FrmMain::buildWindow() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    SSTab1 = named(new QTabWidget(this), "SSTab1");
+    SSTab1->addTab(buildGeneralTab(), "General");
+    SSTab1->addTab(buildSettingsTab(), "Settings");
+    SSTab1->addTab(buildParameterTab(), "Parameter");
+    SSTab1->addTab(buildToolsTab(), "Tools");
+    SSTab1->addTab(buildDeviceTab(), "Device");
+    SSTab1->addTab(buildAdvanceTab(), "Advance");
+    SSTab1->setTabEnabled(Tab::Advance, false); // until the firmware page recognises the unit
+    connect(SSTab1, &QTabWidget::currentChanged, this, &FrmMain::SSTab1_Click);
+
+    cmd2pts = named(new QPushButton("Scale / Offset ", this), "cmd2pts", "Scale / Offset ");
+    cmdExit = named(new QPushButton("Exit", this), "cmdExit", "Exit");
+    connect(cmd2pts, &QPushButton::clicked, this, &FrmMain::cmd2pts_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &FrmMain::cmdExit_Click);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmd2pts);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdExit);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SSTab1, 1);
+    layout->addLayout(buttons);
+}
+
+SliderRow FrmMain::makeSlider(const char* name, const QString& caption, const QString& low,
+                              const QString& high, int minimum, int maximum, int largeStep,
+                              int initial) {
+    SliderRow row;
+    row.caption = new QLabel(caption);
+    row.caption->setObjectName(QString::fromLatin1(name) + "Caption");
+    row.low = new QLabel(low);
+    row.low->setObjectName(QString::fromLatin1(name) + "Low");
+    row.high = new QLabel(high);
+    row.high->setObjectName(QString::fromLatin1(name) + "High");
+    row.bar = named(new QScrollBar(Qt::Horizontal), name, caption);
+    row.bar->setRange(minimum, maximum);
+    row.bar->setPageStep(largeStep);
+    row.bar->setSingleStep(1);
+    row.bar->setValue(initial);
+    row.bar->setMinimumWidth(160);
+    row.value = new QLabel(QString::number(initial));
+    row.value->setObjectName(QString::fromLatin1(name) + "Value");
+    row.value->setMinimumWidth(row.value->fontMetrics().horizontalAdvance("00000"));
+    row.caption->setBuddy(row.bar);
+    return row;
+}
+
+void FrmMain::setSliderValue(SliderRow& row, int value) {
+    row.bar->setValue(value);
+    row.value->setText(QString::number(row.bar->value()));
+}
+
+void FrmMain::clearSlider(SliderRow& row) {
+    row.bar->setEnabled(false);
+    row.value->clear();
+}
+
+void FrmMain::selectOption(QRadioButton* option) {
+    // The caller then runs the option's handler, as a selection in code does on the design
+    // platform, whether or not the option was selected before.
+    option->setChecked(true);
+}
+
+// ---- start-up -----------------------------------------------------------------------------
+
+bool FrmMain::Form_Load() {
+    // A second copy goes on only where "okokok.ok" allows it.
+    if (desktop::findAtom(kInstanceAtom)) {
+        std::error_code ec;
+        if (!std::filesystem::exists(paths::findConfigFile(kSecondCopyFile), ec)) return false;
+    } else {
+        instanceAtom_ = desktop::GlobalAtom::add(kInstanceAtom);
+    }
+
+    placeHelpFrame();
+    messages_.loadMessages();
+
+    Command2->setEnabled(false); // the customisation file or a hidden key enables them
+    Command3->setEnabled(false);
+    ready_ = false;
+
+    SSTab1->setCurrentIndex(Tab::General);
+    SSTab1->setFocus(); // the keyboard starts on the tabs (Ctrl+Tab walks them)
+    fraInfo->move(twipsToPixels(480, logicalDpiX()), fraInfo->y());
+    loadPictures();
+
+    Combo1->clear();
+    Combo1->addItems(
+        {"Low sensitive", "Normal touch", "More sensitive", "Very sensitive", "Most sensitive"});
+    Combo1->setCurrentIndex(0); // nothing is sent: not ready yet
+
+    rdformad();
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    return true;
+}
+
+void FrmMain::startUp() {
+    getctrname();
+    showSelectedController();
+    readset();
+    setCaption(" -11]  ");
+    readfw();
+    if (firstStartBackupNeeded()) rdeep(false);
+    activated_ = true;
+    startUpDone_ = true;
+    Timer1->start();
+    Q_EMIT startUpFinished();
+}
+
+void FrmMain::loadPictures() {
+    std::error_code ec;
+    const auto logo = paths::findConfigFile("pic01.jpg");
+    if (std::filesystem::exists(logo, ec)) {
+        QPixmap picture(QString::fromStdString(logo.string()));
+        if (!picture.isNull()) {
+            Image1->setPixmap(picture);
+            Image1->adjustSize();
+        }
+    }
+    for (const char* name : {"orvell.ico", "Orvell.ico"}) {
+        const auto icon = paths::findConfigFile(name);
+        if (!std::filesystem::exists(icon, ec)) continue;
+        const QIcon loaded(QString::fromStdString(icon.string()));
+        if (loaded.isNull()) continue;
+        setWindowIcon(loaded);
+        Picture1->setPixmap(loaded.pixmap(48, 48));
+        Picture1->adjustSize();
+        Picture1->show();
+        break;
+    }
+    placeGeneralItems();
+}
+
+void FrmMain::setCaption(const char* ending) {
+    // The window keeps the program's name when the customisation file gives no title.
+    const std::string title = dialogTitle_.empty() ? std::string("Tactivo") : dialogTitle_;
+    setWindowTitle(QString::fromStdString(title + std::string(kCaptionPadding, ' ') + "[ " +
+                                          kVersionText + ending));
+}
+
+void FrmMain::showSelectedController() {
+    Text1->setText(QString::fromStdString(session_.selectedName));
+    Command5->setVisible(session_.selectedName.find("RS") != std::string::npos);
+}
+
+// ---- controller list ----------------------------------------------------------------------
+
+void FrmMain::getctrname() {
+    list_ = enumerateControllers();
+    probeControllers(list_, session_);
+    fillControllerGrid(readDisplayColumn(list_, session_));
+    if (list_.count == 0) showMessage(msg::kNoDevice);
+}
+
+void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
+    Grid1->clearContents();
+    Grid1->setRowCount(std::max(9, list_.listed()));
+    for (int i = 1; i <= list_.listed(); ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        Grid1->setItem(i - 1, 0, new QTableWidgetItem(QString::number(i)));
+        Grid1->setItem(i - 1, 1, new QTableWidgetItem(QString::fromStdString(list_.names[slot])));
+        if (slot - 1 < displayColumn.size())
+            Grid1->setItem(i - 1, 2,
+                           new QTableWidgetItem(QString::fromStdString(displayColumn[slot - 1])));
+    }
+    if (list_.selected > 0) Grid1->selectRow(list_.selected - 1);
+}
+
+void FrmMain::Grid1_Click(int row) {
+    const int slot = row + 1;
+    getctrname();
+    if (slot < 1 || slot > list_.listed()) return;
+    const QString name =
+        QString::fromStdString(list_.names[static_cast<std::size_t>(slot)]).trimmed();
+    if (name.isEmpty() || busy_) return;
+    busy_ = true; // a second click while the pages are reread waits for this one
+    list_.selected = slot;
+    session_.selectedName = name.toStdString();
+    Grid1->selectRow(row);
+    showSelectedController();
+    bool opened = false;
+    {
+        ControllerLink link(session_);
+        opened = link.ok();
+    }
+    if (!opened) {
+        showMessage(msg::kOpenError);
+    } else {
+        readset(); // ends with the identity text
+        readfw();
+    }
+    busy_ = false;
+}
+
+void FrmMain::Timer1_Timer() {
+    ready_ = true;
+    Timer1->stop();
+}
+
+// ---- exits --------------------------------------------------------------------------------
+
+void FrmMain::Form_Terminate() {
+    if (terminating_) return;
+    terminating_ = true;
+    sendExitCommands(session_);
+    if (instanceAtom_) instanceAtom_->remove();
+    instanceAtom_.reset();
+    Q_EMIT terminated();
+}
+
+void FrmMain::cmdExit_Click() {
+    Form_Terminate();
+}
+
+void FrmMain::Command5_Click() {
+    const std::string text =
+        messages_[msg::kReleaseQuestion] + "\n" + messages_[msg::kReleaseReconnect];
+    if (desktop::messageBox(text, messages_[msg::kReleaseTitle], desktop::MB_YESNO) !=
+        desktop::IDYES)
+        return;
+    releasePort(session_);
+    Form_Terminate();
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    Form_Terminate();
+    event->accept();
+}
+
+// ---- window events ------------------------------------------------------------------------
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat()) {
+            const auto modifiers = key->modifiers() & ~Qt::KeypadModifier;
+            if (Form_KeyDown(key->key(), modifiers)) return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    // Form_Resize: the window stays in its normal state (no minimise, no maximise).
+    if (event->type() == QEvent::WindowStateChange &&
+        (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        QTimer::singleShot(0, this, [this] { setWindowState(Qt::WindowNoState); });
+    QWidget::changeEvent(event);
+}
+
+// ---- messages -----------------------------------------------------------------------------
+
+void FrmMain::showMessage(std::size_t slot, std::uint32_t type) {
+    desktop::messageBox(messages_[slot], dialogTitle_, type);
+}
+
+int FrmMain::ask(std::size_t slot, std::uint32_t type) {
+    return desktop::messageBox(messages_[slot], dialogTitle_, type);
+}
+
+} // namespace kvr::panel

@@ -1,0 +1,365 @@
+// The control panel against the driver daemon and an emulated controller: the start-up's
+// frames and first backup, the firmware page's clamps and enables, the "Advance" writes, the
+// sensitivity retries, reset and defaults, the exits, and the companion programs' command
+// lines (stub programs that record their arguments).
+
+#include "panel/frm_main.h"
+#include "panel/sequences.h"
+#include "panel/text_file.h"
+#include "tests/integration/tsapi/tsapi_harness.h"
+#include "tests/support/qt_support.h"
+#include "tests/support/test_env.h"
+#include "tsapi/tsapi.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace kvr::test::panel {
+namespace {
+
+using kvr::panel::FrmMain;
+using kvr::panel::Session;
+using tsapi::Bench;
+using tsapi::framesSince;
+using tsapi::Sim;
+using Frames = std::vector<std::string>;
+
+// True when `expected` appears in `frames` in this order (other frames may come between).
+::testing::AssertionResult inOrder(const Frames& frames, const Frames& expected) {
+    std::size_t at = 0;
+    for (const auto& f : frames)
+        if (at < expected.size() && f == expected[at]) ++at;
+    if (at == expected.size()) return ::testing::AssertionSuccess();
+    std::string seen;
+    for (const auto& f : frames)
+        seen += f + " ";
+    return ::testing::AssertionFailure() << "missing \"" << expected[at] << "\" in: " << seen;
+}
+
+std::size_t count(const Frames& frames, const std::string& text) {
+    return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), text));
+}
+
+// One daemon and one emulated controller on COM1 (serial unit 0); message boxes answered
+// from `answers` and written to stderr; an empty configuration folder.
+class PanelBench {
+public:
+    explicit PanelBench(emu::ControllerProfile profile = Sim::defaultProfile(),
+                        const char* answers = "") {
+        ::setenv("KVR_MESSAGE_ANSWERS", answers, 1);
+        ::setenv("KVR_CONFIG_DIR", makeTempDir("config").c_str(), 1);
+        if (bench_.ready()) sim_ = bench_.addSerial(0, 1, std::move(profile));
+    }
+    [[nodiscard]] bool ok() const { return sim_ != nullptr; }
+    [[nodiscard]] std::string why() const { return bench_.diagnostics(); }
+    Sim& sim() { return *sim_; }
+    std::size_t mark() const { return sim_->frameTexts().size(); }
+    Frames since(std::size_t from) const { return framesSince(*sim_, from); }
+    // The window after Form_Load and the controller list (RS232_DEVICE0 selected).
+    std::unique_ptr<FrmMain> window() {
+        auto frm = std::make_unique<FrmMain>();
+        if (!frm->Form_Load()) return nullptr;
+        frm->getctrname();
+        return frm;
+    }
+
+private:
+    Bench bench_;
+    Sim* sim_ = nullptr;
+};
+
+#define START_BENCH(b, ...)                                                                        \
+    PanelBench b{__VA_ARGS__};                                                                     \
+    ASSERT_TRUE(b.ok()) << b.why()
+
+Session selected() {
+    GetExistControllers();
+    Session s;
+    s.selectedName = "RS232_DEVICE0";
+    return s;
+}
+
+// Sets a word of the emulated controller through the library, as any program would.
+void setWord(const std::string& address, const std::string& hex4) {
+    Session s = selected();
+    kvr::panel::ControllerLink link(s);
+    link.sendSetParameter(address, hex4.substr(0, 2), hex4.substr(2, 2));
+    kvr::panel::ControllerLink::wait(60);
+    link.read();
+}
+
+// ---- start-up ----------------------------------------------------------------------------------
+
+class PanelStartUp : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PanelStartUp, FramesInOrderAndTheAdvanceTabByUnitType) {
+    const bool family = GetParam() == "nvlt3000";
+    START_BENCH(b, Sim::profile(GetParam()));
+    const std::size_t from = b.mark();
+    FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    frm.show();
+    frm.startUp();
+    ASSERT_TRUE(frm.startUpDone());
+
+    Frames expected = {"UT", "GP9E", "GP02", "OI", "OI", "MI", "UT"};
+    if (family)
+        expected.insert(expected.end(), {"GP01", "GP03", "GP9C", "GP05", "ii", "GP9F", "GP98"});
+    const Frames frames = b.since(from);
+    // Then the first-start backup: the settings image, word by word.
+    expected.insert(expected.end(), {"UT", "GP81", "GP82", "GPA3"});
+    EXPECT_TRUE(inOrder(frames, expected));
+    EXPECT_EQ(count(frames, "GP01"), family ? 1u : 0u);
+    const auto lines = kvr::panel::readTextLines(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(lines);
+    ASSERT_EQ(lines->size(), 51u);
+    EXPECT_EQ((*lines)[1], " 10  50 ") << "word 81 = 0x0A32";
+    EXPECT_EQ((*lines)[48], " 10 ") << "no duration stored yet: the panel's own fallback";
+    EXPECT_EQ(count(frames, "SE1"), 0u) << "nothing is sent while starting";
+    EXPECT_EQ(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance), family);
+    EXPECT_EQ(frm.Grid1->item(0, 1)->text(), "RS232_DEVICE0");
+    EXPECT_EQ(frm.Grid1->item(0, 2)->text(), "No. #1");
+    EXPECT_EQ(frm.Text1->text(), "RS232_DEVICE0");
+    EXPECT_TRUE(frm.windowTitle().endsWith("[ Version :  3.2.0 -11]  "));
+    EXPECT_FALSE(frm.ready());
+    EXPECT_TRUE(waitForGui([&] { return frm.ready(); }));
+    if (family) {
+        EXPECT_EQ(frm.measTimeRow.value->text(), "20");
+        EXPECT_EQ(frm.noiseRow.value->text(), "50");
+        EXPECT_TRUE(!frm.chkAccLevel->isHidden() && frm.chkAccLevel->isChecked());
+    }
+
+    // Leaving with nothing changed sends nothing.
+    QSignalSpy ended(&frm, &FrmMain::terminated);
+    const std::size_t beforeExit = b.mark();
+    QTest::keyClick(&frm, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(ended.count(), 1);
+    pumpGui(std::chrono::milliseconds(100));
+    EXPECT_TRUE(b.since(beforeExit).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, PanelStartUp, ::testing::Values("nvlt3000", "legacy"));
+
+TEST(PanelBackup, ABadReplyIsAskedAgainAndASilentControllerGetsNoFile) {
+    START_BENCH(b, Sim::defaultProfile(), "ok");
+    auto frm = b.window();
+    ASSERT_TRUE(frm);
+    // The reply for the word at 83 comes cut to 5 bytes once, between good ones.
+    QTimer cutter;
+    bool cut = false;
+    QObject::connect(&cutter, &QTimer::timeout, [&] {
+        if (!cut && count(b.sim().frameTexts(), "GP82") > 0) cut = b.sim().play({"fault cut 5 1"});
+    });
+    cutter.start(2);
+    std::size_t from = b.mark();
+    frm->rdeep(false);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(count(b.since(from), "GP83"), 2u);
+    const auto lines = kvr::panel::readTextLines(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(lines && lines->size() == 51u);
+    EXPECT_EQ((*lines)[3], " 15  15 ") << "word 83 as the controller holds it, not 0 0";
+
+    std::filesystem::remove(stateDir() / "eepdef.eep");
+    ASSERT_TRUE(b.sim().play({"fault silence"}));
+    testing::internal::CaptureStderr();
+    frm->rdeep(false);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("messagebox: : Error Reading!!!\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
+}
+
+// ---- firmware page and "Advance" writes ---------------------------------------------------------
+
+TEST(PanelFirmwarePage, ClampsEnablesAndWritesBack) {
+    START_BENCH(b);
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> words; // address, word
+        std::uint32_t firmware;
+        int measTime, noise, acc; // acc/noise -1: disabled, empty
+        bool ii;                  // "ii" sent
+        bool boxes;               // enable boxes shown
+    };
+    const std::vector<Case> cases = {
+        {"meas. time above its range", {{"01", "C803"}}, 32110, 100, 50, 250, true, true},
+        {"meas. time below its range", {{"01", "0203"}}, 32110, 5, 50, 250, true, true},
+        {"firmware one below 32110", {{"01", "1403"}}, 32109, 20, -1, -1, false, false},
+        {"9F bytes 0x14 and 0xFB", {{"9F", "14FB"}}, 32110, 20, 20, -1, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [address, word] : c.words)
+            setWord(address, word);
+        Session s = selected();
+        std::vector<int> levels;
+        const std::size_t from = b.mark();
+        const auto page =
+            kvr::panel::readFirmwarePage(s, c.firmware, 1, [&](int l) { levels.push_back(l); });
+        ASSERT_TRUE(page.recognised);
+        EXPECT_EQ(page.measTime, c.measTime);
+        EXPECT_EQ(page.noiseLevel.value_or(-1), c.noise);
+        EXPECT_EQ(page.accLevel.value_or(-1), c.acc);
+        EXPECT_EQ(count(b.since(from), "ii") == 1, c.ii);
+        EXPECT_EQ(page.enableBoxes.has_value(), c.boxes);
+        EXPECT_EQ(levels, std::vector<int>{1});
+    }
+
+    // A level 5 in 9C is not a list position: nothing is chosen.
+    setWord("9C", "0580");
+    Session s = selected();
+    bool chosen = false;
+    kvr::panel::readFirmwarePage(s, 32110, 1, [&](int) { chosen = true; });
+    EXPECT_FALSE(chosen);
+
+    // "Confirm" after 9F 0x14 0xFB: no "SP9F" (the acceleration label is empty); address 98's
+    // second byte 0xF2 with only the A.D.N.L. box ticked is written back as 0xF1.
+    setWord("98", "07F2");
+    kvr::panel::AdvanceValues v{"100", "3", "250", "250", "20", "", "00", "00", false, true, 32110};
+    const std::size_t from = b.mark();
+    kvr::panel::writeAdvancePage(s, v);
+    EXPECT_EQ(b.since(from),
+              (Frames{"SP016403", "SP0300FA", "SP0500FA", "SP016403", "ii", "GP98", "SP9807F1"}));
+    EXPECT_TRUE(s.settingsChanged);
+    EXPECT_NE(s.lastWriteStatus, 0);
+
+    // A kept byte never read leaves its frame empty: nothing goes out for that address.
+    v.kept03.clear();
+    v.firmwareNumber = 0;
+    const std::size_t from2 = b.mark();
+    kvr::panel::writeAdvancePage(s, v);
+    EXPECT_EQ(b.since(from2), (Frames{"SP016403", "SP0500FA", "SP016403"}));
+}
+
+TEST(PanelFirmwarePage, OtherUnitTypeReadsNoParameter) {
+    START_BENCH(b, Sim::profile("legacy"));
+    Session s = selected();
+    const std::size_t from = b.mark();
+    const auto page = kvr::panel::readFirmwarePage(s, 32110, 1, {});
+    EXPECT_FALSE(page.recognised);
+    EXPECT_EQ(b.since(from), (Frames{"MI", "UT", "MS", "PL"}));
+}
+
+// ---- sensitivity
+// ---------------------------------------------------------------------------------
+
+TEST(PanelSensitivity, RetriesUntilAcknowledgedAndGivesUpAfterTen) {
+    START_BENCH(b);
+    // Replies come 30 ms late, as from a controller on a 9600-baud line: the flush that
+    // follows each write does not catch them.
+    ASSERT_TRUE(b.sim().play({"fault late 30", "fault nak 3"}));
+    Session s = selected();
+    std::size_t from = b.mark();
+    EXPECT_TRUE(kvr::panel::sendSensitivity(s, 3));
+    EXPECT_EQ(b.since(from), (Frames{"SE3", "SP9C0380", "SE3", "SP9C0380"}));
+    EXPECT_TRUE(s.settingsChanged);
+
+    ASSERT_TRUE(b.sim().play({"fault nak"}));
+    from = b.mark();
+    EXPECT_FALSE(kvr::panel::sendSensitivity(s, 2));
+    EXPECT_EQ(count(b.since(from), "SE2"), 10u);
+    EXPECT_EQ(count(b.since(from), "SP9C0280"), 10u);
+}
+
+// ---- tools and exits
+// ------------------------------------------------------------------------------
+
+TEST(PanelTools, ResetAndDefaultsReportByMessage) {
+    START_BENCH(b, Sim::defaultProfile(), "ok,ok,ok");
+    auto frm = b.window();
+    ASSERT_TRUE(frm);
+    testing::internal::CaptureStderr();
+    std::size_t from = b.mark();
+    ASSERT_TRUE(b.sim().play({"fault silence 2"}));
+    frm->Command3_Click();
+    const Frames failed = b.since(from);
+    frm->Command3_Click();
+    frm->Command2_Click();
+    const std::string boxes = testing::internal::GetCapturedStderr();
+    EXPECT_NE(boxes.find("messagebox: Reset Function: Controller Reset OK\n"), std::string::npos);
+    EXPECT_NE(boxes.find("messagebox: Reset Function: Controll Reset Error\n"), std::string::npos);
+    EXPECT_NE(boxes.find("messagebox: Reset Function: Controller Restore OK\n"), std::string::npos);
+    EXPECT_EQ(count(failed, "R"), 2u) << "one repetition";
+
+    // A changed setting makes the exit ask "Uu" and store with "PL" twice.
+    kvr::panel::sendSensitivity(const_cast<Session&>(frm->session()), 1);
+    from = b.mark();
+    QSignalSpy ended(frm.get(), &FrmMain::terminated);
+    frm->cmdExit->click();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(b.since(from), (Frames{"Uu", "PL", "PL"}));
+}
+
+TEST(PanelTools, CompanionProgramsStartBesideThePanel) {
+    START_BENCH(b, Sim::defaultProfile(), "ok");
+    const auto folder = makeTempDir("companions");
+    const auto log = folder / "started.log";
+    for (const char* name : {"cal3pt", "linear", "sketch", "nvbackup"}) {
+        const auto path = folder / name;
+        std::ofstream(path) << "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" << log.string()
+                            << "'\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    auto frm = b.window();
+    ASSERT_TRUE(frm);
+    frm->setCompanions(kvr::panel::Companions(folder));
+    frm->cmd2pts->click();
+    frm->cmd9pts->click();
+    frm->Command1->click();
+    frm->Command7->click();
+    EXPECT_FALSE(frm->Command7->isEnabled());
+    auto lines = [&] {
+        std::ifstream in(log);
+        std::vector<std::string> out;
+        for (std::string l; std::getline(in, l);)
+            out.push_back(l);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_TRUE(waitUntil([&] { return lines().size() == 4; }));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"cal3pt RS232_DEVICE0", "linear RS232_DEVICE0 -9",
+                                                 "nvbackup ", "sketch -1"}));
+
+    // A missing program: the calibration buttons say so; "Restore last backup" does nothing.
+    testing::internal::CaptureStderr();
+    frm->cmd5pts->setEnabled(true);
+    std::filesystem::remove(folder / "linear");
+    frm->cmd5pts->click();
+    frm->Command19->click();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : linear.exe !?\n");
+    EXPECT_TRUE(frm->Command19->isEnabled());
+}
+
+TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
+    ::setenv("KVR_MESSAGE_ANSWERS", "ok", 1);
+    ::setenv("KVR_CONFIG_DIR", makeTempDir("config").c_str(), 1);
+    FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    testing::internal::CaptureStderr();
+    frm.startUp();
+    const std::string boxes = testing::internal::GetCapturedStderr();
+    EXPECT_NE(boxes.find("messagebox: : No device was found\n"), std::string::npos) << boxes;
+    EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
+    EXPECT_FALSE(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance));
+
+    // A controller listed while no driver serves it cannot be opened when it is chosen.
+    ASSERT_TRUE(tsapi::writeMarkers({"RS232_DEVICE0"}));
+    testing::internal::CaptureStderr();
+    frm.Grid1_Click(0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : Open Controller Error!!\n");
+    EXPECT_EQ(frm.Text1->text(), "RS232_DEVICE0");
+}
+
+} // namespace
+} // namespace kvr::test::panel
