@@ -4,6 +4,8 @@
 // Every code is device type 0x22 (unknown device), function F, buffered, any access:
 //   code = 0x22 << 16 | 0 (any access) << 14 | F << 2 | 0 (buffered)  =  0x220000 + 4 * F
 
+#include "platform/ipc/nt_status.h"
+
 #include <cstdint>
 
 namespace kvr::driver {
@@ -88,18 +90,7 @@ constexpr bool IsGlobalCode(std::uint32_t code) {
     }
 }
 
-namespace ntstatus {
-inline constexpr std::uint32_t kSuccess = 0x00000000;
-inline constexpr std::uint32_t kUnsuccessful = 0xC0000001;          // STATUS_UNSUCCESSFUL
-inline constexpr std::uint32_t kNotImplemented = 0xC0000002;        // STATUS_NOT_IMPLEMENTED
-inline constexpr std::uint32_t kInvalidHandle = 0xC0000008;         // STATUS_INVALID_HANDLE
-inline constexpr std::uint32_t kInvalidParameter = 0xC000000D;      // STATUS_INVALID_PARAMETER
-inline constexpr std::uint32_t kInvalidDeviceRequest = 0xC0000010;  // STATUS_INVALID_DEVICE_REQUEST
-inline constexpr std::uint32_t kBufferTooSmall = 0xC0000023;        // STATUS_BUFFER_TOO_SMALL
-inline constexpr std::uint32_t kObjectTypeMismatch = 0xC0000024;    // STATUS_OBJECT_TYPE_MISMATCH
-inline constexpr std::uint32_t kObjectNameNotFound = 0xC0000034;    // STATUS_OBJECT_NAME_NOT_FOUND
-inline constexpr std::uint32_t kSharingViolation = 0xC0000043;      // STATUS_SHARING_VIOLATION
-inline constexpr std::uint32_t kInsufficientResources = 0xC000009A; // STATUS_INSUFFICIENT_RESOURCES
-} // namespace ntstatus
+// The NT statuses the driver completes requests with (one list for the whole suite).
+namespace ntstatus = ::kvr::ipc::status;
 
 } // namespace kvr::driver

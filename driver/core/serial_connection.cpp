@@ -6,6 +6,7 @@
 #include "engine/report_modes.h"
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
+#include "platform/ipc/nt_status.h"
 #include "platform/serial/dos_names.h"
 
 #include <cerrno>
@@ -19,14 +20,6 @@
 namespace kvr::driver {
 
 namespace {
-
-// NT statuses of the connection (for logs; the control interface acknowledges regardless).
-constexpr std::uint32_t kStatusSuccess = 0x00000000;
-constexpr std::uint32_t kStatusUnsuccessful = 0xC0000001;
-constexpr std::uint32_t kStatusInsufficientResources = 0xC000009A;
-constexpr std::uint32_t kStatusDeviceNotConnected = 0xC000009D;
-constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
-constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
 
 // Line timeouts set at every opening: a read returns as soon as a byte is there. (The read
 // loop itself blocks until bytes come or a stop is asked for, so an idle line costs nothing.)
@@ -175,25 +168,25 @@ bool SerialConnection::InitSerialPort(std::uint8_t device) {
 // ---- connect ------------------------------------------------------------------------------------
 
 std::uint32_t SerialConnection::connect(std::uint8_t device) {
-    if (!context_.validDevice(device)) return kStatusUnsuccessful;
+    if (!context_.validDevice(device)) return ipc::status::kUnsuccessful;
     Line& line = lines_[device];
     std::lock_guard connectGuard(line.ConnectLock);
 
     const std::uint8_t comPort = context_.comPort(device);
     const bool usb = context_.role().servesDoubleClick;
-    if (!usb && (comPort < 1 || comPort > kMaxComPort)) return kStatusUnsuccessful;
+    if (!usb && (comPort < 1 || comPort > kMaxComPort)) return ipc::status::kUnsuccessful;
     if (const auto running = sessionOf(device); running && running->Running.load())
-        return kStatusSuccess;
+        return ipc::status::kSuccess;
     // A device whose read ended on a serial error still holds its port; only a disconnect
     // (code 12) followed by a new connect brings it back.
-    if (portOf(device)) return kStatusSuccess;
+    if (portOf(device)) return ipc::status::kSuccess;
 
-    if (!InitSerialPort(device)) return kStatusObjectNameNotFound;
+    if (!InitSerialPort(device)) return ipc::status::kObjectNameNotFound;
     std::shared_ptr<serial::Port> port = portOf(device);
     auto stop = ipc::Event::create(ipc::ResetMode::Manual);
     auto startSignal = ipc::Event::create(ipc::ResetMode::Manual);
     auto ended = ipc::Event::create(ipc::ResetMode::Manual);
-    if (!port || !stop || !startSignal || !ended) return kStatusInsufficientResources;
+    if (!port || !stop || !startSignal || !ended) return ipc::status::kInsufficientResources;
     auto session = std::shared_ptr<Session>(
         new Session{port, std::move(*stop), std::move(*startSignal), std::move(*ended)});
 
@@ -216,7 +209,7 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
         } catch (const std::system_error& e) {
             KVR_LOG_ERROR("device %u: cannot start the read thread: %s", device, e.what());
             // The port stays open, as a disconnect (code 12) expects to close it.
-            return kStatusInsufficientResources;
+            return ipc::status::kInsufficientResources;
         }
         line.Current = session;
     }
@@ -225,7 +218,7 @@ std::uint32_t SerialConnection::connect(std::uint8_t device) {
 
     Greet(device, *session);
     KVR_LOG_INFO("device %u connected on %s", device, port->path().c_str());
-    return kStatusSuccess;
+    return ipc::status::kSuccess;
 }
 
 void SerialConnection::Greet(std::uint8_t device, Session& session) {
@@ -453,24 +446,24 @@ void SerialConnection::scanHotplug() {
 std::uint32_t SerialConnection::SerialPortWriteBuff(std::uint8_t device,
                                                     std::span<const std::uint8_t> bytes) {
     std::shared_ptr<serial::Port> port = portOf(device);
-    if (!port) return kStatusDeviceNotConnected;
+    if (!port) return ipc::status::kDeviceNotConnected;
     // The port serialises its writers, so two commands never interleave on the line.
     const serial::IoResult r = port->write(bytes);
     switch (r.status) {
     case serial::IoStatus::Ok:
-        return kStatusSuccess;
+        return ipc::status::kSuccess;
     case serial::IoStatus::Disconnected:
-        return kStatusDeviceNotConnected;
+        return ipc::status::kDeviceNotConnected;
     case serial::IoStatus::TimedOut:
-        return kStatusIoTimeout;
+        return ipc::status::kIoTimeout;
     default:
-        return kStatusUnsuccessful;
+        return ipc::status::kUnsuccessful;
     }
 }
 
 // RS232_VendorCommand: the control interface's writer.
 std::uint32_t SerialConnection::write(std::uint8_t device, std::span<const std::uint8_t> bytes) {
-    if (!context_.validDevice(device)) return kStatusUnsuccessful;
+    if (!context_.validDevice(device)) return ipc::status::kUnsuccessful;
     return SerialPortWriteBuff(device, bytes);
 }
 
