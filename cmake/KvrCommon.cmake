@@ -24,6 +24,12 @@ function(kvr_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
+# kvr_owns_message_boxes(<executable>): the executable's message-box entry point is the one
+# every library in the process uses (platform/desktop/message_box.h).
+function(kvr_owns_message_boxes target)
+  target_link_options(${target} PRIVATE -Wl,--export-dynamic-symbol=kvr_desktop_message_box_v1)
+endfunction()
+
 # kvr_program(<name> SOURCES ... [DEPS ...]): an installed program of the suite.
 function(kvr_program name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
@@ -31,6 +37,7 @@ function(kvr_program name)
   kvr_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  kvr_owns_message_boxes(${name})
   kvr_version_note(${name} ${KVR_FILE_VERSION})
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()

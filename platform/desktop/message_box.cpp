@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dlfcn.h>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -46,7 +47,10 @@ void setMessageBoxHook(MessageBoxHook hook) {
     g_hook = std::move(next);
 }
 
-int messageBox(std::string_view text, std::string_view caption, uint32_t type) {
+namespace {
+
+// Shows a box with this copy's hook (or the console default).
+int showWithOwnHook(std::string_view text, std::string_view caption, uint32_t type) {
     std::shared_ptr<const MessageBoxHook> hook;
     {
         std::lock_guard lock(g_hookLock);
@@ -74,4 +78,39 @@ int messageBox(std::string_view text, std::string_view caption, uint32_t type) {
     }
 }
 
+// The executable's entry point, when it has one that is not this copy's own.
+ProcessMessageBox executableEntry() {
+    static const ProcessMessageBox entry = []() -> ProcessMessageBox {
+        void* self = ::dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+        if (self == nullptr) return nullptr;
+        auto* found = reinterpret_cast<ProcessMessageBox>(::dlsym(self, kProcessMessageBoxSymbol));
+        ::dlclose(self);
+        return found == &kvr_desktop_message_box_v1 ? nullptr : found;
+    }();
+    return entry;
+}
+
+} // namespace
+
+int messageBox(std::string_view text, std::string_view caption, uint32_t type) {
+    if (const ProcessMessageBox entry = executableEntry()) {
+        const int result = entry(text.data(), text.size(), caption.data(), caption.size(), type);
+        for (int b : buttonsOf(type))
+            if (b == result) return result;
+        return defaultButtonResult(type);
+    }
+    return showWithOwnHook(text, caption, type);
+}
+
 } // namespace kvr::desktop
+
+extern "C" int kvr_desktop_message_box_v1(const char* text, std::size_t textLength,
+                                          const char* caption, std::size_t captionLength,
+                                          uint32_t type) {
+    try {
+        return kvr::desktop::showWithOwnHook(std::string_view(text, textLength),
+                                             std::string_view(caption, captionLength), type);
+    } catch (...) {
+        return kvr::desktop::defaultButtonResult(type);
+    }
+}

@@ -4,6 +4,7 @@
 // prints "program: caption: text" to stderr and answers with the box's default button.
 // Button and result values are Windows' own, since the suite's logic is written in them.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -56,6 +57,15 @@ constexpr int IDCONTINUE = 11;
 using MessageBoxHook =
     std::function<int(std::string_view text, std::string_view caption, uint32_t type)>;
 
+// One hook for the whole process. Every binary of the suite has its own copy of this code
+// (the program, and libtsapi.so inside it); the program's copy is the one that counts. Each
+// program exports kProcessMessageBoxSymbol (kvr_program does), and every other copy in the
+// process hands its boxes to it, so the library's boxes appear as the program's own (a Qt box
+// in a windowed program, a stderr line in a console one).
+inline constexpr const char* kProcessMessageBoxSymbol = "kvr_desktop_message_box_v1";
+using ProcessMessageBox = int (*)(const char* text, std::size_t textLength, const char* caption,
+                                  std::size_t captionLength, uint32_t type);
+
 // Installs the hook for the whole process; an empty function restores the default.
 void setMessageBoxHook(MessageBoxHook hook);
 
@@ -68,3 +78,8 @@ int messageBox(std::string_view text, std::string_view caption, uint32_t type = 
 int defaultButtonResult(uint32_t type);
 
 } // namespace kvr::desktop
+
+// The program's entry point for the boxes of the whole process (see kProcessMessageBoxSymbol).
+extern "C" __attribute__((visibility("default"))) int
+kvr_desktop_message_box_v1(const char* text, std::size_t textLength, const char* caption,
+                           std::size_t captionLength, uint32_t type);

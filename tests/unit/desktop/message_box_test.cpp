@@ -1,5 +1,6 @@
 #include "platform/desktop/message_box.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
@@ -59,6 +60,23 @@ TEST(MessageBox, HookShowsTheBoxAndChoosesTheResult) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(messageBox("t", "c"), IDOK);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "desktop_test: c: t\n");
+}
+
+// A library's own copy of the box code hands its boxes to the program's hook.
+TEST(MessageBox, LibraryBoxesGoThroughTheProgramsHook) {
+    void* lib = ::dlopen(KVR_BOX_LIB, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << ::dlerror();
+    auto* ask = reinterpret_cast<int (*)()>(::dlsym(lib, "box_lib_ask"));
+    ASSERT_NE(ask, nullptr);
+    std::string seen;
+    setMessageBoxHook([&](std::string_view text, std::string_view caption, uint32_t) {
+        seen = std::string(caption) + ": " + std::string(text);
+        return IDNO;
+    });
+    EXPECT_EQ(ask(), IDNO);
+    EXPECT_EQ(seen, "Message: Error to Read Reg Value");
+    setMessageBoxHook({});
+    ::dlclose(lib);
 }
 
 } // namespace
