@@ -4,6 +4,8 @@
 //   kvrctl connect DEV COM [--baud B] [--format F]   control code 11
 //   kvrctl disconnect DEV                            code 12
 //   kvrctl reopen DEV                                code 21
+//   kvrctl replug TTY                                a serial line appeared (udev): the
+//                                                    controllers on it connected again
 //   kvrctl write DEV HEX...                          code 13 (3 to 10 bytes to the controller)
 //   kvrctl read DEV [MAX]                            code 14 (bytes from the response queue)
 //   kvrctl raw CODE [HEX...] [--out N]               any code, request bytes as given
@@ -18,6 +20,7 @@
 #include "driver/control/context.h"
 #include "driver/control/control_codes.h"
 #include "driver/kvrctl_ports.h"
+#include "driver/kvrctl_replug.h"
 #include "platform/desktop/cli11_app.h"
 #include "platform/ipc/control_device.h"
 #include "platform/serial/dos_names.h"
@@ -46,7 +49,7 @@ using kvr::cli::kExitOk;
 using kvr::cli::kExitUsage;
 
 constexpr const char* kProgram = "kvrctl";
-constexpr const char* kCommands = "connect, disconnect, reopen, write, read, raw, sim";
+constexpr const char* kCommands = "connect, disconnect, reopen, replug, write, read, raw, sim";
 
 int usage(const std::string& message) {
     return kvr::cli::usageError(kProgram, message);
@@ -354,6 +357,10 @@ int main(int argc, char** argv) {
     disconnect->add_option("DEV", dev)->required()->check(CLI::Range(0, 255));
     auto* reopen = app.add_subcommand("reopen", "connect DEV again on its stored port (code 21)");
     reopen->add_option("DEV", dev)->required()->check(CLI::Range(0, 255));
+    std::string replugTty;
+    auto* replug = app.add_subcommand(
+        "replug", "a serial line appeared (udev): connect the controllers on it again");
+    replug->add_option("TTY", replugTty, "the line's device (/dev/ttyUSB0)")->required();
     auto* write = app.add_subcommand("write", "send 3 to 10 bytes to the controller (code 13)");
     write->add_option("DEV", dev)->required()->check(CLI::Range(0, 255));
     write->add_option("HEX", hex)->required();
@@ -401,6 +408,13 @@ int main(int argc, char** argv) {
         return connectDevice(driver, IOCTL_RS232_CHANGE_COM_PORT, dev, com, in);
     }
     if (*disconnect) return request(driver, IOCTL_RS232_CLOSE_COM_PORT, {index}, 0);
+    if (*replug) {
+        return kvr::kvrctl::replugLine(
+            replugTty, [&](std::uint32_t code, const std::vector<std::uint8_t>& request) {
+                const auto r = driver.call(code, request, 1);
+                return r && r->ok;
+            });
+    }
     if (*reopen) return connectDevice(driver, IOCTL_RS232_REOPEN_COM_PORT, dev, 0, {index});
     if (*write || *read) {
         in.push_back(index);
