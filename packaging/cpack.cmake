@@ -9,9 +9,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Lumarcon touch suite developers <touch@lumarcon.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drivers and tools for Lumarcon touch-screen controllers")
 set(CPACK_PACKAGE_DESCRIPTION
-  "The Lumarcon touch suite makes serial and USB touch-screen controllers of the
-Lumarcon family work on a Linux desktop: the driver daemon KvrRs232 turns touches
-into pointer input, the touch service plays touch sounds and sets the
+  "The Lumarcon touch suite makes serial and USB touch-screen controllers of
+the Lumarcon family work on a Linux desktop: the driver daemon KvrRs232 turns
+touches into pointer input, the touch service plays touch sounds and sets the
 controllers up at boot, and the control panel, calibration programs, settings
 memory tools and utilities configure, calibrate, back up and test them. The
 controller emulator kvrsim lets the whole suite run without a panel.")
@@ -22,13 +22,24 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-# Maintainer scripts use these; they come with every systemd-based Debian.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers")
+# The maintainer scripts make the group with addgroup where systemd-sysusers is missing.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, udev")
+# Files under /etc are the administrator's once installed (conffiles): an upgrade asks before
+# it replaces one that was edited.
+set(kvr_conffiles "")
+foreach(f lumarcon/errmsg.txt lumarcon/msg_3p_calib.txt lumarcon/msg_linear.txt
+          xdg/autostart/kvr-autostart.desktop)
+  string(APPEND kvr_conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/${f}\n")
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/debian/conffiles "")
+file(APPEND ${PROJECT_BINARY_DIR}/packaging/debian/conffiles "${kvr_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
-  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm
+  ${CMAKE_CURRENT_LIST_DIR}/debian/triggers
+  ${PROJECT_BINARY_DIR}/packaging/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
 include(CPack)

@@ -7,9 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <cstdlib>
+#include <grp.h>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -299,6 +300,26 @@ sqlite3* openConnection(const std::string& file, int flags, std::string& reason)
     return raw;
 }
 
+// The group whose members share the settings store (the daemons run in it; desktop users who
+// configure touch screens are added to it).
+constexpr const char* kStoreGroup = "lumarcon";
+
+// A new store is shared with the suite's group: mode 0660 whatever the creator's umask, and
+// the group lumarcon when the system has it (a creator not allowed to give it keeps its own
+// group; a state folder with the set-group-ID bit gives it anyway). SQLite makes the log
+// files with the store's own mode and owner.
+void shareWithGroup(const std::string& file) {
+    if (::chmod(file.c_str(), 0660) != 0) return;
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[1024];
+    if (::getgrnam_r(kStoreGroup, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+        return;
+    if (::chown(file.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0) {
+        // Not a member of the group: the file keeps the creator's group.
+    }
+}
+
 std::unique_ptr<Store> Store::open(const std::string& file, bool readOnly, std::string& reason) {
     // The connection is used under g_mutex only, so SQLite's own connection mutex is not needed.
     const int flags =
@@ -361,7 +382,10 @@ std::unique_ptr<Store> Store::open(const std::string& file, bool readOnly, std::
         // In WAL mode NORMAL keeps the database consistent across a crash of any process; only
         // a power cut may lose the last commits.
         sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-        if (kind.empty) store->setUp();
+        if (kind.empty) {
+            shareWithGroup(file);
+            store->setUp();
+        }
     } catch (const DbError& e) {
         reason = file + " is not usable: " + sqlite3_errstr(e.rc);
         return nullptr;

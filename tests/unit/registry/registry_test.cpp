@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <string>
 #include <unistd.h>
@@ -200,12 +201,20 @@ TEST(RegistryEnumeration, CreationOrderSurvivesUpdatesAndDeletes) {
     EXPECT_EQ(subkeys, (std::vector<std::string>{"Device7", "device0", "Device3"}));
 }
 
-// The store is created (with its folder) on first use, and follows KVR_STATE_DIR.
+// The store is created (with its folder) on first use, and follows KVR_STATE_DIR. It is
+// shared with the suite's group whatever the umask: mode 0660, its log files too.
 TEST(RegistryStore, MissingStateFolderIsCreated) {
     const auto dir = test::makeTempDir("st") / "deeper" / "state";
     ::setenv("KVR_STATE_DIR", dir.c_str(), 1);
+    const mode_t umaskBefore = ::umask(077);
     EXPECT_EQ(createKey("HKLM\\X"), Status::Ok);
+    ::umask(umaskBefore);
     EXPECT_TRUE(std::filesystem::exists(dir / "registry.db"));
+    for (const char* name : {"registry.db", "registry.db-wal"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0660u) << name;
+    }
     ::setenv("KVR_STATE_DIR", test::stateDir().c_str(), 1);
     EXPECT_EQ(keyExists("HKLM\\X"), Status::NotFound); // the other store
 }

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Makes the package from the build folder $1, unpacks it and checks what is in it: every
+# program, the library with its SONAME and development files, the system integration, the
+# desktop entries, icons and manual pages, the conffiles; that the unpacked programs find the
+# packaged library; that the maintainer scripts parse; and that lintian finds no error.
+set -uo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() { # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if ! "$@" >/dev/null 2>&1; then echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+deb=$(ls "$work"/out/lumarcon-touch_*.deb)
+dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -e "$deb" "$work/control"
+root=$work/root
+libdir=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)
+
+programs=(KvrRs232 kvrctl kvrsim kvrreg touchsvc kvrautostart RClick tactivo cal3pt linear
+          nvbackup nvrestore pinmap portscan monmatch sketch)
+for p in "${programs[@]}"; do
+  check "program $p" test -x "$root/usr/bin/$p"
+  check "manual page $p" test -s "$root/usr/share/man/man1/$p.1.gz"
+done
+for p in tactivo cal3pt linear nvbackup nvrestore pinmap portscan monmatch sketch RClick; do
+  check "desktop entry $p" grep -q "^Exec=$p\\b" "$root/usr/share/applications/$p.desktop"
+done
+check "icons" test "$(ls "$root"/usr/share/icons/hicolor/scalable/apps/lumarcon-*.svg | wc -l)" -ge 10
+for f in lib/systemd/system/KvrRs232.service lib/systemd/system/KvrUsbMgr.service \
+         lib/systemd/system/touchsvc.service usr/lib/tmpfiles.d/lumarcon.conf \
+         usr/lib/sysusers.d/lumarcon.conf lib/udev/rules.d/60-lumarcon.rules \
+         usr/include/tsapi.h etc/lumarcon/errmsg.txt etc/lumarcon/msg_3p_calib.txt \
+         etc/lumarcon/msg_linear.txt usr/share/doc/lumarcon-touch/copyright \
+         usr/share/doc/lumarcon-touch/changelog.gz; do
+  check "file /$f" test -s "$root/$f"
+done
+check "units name the installed programs" grep -q '^ExecStart=/usr/bin/KvrRs232 ' \
+  "$root/lib/systemd/system/KvrRs232.service"
+check "udev rule runs the installed kvrctl" grep -q 'RUN+="/usr/bin/kvrctl replug' \
+  "$root/lib/udev/rules.d/60-lumarcon.rules"
+for f in /etc/lumarcon/errmsg.txt /etc/xdg/autostart/kvr-autostart.desktop; do
+  check "conffile $f" grep -qx "$f" "$work/control/conffiles"
+done
+for s in postinst prerm postrm; do check "maintainer script $s parses" sh -n "$work/control/$s"; done
+
+# The library: its SONAME is the name the programs ask for, and the link points at it.
+soname=$(readelf -d "$libdir/libtsapi.so.1" 2>/dev/null | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+check "libtsapi SONAME libtsapi.so.1 (got '$soname')" test "$soname" = libtsapi.so.1
+check "pkg-config file" grep -q '^Libs: .*-ltsapi' "$libdir/pkgconfig/tsapi.pc"
+for p in tactivo touchsvc cal3pt kvrctl; do
+  bin=$root/usr/bin/$p
+  check "$p needs libtsapi.so.1" sh -c "readelf -d '$bin' | grep -q 'NEEDED.*\\[libtsapi.so.1\\]'"
+  check "$p has no build-tree search path" sh -c "! readelf -d '$bin' | grep -Eq 'RPATH|RUNPATH'"
+  check "$p finds the packaged library" sh -c \
+    "LD_LIBRARY_PATH='$libdir' ldd '$bin' | grep -q 'libtsapi.so.1 => $libdir/libtsapi.so.1'"
+  check "$p runs from the package" env LD_LIBRARY_PATH="$libdir" "$bin" --version
+done
+
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1
+  if grep -q '^E: ' "$work/lintian.txt"; then
+    grep '^E: ' "$work/lintian.txt"
+    echo "FAIL: lintian errors"
+    failures=$((failures + 1))
+  fi
+fi
+
+size=$(dpkg-deb -f "$deb" Installed-Size)
+echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, installed size ${size} KiB"
+((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
+echo "all package checks passed"
