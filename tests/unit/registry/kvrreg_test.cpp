@@ -209,6 +209,8 @@ TEST(Kvrreg, QueryNeedsOnlyReadAccessAndChangesNothing) {
         prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                   program("kvrreg").string()};
         fs::permissions(stateDir().parent_path(), readAndExecute | fs::perms::owner_write);
+        // The store is the group's alone (0660); this user is let read it.
+        fs::permissions(db, fs::perms::others_read, fs::perm_options::add);
     } else {
         fs::permissions(db, fs::perms::owner_read | fs::perms::group_read);
     }
