@@ -6,21 +6,30 @@
 panel_tabs=(general settings parameter tools device advance)
 
 # start_xvfb LOGDIR: a private Xvfb (1024x768, 24 bits) on a display number the server picks
-# itself (-displayfd), so it never takes one in use. Sets DISPLAY; adds the server to pids.
+# itself (-displayfd), so it never takes one in use. Two servers starting at the same moment
+# can still collide; then it tries again (three times). Sets DISPLAY; adds the server to pids.
 start_xvfb() {
-  local log=$1/xvfb.log number=$1/xvfb.display i
-  : >"$number"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$number" 2>"$log" &
-  pids+=($!)
-  for ((i = 0; i < 200; i++)); do
-    [[ -s $number ]] && break
-    kill -0 "${pids[-1]}" 2>/dev/null || fail "${script_name:-demo}" "Xvfb ended early: $(tail -n 1 "$log")"
-    sleep 0.05
+  local log=$1/xvfb.log number=$1/xvfb.display attempt i pid
+  for ((attempt = 1; attempt <= 3; attempt++)); do
+    : >"$number"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$number" 2>"$log" &
+    pid=$!
+    for ((i = 0; i < 200; i++)); do
+      [[ -s $number ]] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if [[ -s $number ]]; then
+      pids+=("$pid")
+      export DISPLAY=:$(head -n 1 "$number")
+      unset WAYLAND_DISPLAY
+      export QT_QPA_PLATFORM=xcb
+      return 0
+    fi
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   done
-  [[ -s $number ]] || fail "${script_name:-demo}" "Xvfb did not start (see $log)"
-  export DISPLAY=:$(head -n 1 "$number")
-  unset WAYLAND_DISPLAY
-  export QT_QPA_PLATFORM=xcb
+  fail "${script_name:-demo}" "Xvfb did not start: $(tail -n 1 "$log")"
 }
 
 # shoot_panel PID DIR: each tab of the running control panel into DIR/tactivo-<tab>.png, then
