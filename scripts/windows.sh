@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Shared by scripts/demo --windows and scripts/screenshots (sourced, not run): a private X
 # server, and the control panel's tabs photographed. Expects $bin (the built programs) and a
 # pids array the caller's cleanup stops (last started first).
+# shellcheck disable=SC2154  # bin and KVR_STATE_DIR are the caller's
 
 # The control panel's tabs, in their order (Ctrl+Tab goes from one to the next).
 panel_tabs=(general settings parameter tools device advance)
@@ -21,7 +23,8 @@ start_xvfb() {
     done
     if [[ -s $number ]]; then
       pids+=("$pid")
-      export DISPLAY=:$(head -n 1 "$number")
+      DISPLAY=:$(head -n 1 "$number")
+      export DISPLAY
       unset WAYLAND_DISPLAY
       export QT_QPA_PLATFORM=xcb
       return 0
