@@ -139,6 +139,10 @@ TEST(CommandLines, MistakesAreUsageErrorsOrFailuresAndChangeNothing) {
         {"scripts/demo", {"--port"}, 2, "--port needs a value"},
         {"scripts/demo", {"--port", "/dev/null"}, 2, "is not a terminal"},
         {"scripts/demo", {"--seconds", "soon"}, 2, "--seconds takes a whole number"},
+        {"scripts/demo", {"--window"}, 2, "unknown option '--window'"},
+        {"scripts/screenshots", {"--out"}, 2, "--out needs a value"},
+        {"kvrshot", {"shot", "soon", "x.png"}, 2, "not a process id: 'soon'"},
+        {"kvrshot", {"--still", "-1", "shot", "1", "x.png"}, 2, "--still takes a number"},
         {"scripts/setup-deps", {"--bogus"}, 2, "unexpected argument '--bogus'"},
         {"scripts/test", {"--bogus"}, 2, "unexpected argument '--bogus'"},
     };
@@ -164,10 +168,12 @@ TEST(CommandLines, MistakesAreUsageErrorsOrFailuresAndChangeNothing) {
 }
 
 TEST(CommandLines, HelpAndVersionEverywhere) {
-    const std::vector<std::string> programs = {
-        "KvrRs232",    "kvrctl",       "kvrsim",       "kvrreg",
-        "touchsvc",    "kvrautostart", "scripts/demo", "scripts/setup-deps",
-        "scripts/test"};
+    const std::vector<std::string> programs = {"KvrRs232",     "kvrctl",
+                                               "kvrsim",       "kvrreg",
+                                               "touchsvc",     "kvrautostart",
+                                               "scripts/demo", "scripts/setup-deps",
+                                               "scripts/test", "scripts/screenshots",
+                                               "kvrshot"};
     const auto state = snapshot(stateDir());
     for (const auto& p : programs) {
         SCOPED_TRACE(p);
