@@ -14,16 +14,20 @@ bool XvfbServer::installed() {
 
 XvfbServer::XvfbServer(const std::string& screen) {
     if (!installed()) return;
-    proc_.emplace(kProgram, std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen,
-                                                     "-nolisten", "tcp", "-noreset"});
-    if (!waitUntil([&] {
-            return proc_->stdoutText().find('\n') != std::string::npos || !proc_->running();
-        }))
-        return;
-    const std::string out = proc_->stdoutText();
-    const auto end = out.find('\n');
-    if (end == std::string::npos || end == 0) return;
-    name_ = ":" + out.substr(0, end);
+    // Two servers that start at the same moment may both pick the same free display number;
+    // the one that loses ends at once ("server already running"), and is started again.
+    for (int attempt = 0; attempt < 3 && name_.empty(); ++attempt) {
+        proc_.emplace(kProgram, std::vector<std::string>{"-displayfd", "1", "-screen", "0",
+                                                         screen, "-nolisten", "tcp", "-noreset"});
+        if (!waitUntil([&] {
+                return proc_->stdoutText().find('\n') != std::string::npos || !proc_->running();
+            }))
+            return;
+        const std::string out = proc_->stdoutText();
+        const auto end = out.find('\n');
+        if (end != std::string::npos && end != 0 && proc_->running())
+            name_ = ":" + out.substr(0, end);
+    }
 }
 
 void XvfbServer::stop() {
