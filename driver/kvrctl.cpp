@@ -328,8 +328,9 @@ int main(int argc, char** argv) {
     CLI::App app{"kvrctl: control requests to a running KvrRs232 (or KvrUsbMgr) daemon"};
     app.footer("connect and reopen look at the port afterwards: exit 1 when the device did not "
                "connect,\nwith the reason (the port is missing, not a terminal, in use).\n"
-               "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else "
-               "/dev/ttyS(n-1).");
+               "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1) "
+               "for COM1-COM4,\nelse the USB serial adapters from COM5 up in the order of "
+               "/dev/serial/by-id.");
     kvr::cli::prepare(app, kProgram, kvr::cli::exitStatusText());
     app.require_subcommand(1);
     std::string deviceName = "KvrRs232D";

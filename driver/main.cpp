@@ -47,7 +47,9 @@ int main(int argc, char** argv) {
         "The daemon always stays in the foreground (run it as a Type=notify systemd "
         "service or with '&');\nwithout --no-syslog its log also goes to syslog. SIGTERM or SIGINT "
         "disconnects every\ncontroller and unloads the driver.\n"
-        "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1).\n"
+        "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1) "
+        "for COM1-COM4,\nelse the USB serial adapters from COM5 up in the order of "
+        "/dev/serial/by-id.\n"
         "It does not start (exit 1) when the state folder, the settings store or the "
         "runtime folder\ncannot be used.");
     kvr::cli::prepare(app, "KvrRs232", kvr::cli::exitStatusText());
