@@ -40,12 +40,12 @@ std::string nextAnswerWord(const char* list) {
     }
 }
 
-struct ButtonSpec {
+struct BoxButton {
     int result;
     QMessageBox::StandardButton button;
 };
 
-std::vector<ButtonSpec> buttonsOf(uint32_t type) {
+std::vector<BoxButton> buttonsOf(uint32_t type) {
     switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
         return {{IDOK, QMessageBox::Ok}, {IDCANCEL, QMessageBox::Cancel}};
@@ -91,22 +91,22 @@ int showQtBox(std::string_view text, std::string_view caption, uint32_t type) {
     box.setObjectName(QStringLiteral("messageBox"));
     // A box stays above the suite's topmost full-screen windows.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    const auto specs = buttonsOf(type);
+    const auto buttons = buttonsOf(type);
     const int defaultResult = defaultButtonResult(type);
-    for (const ButtonSpec& spec : specs) {
-        QPushButton* b = box.addButton(spec.button);
-        if (spec.result == defaultResult) box.setDefaultButton(b);
+    for (const BoxButton& choice : buttons) {
+        QPushButton* b = box.addButton(choice.button);
+        if (choice.result == defaultResult) box.setDefaultButton(b);
     }
     // Closing the box with its window button or Esc counts as Cancel where there is one,
     // else as the default button.
     box.exec();
     if (QAbstractButton* clicked = box.clickedButton()) {
         const auto chosen = box.standardButton(clicked);
-        for (const ButtonSpec& spec : specs)
-            if (spec.button == chosen) return spec.result;
+        for (const BoxButton& choice : buttons)
+            if (choice.button == chosen) return choice.result;
     }
-    for (const ButtonSpec& spec : specs)
-        if (spec.result == IDCANCEL) return IDCANCEL;
+    for (const BoxButton& choice : buttons)
+        if (choice.result == IDCANCEL) return IDCANCEL;
     return defaultResult;
 }
 
@@ -156,8 +156,8 @@ int showMessageBox(std::string_view text, std::string_view caption, uint32_t typ
     std::fflush(stderr);
     const std::string word = nextAnswerWord(answers);
     const int answer = answerForWord(word);
-    for (const ButtonSpec& spec : buttonsOf(type))
-        if (spec.result == answer) return answer;
+    for (const BoxButton& choice : buttonsOf(type))
+        if (choice.result == answer) return answer;
     return defaultButtonResult(type);
 }
 
