@@ -362,11 +362,15 @@ TEST_F(TouchService, StopEndsAPendingTimeOut) {
     setApp("TimeOut", 600000);
     startService();
     tapAndHear(*a_);
-    const auto msB = countFrames(*b_, "MS");
+    // The time-out would switch both panels on. (A is the one to watch: B also gets "MS" from
+    // its driver when it announces the restart its display read caused, and the second of
+    // those may reach it only now on a loaded machine.)
+    const auto msA = countFrames(*a_, "MS");
     ASSERT_TRUE(service_->signal(SIGTERM));
     ASSERT_TRUE(service_->wait(20s).has_value()) << log();
     EXPECT_EQ(sounds().back(), "beep-20000Hz-300ms");
-    EXPECT_EQ(countFrames(*b_, "MS"), msB);
+    EXPECT_EQ(countFrames(*a_, "MS"), msA);
+    EXPECT_EQ(occurrences(kSwitchedOn), 0u);
 }
 
 // The service starts before the serial driver serves: it waits for the control socket and,
