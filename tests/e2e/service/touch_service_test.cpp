@@ -346,7 +346,9 @@ TEST_F(TouchService, ShutdownSilencesSerialControllersAndDeletesMarkers) {
     std::ofstream(kvr::test::runtimeDir() / "shutdown") << "";
     ASSERT_TRUE(service_->signal(SIGTERM));
     ASSERT_TRUE(service_->wait(20s).has_value()) << log();
-    EXPECT_EQ(countFrames(*a_, "MI"), miA + 1) << log();
+    // One "MI" exchange: written again while its acknowledgement has not come (ten tries).
+    EXPECT_GE(countFrames(*a_, "MI"), miA + 1) << log();
+    EXPECT_LE(countFrames(*a_, "MI"), miA + 10) << log();
     EXPECT_EQ(countFrames(*b_, "MI"), miB);
     std::vector<kvr::reg::Value> values;
     ASSERT_EQ(kvr::reg::enumValues(kControllerKey, values), kvr::reg::Status::Ok);
