@@ -40,8 +40,8 @@ TEST(DriverConnect, GreetsTheControllerAndWritesItsRegistryEntries) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.connect(2, 3));
     // The request returns once the greeting is over: Z, 50 ms, identification, 200 ms,
-    // display query, 200 ms. (Measured here, where the waits are made: the times the
-    // controller receives the frames at carry the line's delays, which a loaded machine
+    // display query, 200 ms. (Measured here, on the side that makes the waits: the times at
+    // which the controller receives the frames carry the line's delays, which a loaded machine
     // stretches, one frame more than another.)
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
     EXPECT_EQ(client.currentComPort(2), 3);
@@ -235,8 +235,8 @@ TEST(DriverConnect, DisplayReplyPlacesTheDeviceInItsPartition) {
     Daemon daemon;
     ASSERT_TRUE(daemon.ready());
     Client client;
-    ASSERT_TRUE(
-        connectUntilGreeted(daemon.process(), client, 0, profile, [&] { return client.connect(0, 1); }));
+    ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 0, profile,
+                                    [&] { return client.connect(0, 1); }));
     ASSERT_TRUE(sim.play({"tap 512 512 1"}));
     const auto records = daemon.waitRecords(2);
     ASSERT_EQ(records.size(), 2U);

@@ -4,9 +4,9 @@
 
 #include "gui/message_box.h"
 #include "memtools/backup_file.h"
-#include "memtools/image_transfer.h"
 #include "memtools/forms/pinmap_form.h"
 #include "memtools/forms/restore_form.h"
+#include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "protocol/frame.h"
 #include "tests/integration/memtools/memtools_bench.h"
