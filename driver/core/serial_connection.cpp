@@ -267,6 +267,10 @@ void SerialConnection::Greet(std::uint8_t device, Session& session) {
         std::lock_guard extGuard(context_.extension().Lock);
         engine::ArrangeDisplayPartition(context_.extension(), arrangement, index);
     }
+    // How much of each reply was there when its wait ended: a controller that answers late
+    // (or not at all) is told apart from one whose answer chose these values.
+    KVR_LOG_DEBUG("device %u: identification reply %zu bytes, display reply %zu bytes", device,
+                  idTaken, taken);
     KVR_LOG_INFO("device %u: packet format %u, display arrangement %u index %u", device, format,
                  arrangement, index);
 }

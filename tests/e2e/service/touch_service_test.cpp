@@ -346,7 +346,9 @@ TEST_F(TouchService, ShutdownSilencesSerialControllersAndDeletesMarkers) {
     std::ofstream(kvr::test::runtimeDir() / "shutdown") << "";
     ASSERT_TRUE(service_->signal(SIGTERM));
     ASSERT_TRUE(service_->wait(20s).has_value()) << log();
-    EXPECT_EQ(countFrames(*a_, "MI"), miA + 1) << log();
+    // One "MI" exchange: written again while its acknowledgement has not come (ten tries).
+    EXPECT_GE(countFrames(*a_, "MI"), miA + 1) << log();
+    EXPECT_LE(countFrames(*a_, "MI"), miA + 10) << log();
     EXPECT_EQ(countFrames(*b_, "MI"), miB);
     std::vector<kvr::reg::Value> values;
     ASSERT_EQ(kvr::reg::enumValues(kControllerKey, values), kvr::reg::Status::Ok);
@@ -362,11 +364,15 @@ TEST_F(TouchService, StopEndsAPendingTimeOut) {
     setApp("TimeOut", 600000);
     startService();
     tapAndHear(*a_);
-    const auto msB = countFrames(*b_, "MS");
+    // The time-out would switch both panels on. (A is the one to watch: B also gets "MS" from
+    // its driver when it announces the restart its display read caused, and the second of
+    // those may reach it only now on a loaded machine.)
+    const auto msA = countFrames(*a_, "MS");
     ASSERT_TRUE(service_->signal(SIGTERM));
     ASSERT_TRUE(service_->wait(20s).has_value()) << log();
     EXPECT_EQ(sounds().back(), "beep-20000Hz-300ms");
-    EXPECT_EQ(countFrames(*b_, "MS"), msB);
+    EXPECT_EQ(countFrames(*a_, "MS"), msA);
+    EXPECT_EQ(occurrences(kSwitchedOn), 0u);
 }
 
 // The service starts before the serial driver serves: it waits for the control socket and,

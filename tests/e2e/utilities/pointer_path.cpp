@@ -46,14 +46,19 @@ PointerPath::PointerPath(const engine::CalibrationSet& calibration)
     writeCalibration(calibration_);
 
     daemon_ = std::make_unique<ChildProcess>(
-        program("KvrRs232"), std::vector<std::string>{"--foreground", "--pointer=xtest"});
+        program("KvrRs232"),
+        std::vector<std::string>{"--foreground", "--pointer=xtest", "--log-level=debug"});
     const auto socket = runtimeDir() / "dev" / "KvrRs232D";
     if (!waitUntil([&] { return std::filesystem::exists(socket) || !daemon_->running(); }) ||
         !daemon_->running())
         return;
-    sim_ = std::make_unique<driver::Sim>("COM1", driver::Sim::profile("nvlt3000-e"));
+    const auto profile = driver::Sim::profile("nvlt3000-e");
+    sim_ = std::make_unique<driver::Sim>("COM1", profile);
     driver::Client client;
-    if (!sim_->ok() || !client.connect(0, 1) || !sim_->waitFrame("GP9E")) return;
+    // Identified in time, or its E packets would be read as M packets.
+    if (!sim_->ok() || !driver::connectUntilGreeted(*daemon_, client, 0, profile,
+                                                    [&] { return client.connect(0, 1); }))
+        return;
 
     sketch_ = std::make_unique<ChildProcess>(program("sketch"), std::vector<std::string>{});
     // The grid's first white line is on the screen once sketch has painted.

@@ -37,20 +37,19 @@ TEST(DriverConnect, GreetsTheControllerAndWritesItsRegistryEntries) {
     Client client;
     ASSERT_TRUE(client.ok());
     EXPECT_EQ(client.currentComPort(2), 0);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.connect(2, 3));
+    // The request returns once the greeting is over: Z, 50 ms, identification, 200 ms,
+    // display query, 200 ms. (Measured here, on the side that makes the waits: the times at
+    // which the controller receives the frames carry the line's delays, which a loaded machine
+    // stretches, one frame more than another.)
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
     EXPECT_EQ(client.currentComPort(2), 3);
 
     // Z, identification, display query: in this order, nothing before them.
     ASSERT_TRUE(sim.waitFrame("GP9E"));
     const auto texts = sim.frameTexts();
-    ASSERT_GE(texts.size(), 3U);
-    EXPECT_EQ(texts[0], "Z");
-    EXPECT_EQ(texts[1], "Uu");
-    EXPECT_EQ(texts[2], "GP9E");
-    // Identification 200 ms after Z + 50 ms; display query 200 ms after that (lower bounds).
-    const auto f = sim.frames();
-    EXPECT_GE(f[1].time - f[0].time, std::chrono::milliseconds(30));
-    EXPECT_GE(f[2].time - f[1].time, std::chrono::milliseconds(150));
+    EXPECT_EQ(texts, (std::vector<std::string>{"Z", "Uu", "GP9E"}));
 
     std::uint32_t marker = 0;
     EXPECT_EQ(reg::queryDword(kProductKey, "RS232_DEVICE2", marker), reg::Status::Ok);
@@ -138,9 +137,9 @@ int loggedFormat(Daemon& daemon, std::uint8_t device, std::size_t before) {
     return at < text.size() ? text[at] - '0' : -1;
 }
 
-std::size_t formatsLogged(Daemon& daemon, std::uint8_t device) {
-    return occurrences(daemon.process().stderrText(),
-                       "device " + std::to_string(device) + ": packet format ");
+// The greetings of `device` the daemon has logged.
+std::size_t greetings(Daemon& daemon, std::uint8_t device) {
+    return greetingsLogged(daemon.process().stderrText(), device).size();
 }
 
 TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
@@ -177,9 +176,10 @@ TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
         const std::string com = "COM" + std::to_string(device + 1);
         Sim sim(com, profile);
         ASSERT_TRUE(sim.ok());
-        const std::size_t logged = formatsLogged(daemon, device);
-        ASSERT_TRUE(client.connect(device, device + 1, 9600, c.code11Format));
-        EXPECT_EQ(loggedFormat(daemon, device, logged), c.expectedFormat);
+        ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, device, profile, [&] {
+            return client.connect(device, device + 1, 9600, c.code11Format);
+        }));
+        EXPECT_EQ(loggedFormat(daemon, device, greetings(daemon, device) - 1), c.expectedFormat);
         // Target 1 in the packet's own units: 12-bit for E, 14-bit for M.
         const int raw = c.ePackets ? 128 : 512;
         ASSERT_TRUE(sim.play({"tap " + std::to_string(raw) + " " + std::to_string(raw) + " 1"}));
@@ -197,13 +197,15 @@ TEST(DriverConnect, IdentificationAtConnectDrivesDecoding) {
 // An E controller stays on E packets across a disconnect (code 12) and a reopen (code 21):
 // the identification at the reconnect is read while the device is already on format 2.
 TEST(DriverConnect, EFormatSurvivesDisconnectAndReopen) {
-    Sim sim("COM2", Sim::profile("nvlt3000-e"));
+    const auto profile = Sim::profile("nvlt3000-e");
+    Sim sim("COM2", profile);
     ASSERT_TRUE(sim.ok());
     Daemon daemon;
     ASSERT_TRUE(daemon.ready());
     Client client;
-    ASSERT_TRUE(client.connect(1, 2, 9600, 2));
-    EXPECT_EQ(loggedFormat(daemon, 1, 0), 2);
+    ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 1, profile,
+                                    [&] { return client.connect(1, 2, 9600, 2); }));
+    EXPECT_EQ(loggedFormat(daemon, 1, greetings(daemon, 1) - 1), 2);
     ASSERT_TRUE(sim.play({"tap 128 128 1"}));
     auto records = daemon.waitRecords(2);
     ASSERT_EQ(records.size(), 2U);
@@ -213,9 +215,9 @@ TEST(DriverConnect, EFormatSurvivesDisconnectAndReopen) {
     for (std::size_t round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         EXPECT_EQ(client.disconnect(1), 0U);
-        EXPECT_EQ(client.reopen(1).status, 0U);
-        ASSERT_TRUE(sim.waitFrame("GP9E", round + 1));
-        EXPECT_EQ(loggedFormat(daemon, 1, round), 2);
+        ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 1, profile,
+                                        [&] { return client.reopen(1).status == 0; }));
+        EXPECT_EQ(loggedFormat(daemon, 1, greetings(daemon, 1) - 1), 2);
         ASSERT_TRUE(sim.play({"tap 128 128 1"}));
         records = daemon.waitRecords(2 + 2 * round);
         ASSERT_EQ(records.size(), 2 + 2 * round);
@@ -233,7 +235,8 @@ TEST(DriverConnect, DisplayReplyPlacesTheDeviceInItsPartition) {
     Daemon daemon;
     ASSERT_TRUE(daemon.ready());
     Client client;
-    ASSERT_TRUE(client.connect(0, 1));
+    ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 0, profile,
+                                    [&] { return client.connect(0, 1); }));
     ASSERT_TRUE(sim.play({"tap 512 512 1"}));
     const auto records = daemon.waitRecords(2);
     ASSERT_EQ(records.size(), 2U);

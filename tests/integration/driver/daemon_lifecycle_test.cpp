@@ -98,7 +98,7 @@ TEST(DriverLifecycle, SigtermWithConnectedControllersUnloadsCleanly) {
     // Touches are streaming while the signal arrives.
     std::string error;
     ASSERT_TRUE(a.pty().execute("drag 100 100 16000 16000 300", &error));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_FALSE(daemon->waitRecords(1).empty());
     ASSERT_TRUE(daemon->process().signal(SIGTERM));
     const auto status = daemon->process().wait(std::chrono::seconds(20));
     ASSERT_TRUE(status.has_value());

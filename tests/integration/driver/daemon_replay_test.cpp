@@ -47,15 +47,16 @@ TEST_P(DriverReplay, StreamGivesTheRecordedPointerTrace) {
         expected.push_back(r);
     }
 
-    Sim sim("COM1", Sim::profile(replay.profile));
+    const auto profile = Sim::profile(replay.profile);
+    Sim sim("COM1", profile);
     ASSERT_TRUE(sim.ok());
     Daemon daemon;
     ASSERT_TRUE(daemon.ready());
     Client client;
-    ASSERT_TRUE(client.connect(0, 1));
     // The stream starts once the driver has identified the controller (which picks the
     // packet format) and asked for its display setting, the last step of its greeting.
-    ASSERT_TRUE(sim.waitFrame("GP9E"));
+    ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 0, profile,
+                                    [&] { return client.connect(0, 1); }));
     client.ioctl(kvr::driver::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0); // the greeting's replies
     std::vector<std::string> lines;
     for (const auto& group : stream)

@@ -4,6 +4,7 @@
 #include "tests/support/test_env.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -22,6 +23,41 @@ std::uint32_t getDword(const std::vector<std::uint8_t>& buf, std::size_t at) {
     for (std::size_t i = 0; i < 4 && at + i < buf.size(); ++i)
         v |= static_cast<std::uint32_t>(buf[at + i]) << (8 * i);
     return v;
+}
+
+std::vector<Greeting> greetingsLogged(const std::string& daemonLog, std::uint8_t device) {
+    const std::string prefix = "device " + std::to_string(device) + ": identification reply ";
+    std::vector<Greeting> out;
+    for (auto at = daemonLog.find(prefix); at != std::string::npos;
+         at = daemonLog.find(prefix, at + 1)) {
+        Greeting g;
+        if (std::sscanf(daemonLog.c_str() + at + prefix.size(), "%zu bytes, display reply %zu",
+                        &g.identification, &g.display) == 2)
+            out.push_back(g);
+    }
+    return out;
+}
+
+bool greetedInTime(const Greeting& greeting, const emu::ControllerProfile& profile) {
+    constexpr std::size_t kIdentificationBytes = 10, kDisplayBytes = 6;
+    const std::size_t id = profile.mute ? 0 : profile.identification().size();
+    return greeting.identification == std::min(id, kIdentificationBytes) &&
+           greeting.display == (profile.mute ? 0 : kDisplayBytes);
+}
+
+bool connectUntilGreeted(const ChildProcess& daemon, Client& client, std::uint8_t device,
+                         const emu::ControllerProfile& profile,
+                         const std::function<bool()>& connect) {
+    const auto greetings = [&] { return greetingsLogged(daemon.stderrText(), device); };
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::size_t before = greetings().size();
+        if (!connect()) return false;
+        std::vector<Greeting> seen;
+        if (!waitUntil([&] { return (seen = greetings()).size() > before; })) return false;
+        if (greetedInTime(seen.back(), profile)) return true;
+        client.disconnect(device);
+    }
+    return false;
 }
 
 // ---- Daemon -------------------------------------------------------------------------------------

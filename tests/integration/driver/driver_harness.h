@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,6 +100,25 @@ public:
 private:
     std::optional<ipc::ControlDevice> dev_;
 };
+
+// What the driver had of the controller's replies when the waits of a greeting of `device`
+// ended (its debug log), one entry per greeting in order: the identification and the display
+// reply byte counts.
+struct Greeting {
+    std::size_t identification = 0;
+    std::size_t display = 0;
+};
+std::vector<Greeting> greetingsLogged(const std::string& daemonLog, std::uint8_t device);
+// Whether a greeting had the whole replies that `profile` gives. The driver's waits are fixed:
+// a reply that a loaded machine delays past them is taken as missing, and the driver falls back
+// as for a silent controller (M packets, default display partition).
+bool greetedInTime(const Greeting& greeting, const emu::ControllerProfile& profile);
+// Runs `connect` (a request that makes the driver `daemon` greet `device`: code 11 or 21)
+// until the greeting had the whole replies of `profile`, disconnecting (code 12) between
+// tries, as a user would connect again. False when `connect` fails or no greeting is in time.
+bool connectUntilGreeted(const ChildProcess& daemon, Client& client, std::uint8_t device,
+                         const emu::ControllerProfile& profile,
+                         const std::function<bool()>& connect);
 
 void putDword(std::vector<std::uint8_t>& buf, std::uint32_t value);
 std::uint32_t getDword(const std::vector<std::uint8_t>& buf, std::size_t at);

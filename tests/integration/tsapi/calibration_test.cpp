@@ -8,6 +8,7 @@
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <gtest/gtest.h>
@@ -43,6 +44,21 @@ protected:
                                 std::to_string(samples)}));
     }
 
+    // The frames of StoreCalibrationData from its "Z" on; none when it failed three times. A
+    // store fails when every attempt at one word got its acknowledgement too late (a loaded
+    // machine): it is done again, as a program would save again. (Attempts of the failed
+    // store may still be on their way: the frames are taken from the new "Z" on.)
+    std::vector<std::string> store() {
+        for (int run = 0; run < 3; ++run) {
+            const std::size_t from = sim_->frameTexts().size();
+            if (StoreCalibrationData(h_) != 1) continue;
+            auto frames = framesSince(*sim_, from);
+            frames.erase(frames.begin(), std::find(frames.begin(), frames.end(), "Z"));
+            return frames;
+        }
+        return {};
+    }
+
     std::uint32_t deviceValue(const char* name) {
         std::uint32_t v = 0xDEADBEEF;
         reg::queryDword(kDeviceKey, name, v);
@@ -75,8 +91,6 @@ TEST_F(CalibrationBench, FivePointCaptureFillsTheTableAndStoresItInAddressOrder)
     }
     EXPECT_EQ(SetCalPoint(h_, 0, 0, 0), 1);
 
-    const std::size_t from = sim_->frameTexts().size();
-    ASSERT_EQ(StoreCalibrationData(h_), 1);
     // Slot by slot, x then y: the targets in the even slots, midpoints in the odd ones.
     const Point slots[9] = {{100, 100}, {200, 400}, {200, 300}, {300, 300}, {400, 300},
                             {400, 400}, {400, 500}, {300, 500}, {200, 500}};
@@ -86,7 +100,7 @@ TEST_F(CalibrationBench, FivePointCaptureFillsTheTableAndStoresItInAddressOrder)
         expected.push_back(setFrame(0x11 + 2 * s, static_cast<unsigned>(slots[s].y)));
     }
     expected.push_back("PL");
-    EXPECT_EQ(framesSince(*sim_, from), expected);
+    EXPECT_TRUE(sameExchanges(store(), expected));
     for (unsigned s = 0; s < 9; ++s) {
         const auto word = [&](unsigned a) {
             return sim_->pty().inspect([a](const emu::Controller& c) { return c.word(a); });
@@ -106,14 +120,15 @@ TEST_F(CalibrationBench, NinePointCaptureKeepsTheNullPointerAndThreePointMarkerR
     EXPECT_EQ(got, (Point{1234, 2345}));
     ASSERT_TRUE(waitUntil([&] { return IsPenUp(h_) == 1; }));
 
-    // Only slot 4 changed: words 0x18/0x19 get the point, the rest keep the loaded values.
-    const std::size_t from = sim_->frameTexts().size();
-    ASSERT_EQ(StoreCalibrationData(h_), 1);
-    const auto frames = framesSince(*sim_, from);
-    ASSERT_EQ(frames.size(), 20U);
-    EXPECT_EQ(frames[9], setFrame(0x18, 1234));
-    EXPECT_EQ(frames[10], setFrame(0x19, 2345));
-    EXPECT_EQ(frames[1], setFrame(0x10, 0)); // never captured: written as it is
+    // Only slot 4 changed: words 0x18/0x19 get the point, the rest keep the loaded values
+    // (never captured: written as they are).
+    std::vector<std::string> expected{"Z"};
+    for (unsigned address = 0x10; address <= 0x21; ++address)
+        expected.push_back(address == 0x18   ? setFrame(address, 1234)
+                           : address == 0x19 ? setFrame(address, 2345)
+                                             : setFrame(address, 0));
+    expected.push_back("PL");
+    EXPECT_TRUE(sameExchanges(store(), expected));
 
     // A count of 3 is no linearity capture for SetLinearityPoint.
     EXPECT_EQ(SetLinearityPoint(h_, 0, 60, 3), 0);

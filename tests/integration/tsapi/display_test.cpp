@@ -2,6 +2,7 @@
 // the requests the library sends are recorded by a stand-in control device, and the driver
 // daemon with an emulated controller shows the assignment and the layout taking effect.
 
+#include "driver/control/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
@@ -301,41 +302,39 @@ TEST(DisplayAssign, TouchedControllerGetsTheDisplayAndTheDriverItsLayout) {
     ASSERT_TRUE(waitUntil([] { return QueryDisplayBeTouched() == 1; }));
     // The read-back restarts the controller; let the driver finish greeting it again.
     ASSERT_TRUE(sim->waitFrame("MS", modeCommands + 1));
-    const auto frames = commandsSince(*sim, from);
-    ASSERT_GE(frames.size(), 2U);
-    EXPECT_EQ(frames[0], "GP9E");
-    EXPECT_EQ(frames[1], "SP9E01A5");
+    // The driver reads the new assignment back (R, GP9E) before the query returns.
+    EXPECT_TRUE(sameExchanges(commandsSince(*sim, from), {"GP9E", "SP9E01A5", "R", "GP9E"}));
     EXPECT_EQ(sim->pty().inspect([](const emu::Controller& c) { return c.word(0x9E); }), 0x01A5);
-    // The driver reads the new assignment back before the query returns.
-    ASSERT_GE(frames.size(), 4U);
-    EXPECT_EQ(frames[2], "R");
-    EXPECT_EQ(frames[3], "GP9E");
 
+    // These reads make one attempt each: a reply that comes late (a loaded machine) gives 0,
+    // and the caller asks again.
     OpenedController controller("RS232_DEVICE0");
     ASSERT_TRUE(controller.ok());
-    EXPECT_EQ(GetDisplayNumber(controller.handle()), 1);
-    EXPECT_EQ(GetMultiMonitorNumber(controller.handle()), 1);
-    EXPECT_EQ(GetMultiMonitorLayout(controller.handle()), 0);
+    const std::int32_t h = controller.handle();
+    EXPECT_TRUE(waitUntil([h] { return GetDisplayNumber(h) == 1; }));
+    EXPECT_TRUE(waitUntil([h] { return GetMultiMonitorNumber(h) == 1; }));
+    EXPECT_EQ(GetMultiMonitorLayout(h), 0);
 
-    // The next touch lands in entry 2: origin 65535, extent 52376.
-    const std::size_t seen = daemon.records().size();
-    ASSERT_TRUE(sim->play({"tap 512 512 1"}));
-    const auto records = daemon.waitRecords(seen + 2);
-    ASSERT_GE(records.size(), seen + 2);
-    EXPECT_EQ(records[seen].x, pointerX(65535, 52376));
+    // The next touch lands in entry 2: origin 65535, extent 52376. The driver's read-back
+    // also makes one attempt: when its reply came late, it is asked to read again.
+    const auto tapLandsAt = [&](std::int32_t x) {
+        const std::size_t seen = daemon.records().size();
+        const auto records = sim->play({"tap 512 512 1"}) ? daemon.waitRecords(seen + 2)
+                                                          : std::vector<driver::TraceRecord>{};
+        if (records.size() >= seen + 2 && records[seen].x == x) return true;
+        Client().ioctl(kvr::driver::IOCTL_RS232_READ_DISPLAY_NUMBER, {0}, 0);
+        return false;
+    };
+    EXPECT_TRUE(waitUntil([&] { return tapLandsAt(pointerX(65535, 52376)); }));
 
     // The arrangement pair: side by side, display index 1.
     ASSERT_EQ(AskToSetMultiMonitor(1, 1), 1);
     const std::size_t from2 = sim->frameTexts().size();
     ASSERT_TRUE(sim->play({"tap 512 512 1"}));
     ASSERT_TRUE(waitUntil([] { return QueryMultiMonitorSetOK() == 1; }));
-    const auto frames2 = commandsSince(*sim, from2);
-    ASSERT_GE(frames2.size(), 3U);
-    EXPECT_EQ(frames2[0], "Z");
-    EXPECT_EQ(frames2[1], "GP9E");
-    EXPECT_EQ(frames2[2], "SP9E05A5");
-    EXPECT_EQ(GetMultiMonitorLayout(controller.handle()), 1);
-    EXPECT_EQ(GetDisplayNumber(controller.handle()), 1);
+    EXPECT_TRUE(sameExchanges(commandsSince(*sim, from2), {"Z", "GP9E", "SP9E05A5", "R", "GP9E"}));
+    EXPECT_TRUE(waitUntil([h] { return GetMultiMonitorLayout(h) == 1; }));
+    EXPECT_TRUE(waitUntil([h] { return GetDisplayNumber(h) == 1; }));
 
     // The layout the pair left in the driver keeps a mid-screen tap on its display: entry 2
     // is the second cell of the row, x in 65535..131070 and y in 0..65535.

@@ -5,6 +5,7 @@
 #include "tsapi/tsapi.h"
 
 #include <sstream>
+#include <utility>
 
 namespace kvr::test::tsapi {
 
@@ -68,10 +69,11 @@ Sim* Bench::addUsb(std::uint8_t unit, emu::ControllerProfile profile) {
 }
 
 bool Bench::connect(std::uint8_t unit, std::uint32_t com, Sim& sim) {
-    const std::size_t greetings = countFrames(sim, "GP9E");
+    if (!serial_) return false;
+    const auto profile = sim.pty().inspect([](const emu::Controller& c) { return c.profile(); });
     Client client;
-    if (!client.ok() || !client.connect(unit, com)) return false;
-    return sim.waitFrame("GP9E", greetings + 1);
+    return client.ok() && driver::connectUntilGreeted(serial_->process(), client, unit, profile,
+                                                      [&] { return client.connect(unit, com); });
 }
 
 Sim* Bench::serialSim(std::uint8_t unit) {
@@ -107,6 +109,45 @@ std::size_t countFrames(const Sim& sim, const std::string& text, std::size_t fro
     for (const auto& t : framesSince(sim, from))
         n += t == text ? 1 : 0;
     return n;
+}
+
+namespace {
+
+using Run = std::pair<std::string, std::size_t>;
+
+std::vector<Run> runsOf(const std::vector<std::string>& frames) {
+    std::vector<Run> runs;
+    for (const auto& f : frames) {
+        if (runs.empty() || runs.back().first != f)
+            runs.emplace_back(f, 1);
+        else
+            ++runs.back().second;
+    }
+    return runs;
+}
+
+std::string joined(const std::vector<std::string>& frames) {
+    std::string out;
+    for (const auto& f : frames)
+        out += (out.empty() ? "" : " ") + f;
+    return "{" + out + "}";
+}
+
+} // namespace
+
+::testing::AssertionResult sameExchanges(const std::vector<std::string>& got,
+                                         const std::vector<std::string>& expected,
+                                         std::size_t attempts) {
+    const auto g = runsOf(got);
+    const auto e = runsOf(expected);
+    bool same = g.size() == e.size();
+    for (std::size_t i = 0; same && i < g.size(); ++i)
+        same = g[i].first == e[i].first && g[i].second >= e[i].second &&
+               g[i].second <= e[i].second * attempts;
+    if (same) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "frames " << joined(got) << " are not " << joined(expected) << " with up to "
+           << attempts << " attempts per exchange";
 }
 
 OpenedController::OpenedController(const std::string& name, bool enumerate) {

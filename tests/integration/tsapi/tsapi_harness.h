@@ -11,6 +11,7 @@
 #include "tests/integration/driver/driver_harness.h"
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,14 +52,15 @@ public:
     bool restartSerialDaemon(int signal);
 
     // An emulated controller on a pty linked as COM`com`, connected as serial unit `unit`
-    // with control code 11 (9600 baud) when `connect`, and then greeted by the driver (its
-    // "GP9E" seen). Null when any step fails.
+    // with control code 11 (9600 baud) when `connect`, and then greeted by the driver (see
+    // connect). Null when any step fails.
     Sim* addSerial(std::uint8_t unit, std::uint32_t com,
                    emu::ControllerProfile profile = Sim::defaultProfile(), bool connect = true);
     // An emulated controller on a pty linked as usb`unit`; the USB role finds it by itself.
     // Waits until it is greeted and its "USB_DEVICE"n marker is written. Null on failure.
     Sim* addUsb(std::uint8_t unit, emu::ControllerProfile profile = Sim::defaultProfile());
-    // Connects serial unit `unit` to COM`com` (code 11) and waits for the greeting on `sim`.
+    // Connects serial unit `unit` to COM`com` (code 11) until the driver's greeting had the
+    // whole replies of `sim` (connected again when they came too late for its waits).
     bool connect(std::uint8_t unit, std::uint32_t com, Sim& sim);
 
     // The controller added as serial unit `unit` / USB unit `unit` (null when none).
@@ -82,6 +84,14 @@ bool clearMarkers();
 std::vector<std::string> framesSince(const Sim& sim, std::size_t from);
 // How often `text` is among the frames a controller received from position `from` on.
 std::size_t countFrames(const Sim& sim, const std::string& text, std::size_t from = 0);
+
+// Whether a controller received the frames of `expected` from a sender that writes a command
+// again when its reply has not come within the sender's fixed wait (as a reply may not, on a
+// loaded machine): the same frames in the same order, where each run of one frame repeated
+// comes at least as often as expected and at most `attempts` times as often.
+::testing::AssertionResult sameExchanges(const std::vector<std::string>& got,
+                                         const std::vector<std::string>& expected,
+                                         std::size_t attempts = 4);
 
 // A controller opened through the library (GetExistControllers, then OpenController by name),
 // closed with CloseController when it goes away.
