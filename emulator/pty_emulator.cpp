@@ -349,9 +349,10 @@ bool PtyEmulator::execute(std::string_view line, std::string* error) {
 
 bool PtyEmulator::waitIdle(std::chrono::milliseconds deadline) {
     std::unique_lock lock(mutex_);
-    return idleChanged_.wait_for(lock, deadline, [this] {
-        return controller_.idle() || stopping_;
-    }) && controller_.idle();
+    return idleChanged_.wait_for(
+               lock, deadline,
+               [this] { return (controller_.idle() && !emitting_) || stopping_; }) &&
+           controller_.idle() && !emitting_;
 }
 
 std::vector<FrameRecord> PtyEmulator::frames() const {
@@ -367,6 +368,7 @@ void PtyEmulator::pump(SimTime t) {
         {
             std::lock_guard lock(mutex_);
             e = controller_.poll(t);
+            emitting_ = !e.bytes.empty() || e.event != LineEvent::None;
         }
         size_t off = 0;
         while (master_ && off < e.bytes.size()) {
@@ -398,6 +400,7 @@ void PtyEmulator::pump(SimTime t) {
     bool idle = false;
     {
         std::lock_guard lock(mutex_);
+        emitting_ = false;
         idle = controller_.idle();
     }
     if (idle) {

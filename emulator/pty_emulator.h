@@ -105,6 +105,9 @@ private:
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t writeDrops_ = 0;
     bool stopping_ = false; // guarded by mutex_
+    // Guarded by mutex_: output taken from the controller is not yet on the line (its bytes
+    // written, its hang-up or new line done), so the emulator is not idle yet.
+    bool emitting_ = false;
     std::thread thread_;
 };
 

@@ -80,9 +80,18 @@ bool MessageTable::load(const std::filesystem::path& file) {
     *this = MessageTable();
     const auto lines = readTextLines(file);
     if (!lines) return false;
-    for (std::size_t slot = 0; slot < kFileLines && slot < lines->size(); ++slot)
-        texts_[slot] = (*lines)[slot];
+    fill(*lines);
     return true;
+}
+
+void MessageTable::parse(std::string_view contents) {
+    *this = MessageTable();
+    fill(splitTextLines(contents));
+}
+
+void MessageTable::fill(const std::vector<std::string>& lines) {
+    for (std::size_t slot = 0; slot < kFileLines && slot < lines.size(); ++slot)
+        texts_[slot] = lines[slot];
 }
 
 bool MessageTable::loadMessages() {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvr::panel {
 
@@ -46,6 +47,8 @@ public:
     // was read.
     bool load(const std::filesystem::path& file);
     bool loadMessages(); // load() of "errmsg.txt" where the programs look for it
+    // load() of a file's contents.
+    void parse(std::string_view contents);
 
     // The text of a slot; empty for a slot outside the table.
     [[nodiscard]] const std::string& text(std::size_t slot) const;
@@ -54,6 +57,8 @@ public:
     static std::string_view builtinText(std::size_t slot);
 
 private:
+    void fill(const std::vector<std::string>& lines); // lines 0..99 into slots 0..99
+
     std::array<std::string, kSlots> texts_;
 };
 

@@ -65,12 +65,8 @@ std::string toUtf8(std::string_view text) {
     return out;
 }
 
-std::optional<std::vector<std::string>> readTextLines(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
-    const std::string text = toUtf8(raw);
+std::vector<std::string> splitTextLines(std::string_view contents) {
+    const std::string text = toUtf8(contents);
     std::vector<std::string> lines;
     std::string line;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -85,6 +81,14 @@ std::optional<std::vector<std::string>> readTextLines(const std::filesystem::pat
     }
     if (!line.empty()) lines.push_back(std::move(line));
     return lines;
+}
+
+std::optional<std::vector<std::string>> readTextLines(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    const std::string raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    return splitTextLines(raw);
 }
 
 } // namespace kvr::panel

@@ -14,6 +14,8 @@ namespace kvr::panel {
 // UTF-8 is taken as Latin-1 (files written on the old systems) and converted, so every line
 // returned is valid UTF-8. Nothing when the file cannot be read.
 std::optional<std::vector<std::string>> readTextLines(const std::filesystem::path& path);
+// The same for a file's contents.
+std::vector<std::string> splitTextLines(std::string_view contents);
 
 // `text` as valid UTF-8: unchanged when it already is, else each byte taken as Latin-1.
 std::string toUtf8(std::string_view text);

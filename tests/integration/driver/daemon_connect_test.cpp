@@ -7,6 +7,7 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -101,7 +102,7 @@ TEST(DriverConnect, IdentificationReplySelectsThePacketFormat) {
     };
     for (const auto& c : cases) {
         std::uint8_t buf[16] = {};
-        std::memcpy(buf, c.reply.data(), c.reply.size());
+        std::copy(c.reply.begin(), c.reply.end(), buf);
         EXPECT_EQ(PacketFormatFromIdentification(buf, c.reply.size(), c.current), c.expected)
             << c.name;
     }
