@@ -80,6 +80,7 @@ constexpr const char* kUpsertValue =
     "INSERT INTO vals(key, name, lname, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT(key, lname) DO UPDATE SET type = excluded.type, data = excluded.data";
 constexpr const char* kDeleteValue = "DELETE FROM vals WHERE key = ?1 AND lname = ?2";
+constexpr const char* kDeleteKeyValues = "DELETE FROM vals WHERE key = ?1";
 constexpr const char* kListValues = "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id";
 constexpr const char* kListSubkeys = "SELECT name FROM keys WHERE parent = ?1 ORDER BY id";
 
@@ -655,22 +656,49 @@ Status querySz(std::string_view path, std::string_view name, std::string& out) {
     return Status::Ok;
 }
 
+namespace {
+
+bool validValue(const Value& value) {
+    return validValueName(value.name) && (value.type == Type::Sz || value.type == Type::Dword);
+}
+
+void upsertValue(Store& store, int64_t key, const Value& value) {
+    Stmt up(store, kUpsertValue);
+    up.bind(1, key).bind(2, value.name).bind(3, detail::foldCase(value.name));
+    up.bind(4, static_cast<int64_t>(value.type));
+    if (value.type == Type::Sz)
+        up.bind(5, value.sz);
+    else
+        up.bind(5, static_cast<int64_t>(value.dword));
+    up.step();
+}
+
+} // namespace
+
 Status setValue(std::string_view path, const Value& value) {
     ParsedPath p;
     if (Status s = detail::parsePath(path, p); s != Status::Ok) return s;
-    if (!validValueName(value.name)) return Status::InvalidArgument;
-    if (value.type != Type::Sz && value.type != Type::Dword) return Status::InvalidArgument;
+    if (!validValue(value)) return Status::InvalidArgument;
     return transact(true, [&](Store& store) {
         const auto key = findKey(store, p);
         if (!key) return Status::NotFound;
-        Stmt up(store, kUpsertValue);
-        up.bind(1, *key).bind(2, value.name).bind(3, detail::foldCase(value.name));
-        up.bind(4, static_cast<int64_t>(value.type));
-        if (value.type == Type::Sz)
-            up.bind(5, value.sz);
-        else
-            up.bind(5, static_cast<int64_t>(value.dword));
-        up.step();
+        upsertValue(store, *key, value);
+        return Status::Ok;
+    });
+}
+
+Status replaceValues(std::string_view path, const std::vector<Value>& values) {
+    ParsedPath p;
+    if (Status s = detail::parsePath(path, p); s != Status::Ok) return s;
+    for (const Value& value : values)
+        if (!validValue(value)) return Status::InvalidArgument;
+    return transact(true, [&](Store& store) {
+        const auto key = findKey(store, p);
+        if (!key) return Status::NotFound;
+        Stmt d(store, kDeleteKeyValues);
+        d.bind(1, *key).step();
+        for (const Value& value : values)
+            upsertValue(store, *key, value);
         return Status::Ok;
     });
 }

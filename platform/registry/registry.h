@@ -65,6 +65,10 @@ Status setDword(std::string_view path, std::string_view name, uint32_t data);
 Status setSz(std::string_view path, std::string_view name, std::string_view data);
 Status setValue(std::string_view path, const Value& value); // value.name is the name
 Status deleteValue(std::string_view path, std::string_view name);
+// Replaces every value of an existing key by `values`, in their order, as one transaction: a
+// reader sees the old set or the new one, never a mix. Names that fold alike keep the last
+// one's data at the first one's place. Nothing changes when any value is invalid.
+Status replaceValues(std::string_view path, const std::vector<Value>& values);
 
 // Enumeration, in creation order. `out` is replaced.
 Status enumValues(std::string_view path, std::vector<Value>& out);

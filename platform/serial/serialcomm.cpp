@@ -23,33 +23,30 @@ reg::Status rebuildSerialCommMap(std::size_t* count, const std::filesystem::path
 
 reg::Status rebuildSerialCommMap(std::size_t* count, const PortRoots& roots) {
     if (count != nullptr) *count = 0;
-    reg::Status s = reg::createKey(kSerialCommKey);
-    if (s != reg::Status::Ok) return s;
-    std::vector<reg::Value> old;
-    s = reg::enumValues(kSerialCommKey, old);
-    if (s != reg::Status::Ok) return s;
-    for (const auto& v : old) {
-        s = reg::deleteValue(kSerialCommKey, v.name);
-        if (s != reg::Status::Ok && s != reg::Status::NotFound) return s;
-    }
+    std::vector<reg::Value> values;
     std::set<std::string> names;
-    std::size_t listed = 0;
     for (const auto& port : mapPorts(roots)) {
         // Names compare without case; two links to one tty fall back to the link's own path.
-        std::string name = port.device.string();
-        std::string folded = name;
+        reg::Value v;
+        v.name = port.device.string();
+        std::string folded = v.name;
         for (char& c : folded)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (!names.insert(folded).second) {
-            name = (roots.dosDevices / ("com" + std::to_string(port.number))).string();
-            names.insert(name);
+            v.name = (roots.dosDevices / ("com" + std::to_string(port.number))).string();
+            names.insert(v.name);
         }
-        s = reg::setSz(kSerialCommKey, name, "COM" + std::to_string(port.number));
-        if (s != reg::Status::Ok) return s;
-        ++listed;
+        v.type = reg::Type::Sz;
+        v.sz = "COM" + std::to_string(port.number);
+        values.push_back(std::move(v));
     }
-    if (count != nullptr) *count = listed;
-    return reg::Status::Ok;
+    // One transaction for the whole list: a scanner reading the map while the driver rebuilds
+    // it sees the old list or the new one, never an empty or half-built one, and two rebuilds
+    // at once cannot delete each other's entries.
+    reg::Status s = reg::createKey(kSerialCommKey);
+    if (s == reg::Status::Ok) s = reg::replaceValues(kSerialCommKey, values);
+    if (s == reg::Status::Ok && count != nullptr) *count = values.size();
+    return s;
 }
 
 } // namespace kvr::serial

@@ -23,6 +23,13 @@ std::string testKey() {
            ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
+std::vector<std::string> names(const std::vector<Value>& values) {
+    std::vector<std::string> out;
+    for (const auto& v : values)
+        out.push_back(v.name);
+    return out;
+}
+
 std::string valueName(int writer, int n) {
     return "w" + std::to_string(writer) + "_" + std::to_string(n);
 }
@@ -137,6 +144,45 @@ TEST(RegistryConcurrency, ReaderNeverSeesAHalfWrittenValue) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(bad, 0) << "of " << reads << " reads";
+}
+
+// A list replaced as a whole (the serial port map) is seen old or new, never empty or mixed;
+// a list with an invalid entry changes nothing.
+TEST(RegistryConcurrency, ReplacedListIsSeenWhole) {
+    const std::string key = testKey();
+    auto list = [](std::vector<std::string> names) {
+        std::vector<Value> values;
+        for (auto& n : names)
+            values.push_back(Value{std::move(n), Type::Sz, 0, "COM1"});
+        return values;
+    };
+    const std::vector<Value> lists[] = {list({"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0"}),
+                                        list({"/dev/ttyUSB1", "/dev/ttyS1"})};
+    ASSERT_EQ(createKey(key), Status::Ok);
+    ASSERT_EQ(replaceValues(key, lists[0]), Status::Ok);
+    closeStore();
+    const pid_t writer = forkChild([&] {
+        for (int i = 1; i <= 300; ++i)
+            if (replaceValues(key, lists[i % 2]) != Status::Ok) return 1;
+        return 0;
+    });
+    ASSERT_GT(writer, 0);
+    int bad = 0, status = 0;
+    while (::waitpid(writer, &status, WNOHANG) == 0) {
+        std::vector<Value> seen;
+        ASSERT_EQ(enumValues(key, seen), Status::Ok);
+        if (names(seen) != names(lists[0]) && names(seen) != names(lists[1])) ++bad;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(bad, 0);
+
+    auto invalid = lists[1];
+    invalid.push_back(Value{std::string("bad\0name", 8), Type::Sz, 0, "COM2"});
+    EXPECT_EQ(replaceValues(key, invalid), Status::InvalidArgument);
+    std::vector<Value> kept;
+    ASSERT_EQ(enumValues(key, kept), Status::Ok);
+    EXPECT_EQ(names(kept), names(lists[0])); // the writer's last list
 }
 
 // Checks the file itself with SQLite, apart from the store's own code.
