@@ -1,6 +1,7 @@
 #include "gui/single_instance.h"
 
-#include <QSocketNotifier>
+#include "gui/terminate.h"
+
 #include <QWidget>
 
 namespace kvr::gui {
@@ -28,19 +29,7 @@ std::optional<SingleInstance> SingleInstance::acquire(std::string_view className
 }
 
 void SingleInstance::attach(QWidget* window) {
-    const int fd = desktop::windowMessageFd();
-    if (fd < 0 || window == nullptr) return;
-    messages_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    auto handle = [window] {
-        while (const auto message = desktop::readWindowMessage()) {
-            if (*message == desktop::WindowMessage::Destroy)
-                window->close();
-            else
-                bringToForeground(window);
-        }
-    };
-    QObject::connect(messages_.get(), &QSocketNotifier::activated, window, handle);
-    handle(); // messages that came before the window was attached
+    closeOnTerminate(window);
 }
 
 void bringToForeground(QWidget* window) {

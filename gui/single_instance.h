@@ -7,12 +7,10 @@
 
 #include "platform/desktop/windows.h"
 
-#include <memory>
 #include <optional>
 #include <string_view>
 
 class QWidget;
-class QSocketNotifier;
 
 namespace kvr::gui {
 
@@ -34,7 +32,6 @@ public:
 private:
     SingleInstance();
     std::optional<desktop::WindowRegistration> registration_;
-    std::unique_ptr<QSocketNotifier> messages_;
 };
 
 // Restores a minimised window, raises it and gives it the keyboard (what "bring to the
