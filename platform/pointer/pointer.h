@@ -8,7 +8,9 @@
 //
 // Kinds:
 //   uinput  one absolute pointer device (ABS_X/ABS_Y 0..65535, BTN_LEFT, BTN_RIGHT) made
-//           through /dev/uinput; the desktop maps it like any absolute mouse.
+//           through /dev/uinput. Its range spans the whole desktop (setDesktop), as X and the
+//           Wayland compositors (GNOME's, KDE's) map an absolute pointer device onto every
+//           monitor at once; weston maps one onto a single output (its udev WL_OUTPUT).
 //   xtest   fake motion and button events on the X server in DISPLAY (libX11/libXtst bound at
 //           run time), pointer units turned into root-window pixels by pointerToPixel against
 //           pointerSpanOnScreen. One sender thread talks to the server: deliver() only queues.
@@ -45,6 +47,13 @@ enum ButtonFlag : uint16_t {
 // The pointer-unit value that reaches the far edge of the primary display.
 constexpr int32_t kPointerUnitsMax = 65535;
 
+// A rectangle of the pointer space in pointer units, right and bottom exclusive. The default
+// is the primary display alone.
+struct PointerArea {
+    int32_t left = 0, top = 0, right = kPointerUnitsMax + 1, bottom = kPointerUnitsMax + 1;
+    bool operator==(const PointerArea&) const = default;
+};
+
 class Sink {
 public:
     virtual ~Sink() = default;
@@ -52,6 +61,10 @@ public:
     virtual void deliver(int32_t pointerX, int32_t pointerY, uint16_t buttonFlags) = 0;
     // "uinput", "xtest", "trace" or "none": what was opened (useful after "auto").
     virtual const char* kind() const = 0;
+    // The desktop: the area around every display the pointer may reach. A sink whose device
+    // spans the desktop (uinput) maps pointer units onto it; the others place samples by
+    // pointer units alone and ignore it. Thread-safe.
+    virtual void setDesktop(const PointerArea&) {}
 };
 
 // Opens a sink of the given kind (auto|uinput|xtest|trace|none). `traceTarget` is the file,
@@ -74,7 +87,8 @@ std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName 
                                     XTestStart start = XTestStart::ServerNow);
 
 // The uinput event writer without the device set-up: writes the `input_event` records of each
-// sample to `fd` (a pipe in tests). Per sample: ABS_X, ABS_Y (clamped to 0..65535), the button
+// sample to `fd` (a pipe in tests). Per sample: ABS_X, ABS_Y (the desktop's share of the
+// device's 0..65535, clamped), the button
 // changes, SYN_REPORT; a button pressed and released in one record gets a second frame for the
 // release so that the click is not folded away.
 std::unique_ptr<Sink> makeUinputWriter(UniqueFd fd);

@@ -699,8 +699,44 @@ TEST_F(DispatchTest, ReadDisplayNumberJudgesTheReply) {
 class RecordingService final : public PointerClassService {
 public:
     void deliver(const engine::MouseInputData& r) override { records.push_back(r); }
+    void setDesktop(const PointerDesktop& d) override { desktops.push_back(d); }
     std::vector<engine::MouseInputData> records;
+    std::vector<PointerDesktop> desktops;
 };
+
+// The tables the library sends give the pointer port the desktop around their displays; a
+// table starts at its first entry, so entries of a longer table before drop out.
+TEST_F(DispatchTest, DisplayTablesGiveThePointerPortTheirDesktop) {
+    RecordingService service;
+    PointerConnectData data{nullptr, &service};
+    ASSERT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &data, sizeof data),
+              kSuccess);
+    using Entry = std::array<std::uint32_t, 5>; // number, origin x, y, extent x, y
+    struct Case {
+        std::vector<Entry> table;
+        PointerDesktop expected;
+    } cases[] = {
+        // Two 1024 x 768 displays side by side (65471 = 1023 * 65535 / 1024).
+        {{{1, 0, 0, 65471, 65449}, {2, 65535, 0, 65471, 65449}}, {0, 0, 131071, 65536}},
+        {{{1, 0, 0, 65471, 65449}}, {0, 0, 65536, 65536}},
+        // A display left of the primary, and a part of it that changes nothing.
+        {{{1, 0, 0, 65471, 65449}, {2, std::uint32_t(-65535), 0, 65471, 65449},
+          {3, 0, 0, 32735, 65449}},
+         {-65535, 0, 65536, 65536}},
+    };
+    for (const Case& c : cases) {
+        for (const Entry& e : c.table) {
+            std::vector<std::uint8_t> in{static_cast<std::uint8_t>(e[0])};
+            for (std::size_t k = 1; k < e.size(); ++k)
+                putDword(in, e[k]);
+            ASSERT_EQ(send(ctx, IOCTL_RS232_SET_DISPLAY_PARTITION, in, 1).buffer[0], 1);
+        }
+        ASSERT_FALSE(service.desktops.empty());
+        const PointerDesktop& d = service.desktops.back();
+        EXPECT_EQ(d, c.expected) << d.left << "," << d.top << "," << d.right << "," << d.bottom;
+    }
+}
 
 TEST_F(DispatchTest, PointerClassConnectIsAcceptedOnceOnThePointerPort) {
     RecordingService service;
