@@ -98,9 +98,13 @@ void showOnDisplay(QWidget* window, const QRect& rect) {
 void showOnDisplayNotOnTop(QWidget* window, const QRect& rect) {
     if (window == nullptr) return;
     QScreen* screen = screenWithGeometry(rect);
-    // Leaving full-screen first lets the window change screens: a window manager keeps a
-    // full-screen window on the screen it was made full-screen on.
-    if (window->isFullScreen()) window->showNormal();
+    // A shown window leaves its screen first, out of full-screen: a window manager keeps a
+    // full-screen window on the screen it was made full-screen on, and a Wayland compositor
+    // keeps a window on its output; shown again it goes where it is put.
+    if (window->isVisible()) {
+        window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
+        window->hide();
+    }
     window->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     if (screen != nullptr) {
         showFullScreenOn(window, screen, rect);
