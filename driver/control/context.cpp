@@ -138,10 +138,9 @@ void PointerPortDevice::setDesktop(const PointerDesktop& desktop) {
     if (service_ != nullptr) service_->setDesktop(desktop);
 }
 
-PointerDesktop
-DesktopOfDisplayTable(const std::array<engine::DisplayPartitionEntry,
-                                       engine::kDisplayPartitionCount>& table,
-                      std::uint16_t entries) {
+PointerDesktop DesktopOfDisplayTable(
+    const std::array<engine::DisplayPartitionEntry, engine::kDisplayPartitionCount>& table,
+    std::uint16_t entries) {
     const auto taken = [&](std::size_t k) { return (entries & (1u << k)) != 0; };
     std::int64_t pixelX = 1, pixelY = 1;
     for (std::size_t k = 0; k < table.size(); ++k) {

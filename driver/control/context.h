@@ -140,10 +140,9 @@ struct PointerDesktop {
 // library sends each extent one display pixel short of the display's far edge (it counts the
 // last pixel's start); the entry at the origin spans 65535 units, so what it lacks of 65536
 // is one pixel in pointer units, added to every far edge.
-PointerDesktop
-DesktopOfDisplayTable(const std::array<engine::DisplayPartitionEntry,
-                                       engine::kDisplayPartitionCount>& table,
-                      std::uint16_t entries);
+PointerDesktop DesktopOfDisplayTable(
+    const std::array<engine::DisplayPartitionEntry, engine::kDisplayPartitionCount>& table,
+    std::uint16_t entries);
 
 // The pointer class driver's service callback: receives every pointer record (called with the
 // pointer-port lock held, on a device's read path; must not block for long).

@@ -87,14 +87,16 @@ const wl_message kXdgManagerRequests[] = {
 };
 const wl_message kXdgOutputRequests[] = {{"destroy", "", g_xdgTypes}};
 const wl_message kXdgOutputEvents[] = {
-    {"logical_position", "ii", g_xdgTypes}, {"logical_size", "ii", g_xdgTypes},
-    {"done", "", g_xdgTypes},               {"name", "2s", g_xdgTypes},
+    {"logical_position", "ii", g_xdgTypes},
+    {"logical_size", "ii", g_xdgTypes},
+    {"done", "", g_xdgTypes},
+    {"name", "2s", g_xdgTypes},
     {"description", "2s", g_xdgTypes},
 };
-const wl_interface kXdgOutputManagerInterface = {
-    "zxdg_output_manager_v1", 3, 2, kXdgManagerRequests, 0, nullptr};
-const wl_interface kXdgOutputInterface = {"zxdg_output_v1", 3, 1, kXdgOutputRequests, 5,
-                                          kXdgOutputEvents};
+const wl_interface kXdgOutputManagerInterface = {"zxdg_output_manager_v1", 3, 2,
+                                                 kXdgManagerRequests,      0, nullptr};
+const wl_interface kXdgOutputInterface = {"zxdg_output_v1",   3, 1,
+                                          kXdgOutputRequests, 5, kXdgOutputEvents};
 constexpr uint32_t kXdgManagerDestroy = 0, kXdgManagerGetOutput = 1, kXdgOutputDestroy = 0;
 
 struct XdgOutputListener {
@@ -138,22 +140,22 @@ WlApi loadApi() {
         KVR_LOG_DEBUG("display: libwayland-client not available (%s)", ::dlerror());
         return api;
     }
-    const bool all =
-        bind(lib, "wl_display_connect_to_fd", api.connectToFd) &&
-        bind(lib, "wl_display_disconnect", api.disconnect) &&
-        bind(lib, "wl_display_get_fd", api.getFd) && bind(lib, "wl_display_flush", api.flush) &&
-        bind(lib, "wl_display_prepare_read", api.prepareRead) &&
-        bind(lib, "wl_display_read_events", api.readEvents) &&
-        bind(lib, "wl_display_cancel_read", api.cancelRead) &&
-        bind(lib, "wl_display_dispatch_pending", api.dispatchPending) &&
-        bind(lib, "wl_display_get_error", api.getError) &&
-        bind(lib, "wl_proxy_marshal_flags", api.marshalFlags) &&
-        bind(lib, "wl_proxy_add_listener", api.addListener) &&
-        bind(lib, "wl_proxy_destroy", api.destroy) &&
-        bind(lib, "wl_proxy_get_version", api.version) &&
-        bind(lib, "wl_registry_interface", api.registryInterface) &&
-        bind(lib, "wl_output_interface", api.outputInterface) &&
-        bind(lib, "wl_callback_interface", api.callbackInterface);
+    const bool all = bind(lib, "wl_display_connect_to_fd", api.connectToFd) &&
+                     bind(lib, "wl_display_disconnect", api.disconnect) &&
+                     bind(lib, "wl_display_get_fd", api.getFd) &&
+                     bind(lib, "wl_display_flush", api.flush) &&
+                     bind(lib, "wl_display_prepare_read", api.prepareRead) &&
+                     bind(lib, "wl_display_read_events", api.readEvents) &&
+                     bind(lib, "wl_display_cancel_read", api.cancelRead) &&
+                     bind(lib, "wl_display_dispatch_pending", api.dispatchPending) &&
+                     bind(lib, "wl_display_get_error", api.getError) &&
+                     bind(lib, "wl_proxy_marshal_flags", api.marshalFlags) &&
+                     bind(lib, "wl_proxy_add_listener", api.addListener) &&
+                     bind(lib, "wl_proxy_destroy", api.destroy) &&
+                     bind(lib, "wl_proxy_get_version", api.version) &&
+                     bind(lib, "wl_registry_interface", api.registryInterface) &&
+                     bind(lib, "wl_output_interface", api.outputInterface) &&
+                     bind(lib, "wl_callback_interface", api.callbackInterface);
     if (!all) {
         KVR_LOG_DEBUG("display: libwayland-client lacks an expected function (older than 1.20)");
         return WlApi{};
@@ -238,11 +240,10 @@ public:
         if (!roundtrip(deadline)) return std::nullopt;
         if (manager_ != nullptr) {
             for (auto& o : outputs_) {
-                o->xdgOutput = api_.marshalFlags(manager_, kXdgManagerGetOutput,
-                                                 &kXdgOutputInterface, api_.version(manager_),
-                                                 0, nullptr, o->output);
-                if (o->xdgOutput != nullptr)
-                    listen(o->xdgOutput, &kXdgOutputListener, o.get());
+                o->xdgOutput =
+                    api_.marshalFlags(manager_, kXdgManagerGetOutput, &kXdgOutputInterface,
+                                      api_.version(manager_), 0, nullptr, o->output);
+                if (o->xdgOutput != nullptr) listen(o->xdgOutput, &kXdgOutputListener, o.get());
             }
         }
         if (!roundtrip(deadline)) return std::nullopt;
@@ -291,8 +292,8 @@ private:
         const std::string_view kind(interface);
         if (kind == "wl_output") {
             auto o = std::make_unique<Output>();
-            o->version = std::min({version, kOutputVersion,
-                                   static_cast<uint32_t>(api_.outputInterface->version)});
+            o->version = std::min(
+                {version, kOutputVersion, static_cast<uint32_t>(api_.outputInterface->version)});
             o->output = bindGlobal(name, api_.outputInterface, o->version);
             if (o->output == nullptr) return;
             listen(o->output, &kOutputListener, o.get());
@@ -371,8 +372,8 @@ private:
 const wl_registry_listener Session::kRegistryListener = {&Session::global, &Session::globalRemove};
 const wl_callback_listener Session::kCallbackListener = {&Session::syncDone};
 const wl_output_listener Session::kOutputListener = {
-    &Session::outputGeometry, &Session::outputMode,       &Session::ignore<wl_output*>,
-    &Session::outputScale,    &Session::outputName,       &Session::ignore<wl_output*, const char*>};
+    &Session::outputGeometry, &Session::outputMode, &Session::ignore<wl_output*>,
+    &Session::outputScale,    &Session::outputName, &Session::ignore<wl_output*, const char*>};
 const XdgOutputListener Session::kXdgOutputListener = {
     &Session::logicalPosition, &Session::logicalSize, &Session::ignore<wl_proxy*>,
     &Session::xdgName, &Session::ignore<wl_proxy*, const char*>};

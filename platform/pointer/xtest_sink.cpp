@@ -259,8 +259,8 @@ private:
             XRRMonitorInfo* info =
                 api_.getMonitors(dpy_, api_.rootWindow(dpy_, screen_), True, &count);
             for (int i = 0; info != nullptr && i < count; ++i)
-                monitors.push_back({info[i].x, info[i].y, info[i].width, info[i].height,
-                                    info[i].primary != 0});
+                monitors.push_back(
+                    {info[i].x, info[i].y, info[i].width, info[i].height, info[i].primary != 0});
             if (info != nullptr) api_.freeMonitors(info);
         }
         reference_ = pointerSpanOnScreen(monitors, screenWidth_, screenHeight_);
@@ -386,8 +386,8 @@ private:
     UniqueFd wake_;
     std::atomic<bool> stop_{false};
     std::mutex queueMutex_;
-    std::deque<Sample> queue_; // queueMutex_
-    bool overflowSaid_ = false; // queueMutex_
+    std::deque<Sample> queue_;               // queueMutex_
+    bool overflowSaid_ = false;              // queueMutex_
     std::unique_ptr<Connection> connection_; // the sender thread's
     std::chrono::steady_clock::time_point lastAttempt_{};
     std::thread sender_;
@@ -407,8 +407,7 @@ PointerSpan pointerSpanOnScreen(const std::vector<MonitorBox>& monitors, int32_t
     return {std::max(1, screenWidthPx), std::max(1, screenHeightPx)};
 }
 
-std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName,
-                                    XTestStart start) {
+std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName, XTestStart start) {
     error.clear();
     const XApi& api = xapi();
     if (!api.ok) {

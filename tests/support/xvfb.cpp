@@ -27,8 +27,8 @@ XvfbServer::XvfbServer(const std::string& screen, const std::string& display) {
     // Two servers that start at the same moment may both pick the same free display number;
     // the one that loses ends at once ("server already running"), and is started again.
     for (int attempt = 0; attempt < 3 && name_.empty(); ++attempt) {
-        proc_.emplace(kProgram, std::vector<std::string>{"-displayfd", "1", "-screen", "0",
-                                                         screen, "-nolisten", "tcp", "-noreset"});
+        proc_.emplace(kProgram, std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen,
+                                                         "-nolisten", "tcp", "-noreset"});
         if (!waitUntil([&] {
                 return proc_->stdoutText().find('\n') != std::string::npos || !proc_->running();
             }))

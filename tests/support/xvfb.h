@@ -17,8 +17,7 @@ public:
 
     // `screen` as Xvfb takes it ("1024x768x24"). `display` (":N"): that display number
     // instead of a free one (a server started again where the last one was).
-    explicit XvfbServer(const std::string& screen = "1024x768x24",
-                        const std::string& display = "");
+    explicit XvfbServer(const std::string& screen = "1024x768x24", const std::string& display = "");
 
     [[nodiscard]] bool ok() const { return !name_.empty(); }
     // The display name (":N") for DISPLAY.

@@ -87,40 +87,19 @@ TEST(DisplayEnumerate, NoXServerGivesTheSingleDisplayFallback) {
 // A compositor's outputs in its logical coordinates: xdg-output where given, else the
 // wl_output position with the mode divided by the scale (turned by odd transforms).
 TEST(WaylandOutputs, LogicalRectanglesNamesAndOrder) {
-    using detail::OutputReport;
-    OutputReport plain; // 1920 x 1080 at (0, 0), no xdg-output
+    detail::OutputReport plain, scaled, logical, empty; // empty: no mode yet, left out
     plain.modeWidthPx = 1920, plain.modeHeightPx = 1080, plain.outputName = "DP-1";
-    OutputReport scaled = plain; // a 2x output right of it, turned by 90 degrees
-    scaled.x = 1920, scaled.scale = 2, scaled.transform = 1, scaled.outputName = "";
-    scaled.xdgName = "HDMI-A-1";
-    OutputReport logical = plain; // fractional scaling: xdg-output has the last word
-    logical.outputName = "", logical.haveLogicalPosition = logical.haveLogicalSize = true;
-    logical.logicalX = -1280, logical.logicalWidth = 1280, logical.logicalHeight = 720;
-    OutputReport empty; // no mode yet: left out
-    struct Case {
-        std::vector<OutputReport> outputs;
-        std::vector<Display> expected;
-    } cases[] = {
-        {{plain}, {{"DP-1", 0, 0, 1920, 1080, true}}},
-        {{scaled, plain},
-         {{"HDMI-A-1", 1920, 0, 2460, 960, false}, {"DP-1", 0, 0, 1920, 1080, true}}},
-        {{logical, empty, plain},
-         {{"OUTPUT1", -1280, 0, 0, 720, false}, {"DP-1", 0, 0, 1920, 1080, true}}},
-        {{empty}, {}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(detail::displaysFromOutputs(c.outputs), c.expected);
-}
-
-TEST(WaylandOutputs, NoCompositorLeavesTheQueryToX) {
-    ::unsetenv("KVR_DISPLAYS");
-    ::unsetenv("DISPLAY");
-    for (const char* name : {"no-such-compositor", "/nonexistent/wayland-0"}) {
-        ::setenv("WAYLAND_DISPLAY", name, 1);
-        EXPECT_FALSE(detail::queryWayland().compositorAnswered) << name;
-        EXPECT_EQ(enumerate().source, Source::Fallback) << name;
-    }
-    ::unsetenv("WAYLAND_DISPLAY");
+    scaled = plain, scaled.x = 1920, scaled.scale = 2, scaled.transform = 1; // turned by 90
+    scaled.outputName = "", scaled.xdgName = "HDMI-A-1";
+    logical = plain, logical.outputName = "", logical.logicalX = -1280; // fractional scale
+    logical.haveLogicalPosition = logical.haveLogicalSize = true;
+    logical.logicalWidth = 1280, logical.logicalHeight = 720;
+    EXPECT_EQ(detail::displaysFromOutputs({scaled, plain}),
+              (std::vector<Display>{{"HDMI-A-1", 1920, 0, 2460, 960, false},
+                                    {"DP-1", 0, 0, 1920, 1080, true}}));
+    EXPECT_EQ(detail::displaysFromOutputs({logical, empty, plain}),
+              (std::vector<Display>{{"OUTPUT1", -1280, 0, 0, 720, false},
+                                    {"DP-1", 0, 0, 1920, 1080, true}}));
 }
 
 // A real X server: Xvfb with one 800 x 600 screen.
