@@ -42,20 +42,21 @@ private:
 
 // Full-screen on `screen`, whose geometry `rect` is. Under Wayland a client cannot place
 // itself: the screen chosen before the window is shown is the output the compositor makes it
-// full-screen on. Under X the window is mapped at its rectangle and made full-screen once it
-// has been activated: a window manager keeps the X position a window was mapped at, and that
-// position is where pointer input in desktop coordinates (XTest) arrives. (weston's, for
-// XWayland, leaves a window that is full-screen from the start at the root origin wherever
-// it shows it, and drops a full-screen request that comes before it has taken the window;
-// the activation comes after.) Without a window manager, as under a bare X server, the
-// geometry alone makes it cover the screen.
+// full-screen on. Under X a window asking for full-screen from the start may be left at the
+// root origin wherever it is shown (weston's window manager, for XWayland, does so), while
+// its X position is where pointer input in desktop coordinates (XTest) arrives. So a window
+// for a screen away from the origin is mapped at its rectangle first and made full-screen once
+// active: the window manager has placed it by then, and keeps it there. (At the origin the
+// position is right either way, and a window mapped there may be placed elsewhere as one that
+// asked for no position.) Without a window manager, as under a bare X server, the geometry
+// alone makes it cover the screen.
 void showFullScreenOn(QWidget* window, QScreen* screen, const QRect& rect) {
     window->setGeometry(rect);
     window->winId(); // the native window exists, so it can be put on the screen
     QWindow* handle = window->windowHandle();
     if (handle != nullptr) handle->setScreen(screen);
     window->setGeometry(rect);
-    if (nativeWayland() || handle == nullptr) {
+    if (nativeWayland() || handle == nullptr || rect.topLeft() == QPoint(0, 0)) {
         window->showFullScreen();
         return;
     }
