@@ -118,9 +118,9 @@ TEST(CalibrationProgramsBench, FirstTargetOnScreenUnderWeston) {
     Bench bench;
     ASSERT_NE(bench.addSerial(0, 1, Sim::profile("nvlt3000-e")), nullptr) << bench.diagnostics();
     const auto disc = [&] { return session.pixel(32, 24) == 0xFFFFFF; };
-    session.becomeWaylandClient();
+    session.becomeClient(false);
     printTimes("weston, native Wayland", firstTargetTimes(disc, [&] { return !disc(); }));
-    session.becomeXWaylandClient();
+    session.becomeClient(true);
     printTimes("weston, XWayland", firstTargetTimes(disc, [&] { return !disc(); }));
 }
 #endif

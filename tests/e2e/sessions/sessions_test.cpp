@@ -83,7 +83,7 @@ TEST(Sessions, DisplayTableAndFullScreenOnOutput2ForBothKindsOfClient) {
     ASSERT_NE(bench.addSerial(0, 1, profile), nullptr) << bench.diagnostics();
     for (bool wayland : {true, false}) {
         SCOPED_TRACE(wayland ? "native Wayland" : "XWayland");
-        wayland ? session.becomeWaylandClient() : session.becomeXWaylandClient();
+        session.becomeClient(!wayland);
         const auto list = kvr::display::enumerate().displays;
         ASSERT_EQ(list.size(), 2u);
         for (int i = 0; i < 2; ++i)
@@ -115,7 +115,7 @@ std::array<int, 2> pixelOnOutput2(int rawX, int rawY) {
 TEST(Sessions, MonmatchBindsTwoControllersAndATouchReachesCal3ptOnOutput2) {
     WestonSession session;
     REQUIRE_SESSION(session);
-    session.becomeXWaylandClient();
+    session.becomeClient(true);
     ChildProcess daemon(program("KvrRs232"),
                         {"--foreground", "--pointer=xtest", "--log-level=debug"});
     ASSERT_TRUE(waitUntil(
@@ -126,7 +126,7 @@ TEST(Sessions, MonmatchBindsTwoControllersAndATouchReachesCal3ptOnOutput2) {
     for (std::uint8_t unit : {0, 1})
         ASSERT_TRUE(kvr::test::driver::connectUntilGreeted(
             daemon, client, unit, profile, [&] { return client.connect(unit, unit + 1u); }));
-    session.becomeWaylandClient();
+    session.becomeClient(false);
     ChildProcess monmatch(program("monmatch"), {});
     for (int n = 1; n <= 2; ++n) {
         ASSERT_TRUE(shows(session, covers(n))) << monmatch.stderrText();
@@ -134,10 +134,10 @@ TEST(Sessions, MonmatchBindsTwoControllersAndATouchReachesCal3ptOnOutput2) {
     }
     const auto matched = monmatch.wait();
     ASSERT_TRUE(matched && WIFEXITED(*matched) && WEXITSTATUS(*matched) == 0);
-    EXPECT_EQ(kvr::test::tsapi::countFrames(sims[0], "SP9E0000"), 1u);
-    EXPECT_EQ(kvr::test::tsapi::countFrames(sims[1], "SP9E0100"), 1u);
+    EXPECT_GE(kvr::test::tsapi::countFrames(sims[0], "SP9E0000"), 1u); // again if answered late
+    EXPECT_GE(kvr::test::tsapi::countFrames(sims[1], "SP9E0100"), 1u);
 
-    session.becomeXWaylandClient();
+    session.becomeClient(true);
     Sim& sim = sims[1];
     ChildProcess cal3pt(program("cal3pt"), {"RS232_DEVICE1"});
     // The window comes last at start-up, after the capture is armed and the mode set.

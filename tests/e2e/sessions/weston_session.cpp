@@ -14,20 +14,12 @@ namespace {
 
 constexpr const char* kSocket = "kvr-session";
 
-// The back end's window of output 2, named "Weston Compositor - screen1".
+// The back end's window of output 2: the topmost, mapped after output 1's.
 Window secondOutputWindow(::Display* d) {
-    const Atom name = XInternAtom(d, "_NET_WM_NAME", False);
     Window root = 0, parent = 0, *children = nullptr, found = 0;
     unsigned count = 0;
-    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        XTextProperty text{};
-        if (XGetTextProperty(d, children[i], &text, name) != 0 && text.value != nullptr) {
-            if (std::string(reinterpret_cast<char*>(text.value)).ends_with("- screen1"))
-                found = children[i];
-            XFree(text.value);
-        }
-    }
+    if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count) != 0 && count == 2)
+        found = children[1];
     if (children != nullptr) XFree(children);
     return found;
 }
@@ -60,19 +52,19 @@ bool WestonSession::start() {
         std::vector<std::string>{"--backend=x11-backend.so", "--output-count=2", "--width=1024",
                                  "--height=768", "--use-pixman", "--xwayland", "--no-config",
                                  "--idle-time=0", std::string("--socket=") + kSocket});
-    // XWayland's display is in the log once the compositor listens for X clients.
+    // XWayland's display is in the log once the compositor listens for X clients; the
+    // outputs' windows start at the nested screen's origin, and output 2 goes to its place.
     const std::regex listening("xserver listening on display (:[0-9]+)");
     std::smatch m;
+    Window second = 0;
     if (!waitUntil([&] {
             const std::string text = weston_->stderrText();
             if (std::regex_search(text, m, listening)) xwayland_ = m[1];
-            return !xwayland_.empty() || !weston_->running();
+            second = secondOutputWindow(d);
+            return (!xwayland_.empty() && second != 0) || !weston_->running();
         }) ||
         !weston_->running())
         return false;
-    // Both outputs' windows start at the nested screen's origin: output 2 goes to its place.
-    Window second = 0;
-    if (!waitUntil([&] { return (second = secondOutputWindow(d)) != 0; })) return false;
     XMoveWindow(d, second, kWidthPx, 0);
     XSync(d, False);
     return waitUntil([&] {
@@ -87,18 +79,12 @@ std::string WestonSession::diagnostics() const {
            "\nweston: " + (weston_ ? weston_->stderrText() : std::string("not started"));
 }
 
-void WestonSession::becomeWaylandClient() const {
+void WestonSession::becomeClient(bool ofXWayland) const {
     ::setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
-    ::setenv("WAYLAND_DISPLAY", kSocket, 1);
-    ::unsetenv("DISPLAY");
-    ::setenv("QT_QPA_PLATFORM", "wayland", 1);
-}
-
-void WestonSession::becomeXWaylandClient() const {
-    ::setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::setenv("DISPLAY", xwayland_.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::setenv("QT_QPA_PLATFORM", ofXWayland ? "xcb" : "wayland", 1);
+    ::unsetenv(ofXWayland ? "WAYLAND_DISPLAY" : "DISPLAY");
+    ::setenv(ofXWayland ? "DISPLAY" : "WAYLAND_DISPLAY", ofXWayland ? xwayland_.c_str() : kSocket,
+             1);
 }
 
 std::uint32_t WestonSession::pixel(int x, int y) const {

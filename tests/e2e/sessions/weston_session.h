@@ -24,10 +24,9 @@ public:
     [[nodiscard]] bool ok() const { return ok_; }
     [[nodiscard]] std::string diagnostics() const;
     [[nodiscard]] const std::string& xwaylandDisplay() const { return xwayland_; }
-    // This process and the programs it starts from now on: a native Wayland client (no
-    // DISPLAY), or an X client of XWayland (no WAYLAND_DISPLAY), with the Qt platform to match.
-    void becomeWaylandClient() const;
-    void becomeXWaylandClient() const;
+    // This process and the programs it starts from now on: a native Wayland client, or an X
+    // client of XWayland (true), with the Qt platform to match.
+    void becomeClient(bool ofXWayland) const;
     // 0xRRGGBB of a pixel of the nested screen.
     [[nodiscard]] std::uint32_t pixel(int x, int y) const;
 
