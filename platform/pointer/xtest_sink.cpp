@@ -27,6 +27,7 @@
 #include <pthread.h>
 #include <string>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -279,12 +280,17 @@ class XTestSink final : public Sink {
 public:
     XTestSink(const XApi& api, std::string displayName, ::Display* first, UniqueFd wake)
         : api_(api), displayName_(std::move(displayName)), wake_(std::move(wake)) {
-        if (first != nullptr) connection_ = std::make_unique<Connection>(api_, first);
+        if (first != nullptr) useConnection(std::make_unique<Connection>(api_, first));
         sender_ = std::thread([this] { run(); });
     }
     ~XTestSink() override {
         stop_.store(true);
         signal();
+        {
+            // A sender stuck writing to a server that stopped reading gets its write failed.
+            std::lock_guard lock(connectionMutex_);
+            if (connection_) ::shutdown(connection_->fd(), SHUT_RDWR);
+        }
         if (sender_.joinable()) sender_.join();
     }
     XTestSink(const XTestSink&) = delete;
@@ -339,7 +345,14 @@ private:
             else
                 waitForServer();
         }
-        connection_.reset();
+        useConnection(nullptr);
+    }
+
+    // The connection is replaced under connectionMutex_, so that the destructor never shuts
+    // down a descriptor that is being closed.
+    void useConnection(std::unique_ptr<Connection> connection) {
+        std::lock_guard lock(connectionMutex_);
+        connection_ = std::move(connection);
     }
 
     // Sends what is queued until the connection ends or the sink closes.
@@ -353,7 +366,7 @@ private:
         }
         connection_->exchange();
         if (connection_->lost()) {
-            connection_.reset();
+            useConnection(nullptr);
             KVR_LOG_ERROR("pointer: lost the X server %s; pointer samples are dropped until it "
                           "is back",
                           displayName_.c_str());
@@ -367,7 +380,7 @@ private:
             lastAttempt_ = now;
             std::string why;
             if (::Display* dpy = openServer(api_, displayName_, why)) {
-                connection_ = std::make_unique<Connection>(api_, dpy);
+                useConnection(std::make_unique<Connection>(api_, dpy));
                 KVR_LOG_INFO("pointer: XTest on display %s again", displayName_.c_str());
                 takeQueue(); // what arrived before the server: stale positions
                 return;
@@ -388,7 +401,8 @@ private:
     std::mutex queueMutex_;
     std::deque<Sample> queue_;               // queueMutex_
     bool overflowSaid_ = false;              // queueMutex_
-    std::unique_ptr<Connection> connection_; // the sender thread's
+    std::mutex connectionMutex_;
+    std::unique_ptr<Connection> connection_; // used by the sender thread only
     std::chrono::steady_clock::time_point lastAttempt_{};
     std::thread sender_;
 };

@@ -241,6 +241,14 @@ TEST(XTestSink, ServerThatComesBackIsUsedAndAHungOneNeverBlocks) {
     readLoop.join();
     ASSERT_TRUE(x->resume());
     EXPECT_TRUE(movesTo(16384, {200, 150, 0}));
+    ASSERT_TRUE(x->pause()); // and the sink closes while the server hangs
+    for (int i = 0; i < 20000; ++i)
+        sink->deliver(i, i, 0);
+    std::atomic<bool> closed{false};
+    std::thread closing([&] { sink.reset(), closed = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return closed.load(); }));
+    closing.join();
+    x->resume();
 }
 
 TEST(XTestSink, AutoPicksXTestWhenThereIsNoUinput) {
