@@ -81,7 +81,7 @@ void CalibrationWindow::start() {
     if (destroyed_) return;
     gui::showOnDisplay(this, setup_.display);
     setFocus();
-    if (setup_.keeperTimer) keeperTimer_.start();
+    if (setup_.keeperTimer && gui::canBringItselfToFront()) keeperTimer_.start();
     captureTimer_.start();
     // The first target at once, not a capture tick later: the user sees where to touch as
     // soon as the window is there.
@@ -152,7 +152,7 @@ void CalibrationWindow::updateAccessibleText() {
 void CalibrationWindow::captureTick() {
     if (busy_ || screen_ != Screen::Capture) return;
     if (setup_.keeperTimer) {
-        activateWindow();
+        if (gui::canBringItselfToFront()) activateWindow();
         setFocus();
     } else {
         keepInFront();
@@ -200,6 +200,9 @@ void CalibrationWindow::countdownTick() {
 }
 
 void CalibrationWindow::keepInFront() {
+    // A native Wayland client cannot raise itself: its full-screen state keeps it in front of
+    // the output's other windows, and the keyboard is the compositor's to give.
+    if (!gui::canBringItselfToFront()) return;
     // A message box of the program stays above the window and keeps the keyboard.
     if (QApplication::activeModalWidget() != nullptr) return;
     if (isActiveWindow() && !isMinimized()) return; // in front already

@@ -3,11 +3,18 @@
 // monitor matching screens). `rect` is the display's rectangle in desktop pixels as the
 // library's display table gives it (right and bottom exclusive).
 //   - A rectangle that equals a screen's geometry: the window gets that geometry and is
-//     shown full-screen on that screen (X11 and Wayland). The geometry keeps it right where
-//     no window manager handles the full-screen state, as under a bare X server.
+//     shown full-screen on that screen. As a native Wayland client the screen is chosen
+//     before the window is shown (a client cannot place itself; the compositor puts a
+//     full-screen window on the output it is given). As an X client (also under XWayland)
+//     it is mapped at the rectangle and made full-screen then, so its X position is the
+//     output's; the geometry keeps it right where no window manager handles the full-screen
+//     state, as under a bare X server.
 //   - Any other rectangle (a part of a partitioned display, or no screen matches): a
-//     frameless window that stays on top, placed exactly on the rectangle.
-// Either way the window stays on top of the others and is activated.
+//     frameless window that stays on top, placed exactly on the rectangle (X11; a Wayland
+//     compositor places such a window itself).
+// Either way the window asks to stay on top of the others and is activated. Wayland has no
+// "stay on top" for clients: there the full-screen state is what keeps the window in front of
+// the output's other windows.
 
 #include <QRect>
 
@@ -28,5 +35,9 @@ void showOnDisplayNotOnTop(QWidget* window, const QRect& rect);
 
 // True when some screen of the application has exactly this geometry.
 bool isScreenGeometry(const QRect& rect);
+
+// False where a window cannot raise or activate itself (a native Wayland client: only the
+// compositor gives the keyboard and the front), so keeping it in front is not tried.
+bool canBringItselfToFront();
 
 } // namespace kvr::gui

@@ -24,7 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The maintainer scripts make the group with addgroup where systemd-sysusers is missing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, udev")
+# qt6-wayland: the windowed programs as native clients of a Wayland session (without it they
+# run through XWayland).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, udev, qt6-wayland")
 # Files under /etc are the administrator's once installed (conffiles): an upgrade asks before
 # it replaces one that was edited.
 set(kvr_conffiles "")

@@ -1,5 +1,7 @@
 #include "driver/control/context.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <utility>
 
@@ -131,12 +133,53 @@ bool PointerPortDevice::connect(const PointerConnectData& data) {
     return true;
 }
 
+void PointerPortDevice::setDesktop(const PointerDesktop& desktop) {
+    std::lock_guard guard(link_.Lock);
+    if (service_ != nullptr) service_->setDesktop(desktop);
+}
+
+PointerDesktop DesktopOfDisplayTable(
+    const std::array<engine::DisplayPartitionEntry, engine::kDisplayPartitionCount>& table,
+    std::uint16_t entries) {
+    const auto taken = [&](std::size_t k) { return (entries & (1u << k)) != 0; };
+    std::int64_t pixelX = 1, pixelY = 1;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const auto& e = table[k];
+        if (taken(k) && e.originX == 0 && e.originY == 0) {
+            pixelX = std::max<std::int64_t>(1, std::int64_t(engine::kPointerSpan) + 1 - e.extentX);
+            pixelY = std::max<std::int64_t>(1, std::int64_t(engine::kPointerSpan) + 1 - e.extentY);
+            break;
+        }
+    }
+    std::int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        if (!taken(k)) continue;
+        const auto& e = table[k];
+        left = std::min<std::int64_t>(left, e.originX);
+        top = std::min<std::int64_t>(top, e.originY);
+        right = std::max(right, std::int64_t(e.originX) + e.extentX + pixelX);
+        bottom = std::max(bottom, std::int64_t(e.originY) + e.extentY + pixelY);
+    }
+    if (left >= right || top >= bottom) return {}; // no entry, or only empty ones
+    const auto fit = [](std::int64_t v) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    return {fit(left), fit(top), fit(right), fit(bottom)};
+}
+
 void* PointerPortDevice::classDeviceObject() const {
     std::lock_guard guard(link_.Lock);
     return classDevice_;
 }
 
 // ---- DriverContext -----------------------------------------------------------------------------
+
+void DriverContext::displayEntrySet(std::uint8_t index, bool startsTable) {
+    if (index >= engine::kDisplayPartitionCount) return;
+    const auto bit = static_cast<std::uint16_t>(1u << index);
+    tableEntries_ = startsTable ? bit : static_cast<std::uint16_t>(tableEntries_ | bit);
+    pointer_.setDesktop(DesktopOfDisplayTable(ext_.DisplayPartition, tableEntries_));
+}
 
 DriverContext::DriverContext(const DriverRole& role) : role_(role), pointer_(ext_.Pointer) {
     ext_.Pointer.Port = &pointer_;

@@ -128,12 +128,31 @@ private:
 
 // ---- pointer-port device ----------------------------------------------------------------------
 
+// The desktop in pointer units: the area around the displays of the table the library last
+// sent (right and bottom exclusive); the primary display alone until then.
+struct PointerDesktop {
+    std::int32_t left = 0, top = 0, right = engine::kPointerSpan + 1,
+                 bottom = engine::kPointerSpan + 1;
+    bool operator==(const PointerDesktop&) const = default;
+};
+
+// The desktop of the entries of `table` whose bits are set in `entries` (bit k: entry k). The
+// library sends each extent one display pixel short of the display's far edge (it counts the
+// last pixel's start); the entry at the origin spans 65535 units, so what it lacks of 65536
+// is one pixel in pointer units, added to every far edge.
+PointerDesktop DesktopOfDisplayTable(
+    const std::array<engine::DisplayPartitionEntry, engine::kDisplayPartitionCount>& table,
+    std::uint16_t entries);
+
 // The pointer class driver's service callback: receives every pointer record (called with the
 // pointer-port lock held, on a device's read path; must not block for long).
 class PointerClassService {
 public:
     virtual ~PointerClassService() = default;
     virtual void deliver(const engine::MouseInputData& record) = 0;
+    // The desktop changed (pointer-port lock held); a class service whose device spans the
+    // desktop maps pointer units onto it.
+    virtual void setDesktop(const PointerDesktop&) {}
 };
 
 // Input of the internal connect request (IOCTL_INTERNAL_MOUSE_CONNECT): the class driver's
@@ -154,6 +173,8 @@ public:
     // a callback is already stored or none is given.
     bool connect(const PointerConnectData& data);
     [[nodiscard]] void* classDeviceObject() const;
+    // Hands the desktop to the class service (under the pointer-port lock).
+    void setDesktop(const PointerDesktop& desktop);
 
 private:
     engine::PointerPortLink& link_;
@@ -218,6 +239,12 @@ public:
     [[nodiscard]] std::string deviceKeyPath(std::uint8_t index) const;
     [[nodiscard]] std::string markerName(std::uint8_t index) const;
 
+    // A DisplayPartition entry was set (driver-wide lock held): entry 0 from the control
+    // interface starts a new display table (the library sends each table from its first
+    // entry on, so entries kept from a longer table before drop out); the desktop of the
+    // entries since then goes to the pointer port.
+    void displayEntrySet(std::uint8_t index, bool startsTable);
+
 private:
     DriverRole role_;
     engine::ControlExtension ext_;
@@ -225,6 +252,7 @@ private:
     EventTable events_;
     PointerPortDevice pointer_;
     std::atomic<SerialLink*> link_{nullptr};
+    std::uint16_t tableEntries_ = 0; // driver-wide lock: entries of the current display table
 };
 
 } // namespace kvr::driver

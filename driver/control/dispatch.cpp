@@ -535,6 +535,7 @@ Reply setDisplayPartition(Io& io) {
     {
         std::lock_guard lock(ext.Lock);
         ext.DisplayPartition[number - 1] = entry;
+        io.ctx.displayEntrySet(static_cast<std::uint8_t>(number - 1), number == 1);
     }
     io.putByte(0, 1);
     return done(1);

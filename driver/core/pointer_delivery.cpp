@@ -12,4 +12,8 @@ void SinkClassService::deliver(const engine::MouseInputData& record) {
     sink_->deliver(record.lastX, record.lastY, record.buttonFlags);
 }
 
+void SinkClassService::setDesktop(const PointerDesktop& d) {
+    sink_->setDesktop({d.left, d.top, d.right, d.bottom});
+}
+
 } // namespace kvr::driver

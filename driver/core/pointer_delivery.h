@@ -14,6 +14,7 @@ class SinkClassService final : public PointerClassService {
 public:
     explicit SinkClassService(std::unique_ptr<pointer::Sink> sink) : sink_(std::move(sink)) {}
     void deliver(const engine::MouseInputData& record) override;
+    void setDesktop(const PointerDesktop& desktop) override;
     [[nodiscard]] pointer::Sink& sink() { return *sink_; }
 
 private:

@@ -266,6 +266,7 @@ void SerialConnection::Greet(std::uint8_t device, Session& session) {
         // Device lock, then driver-wide lock: the documented order.
         std::lock_guard extGuard(context_.extension().Lock);
         engine::ArrangeDisplayPartition(context_.extension(), arrangement, index);
+        if (arrangement != 0) context_.displayEntrySet(index, false);
     }
     // How much of each reply was there when its wait ended: a controller that answers late
     // (or not at all) is told apart from one whose answer chose these values.

@@ -2,6 +2,7 @@
 
 #include "platform/common/log.h"
 #include "platform/display/randr.h"
+#include "platform/display/wayland.h"
 
 #include <cstdlib>
 
@@ -11,6 +12,8 @@ const char* sourceName(Source source) {
     switch (source) {
     case Source::Override:
         return "override";
+    case Source::Wayland:
+        return "wayland";
     case Source::RandR:
         return "randr";
     case Source::Fallback:
@@ -28,6 +31,13 @@ DisplayList enumerate() {
         list.displays = parseDisplayList(fixed);
         if (list.displays.empty())
             KVR_LOG_WARN("KVR_DISPLAYS holds no valid display: the displays cannot be listed");
+        return list;
+    }
+
+    detail::WaylandInfo wayland = detail::queryWayland();
+    if (!wayland.outputs.empty()) {
+        list.source = Source::Wayland;
+        list.displays = std::move(wayland.outputs);
         return list;
     }
 

@@ -34,11 +34,12 @@ std::unique_ptr<Sink> openSink(std::string_view kind, const std::string& traceTa
     if (kind == "xtest") return openXTestSink(error);
     if (kind == "auto") {
         // The first sink that works on this machine: uinput reaches every desktop (X11 or
-        // Wayland) and the console; XTest needs an X session the daemon may talk to.
+        // Wayland) and the console; XTest needs an X session the daemon may talk to, which
+        // may start after the daemon.
         std::string why;
         if (auto sink = openUinputSink(why)) return sink;
         KVR_LOG_DEBUG("pointer: auto: no uinput (%s)", why.c_str());
-        if (auto sink = openXTestSink(why)) return sink;
+        if (auto sink = openXTestSink(why, nullptr, XTestStart::WhenServerComes)) return sink;
         KVR_LOG_DEBUG("pointer: auto: no XTest (%s)", why.c_str());
         KVR_LOG_WARN("pointer: no uinput device and no X display: pointer samples are dropped "
                      "(--pointer=trace --trace=FILE shows them)");

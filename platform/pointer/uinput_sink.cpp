@@ -3,6 +3,7 @@
 #include "platform/common/log.h"
 #include "platform/pointer/pointer.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -36,8 +37,13 @@ input_event event(uint16_t type, uint16_t code, int32_t value) {
     return e;
 }
 
-int32_t clampAxis(int32_t v) {
-    return v < 0 ? 0 : (v > kPointerUnitsMax ? kPointerUnitsMax : v);
+// Pointer units on one axis to the device's 0..65535, which spans low..high (exclusive) of
+// the desktop. With the primary display alone (0..65536) the value stays as it is.
+int32_t deviceAxis(int32_t pointer, int32_t low, int32_t high) {
+    const int64_t span = static_cast<int64_t>(high) - low;
+    const int64_t v =
+        span > 0 ? (static_cast<int64_t>(pointer) - low) * (kPointerUnitsMax + 1) / span : pointer;
+    return static_cast<int32_t>(std::clamp<int64_t>(v, 0, kPointerUnitsMax));
 }
 
 class UinputSink final : public Sink {
@@ -52,10 +58,10 @@ public:
     void deliver(int32_t pointerX, int32_t pointerY, uint16_t buttonFlags) override {
         std::array<input_event, kMaxEventsPerSample> ev{};
         std::size_t n = 0;
-        // The device spans the primary display only (0..65535); samples meant for other
-        // displays stop at its edge.
-        ev[n++] = event(EV_ABS, ABS_X, clampAxis(pointerX));
-        ev[n++] = event(EV_ABS, ABS_Y, clampAxis(pointerY));
+        std::lock_guard lock(mutex_);
+        // The device spans the desktop; samples beyond it stop at its edge.
+        ev[n++] = event(EV_ABS, ABS_X, deviceAxis(pointerX, desktop_.left, desktop_.right));
+        ev[n++] = event(EV_ABS, ABS_Y, deviceAxis(pointerY, desktop_.top, desktop_.bottom));
         const bool leftDown = (buttonFlags & kLeftButtonDown) != 0;
         const bool leftUp = (buttonFlags & kLeftButtonUp) != 0;
         const bool rightDown = (buttonFlags & kRightButtonDown) != 0;
@@ -74,7 +80,6 @@ public:
             ev[n++] = event(EV_SYN, SYN_REPORT, 0);
         }
 
-        std::lock_guard lock(mutex_);
         const char* p = reinterpret_cast<const char*>(ev.data());
         std::size_t left = n * sizeof(input_event);
         while (left > 0) {
@@ -93,12 +98,17 @@ public:
         failed_ = false;
     }
     const char* kind() const override { return "uinput"; }
+    void setDesktop(const PointerArea& area) override {
+        std::lock_guard lock(mutex_);
+        desktop_ = area;
+    }
 
 private:
     std::mutex mutex_;
     UniqueFd fd_;
     bool ownsDevice_;
     bool failed_ = false; // under mutex_
+    PointerArea desktop_; // under mutex_
 };
 
 } // namespace

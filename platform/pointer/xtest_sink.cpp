@@ -1,7 +1,14 @@
 // The XTest sink: fake pointer motion and button events on an X server. libX11, libXtst and
 // (optionally) libXrandr are bound at run time, so the daemon runs on machines without X.
+//
+// The read loops never talk to the X server themselves: deliver() queues the sample and one
+// sender thread owns the connection. A server that stops reading, or a session that ends,
+// costs samples, never a stalled read loop. When the server goes away (the session ends, X is
+// restarted) the sender waits for a server on the same display and goes on with it, without
+// a restart of the daemon.
 
 #include "platform/common/log.h"
+#include "platform/common/unique_fd.h"
 #include "platform/pointer/pointer.h"
 
 #include <X11/Xlib.h>
@@ -9,11 +16,19 @@
 #include <X11/extensions/Xrandr.h>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <deque>
 #include <dlfcn.h>
 #include <mutex>
+#include <poll.h>
+#include <pthread.h>
 #include <string>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 namespace kvr::pointer {
@@ -28,6 +43,9 @@ struct XApi {
     decltype(&::XOpenDisplay) openDisplay = nullptr;
     decltype(&::XCloseDisplay) closeDisplay = nullptr;
     decltype(&::XFlush) flush = nullptr;
+    decltype(&::XPending) pending = nullptr;
+    decltype(&::XNextEvent) nextEvent = nullptr;
+    decltype(&::XConnectionNumber) connectionNumber = nullptr;
     decltype(&::XDefaultScreen) defaultScreen = nullptr;
     decltype(&::XDisplayWidth) displayWidth = nullptr;
     decltype(&::XDisplayHeight) displayHeight = nullptr;
@@ -38,7 +56,7 @@ struct XApi {
     decltype(&::XTestQueryExtension) testQueryExtension = nullptr;
     decltype(&::XTestFakeMotionEvent) fakeMotion = nullptr;
     decltype(&::XTestFakeButtonEvent) fakeButton = nullptr;
-    decltype(&::XRRGetMonitors) getMonitors = nullptr; // optional: primary monitor geometry
+    decltype(&::XRRGetMonitors) getMonitors = nullptr; // optional: monitor geometry
     decltype(&::XRRFreeMonitors) freeMonitors = nullptr;
 };
 
@@ -71,8 +89,8 @@ int onXError(::Display* dpy, XErrorEvent* ev) {
     return g_previousErrorHandler != nullptr ? g_previousErrorHandler(dpy, ev) : 0;
 }
 
-// Returning lets Xlib go on to the connection's exit handler (XTestSink::onConnectionLost),
-// which marks the sink lost instead of ending the process.
+// Returning lets Xlib go on to the connection's exit handler (Connection::onLost), which
+// marks the connection lost instead of ending the process.
 int onXIOError(::Display* dpy) {
     if (isOurs(dpy)) return 0;
     return g_previousIOErrorHandler != nullptr ? g_previousIOErrorHandler(dpy) : 0;
@@ -97,7 +115,9 @@ const XApi& xapi() {
         }
         const bool all = bind(x11, "XOpenDisplay", api.openDisplay) &&
                          bind(x11, "XCloseDisplay", api.closeDisplay) &&
-                         bind(x11, "XFlush", api.flush) &&
+                         bind(x11, "XFlush", api.flush) && bind(x11, "XPending", api.pending) &&
+                         bind(x11, "XNextEvent", api.nextEvent) &&
+                         bind(x11, "XConnectionNumber", api.connectionNumber) &&
                          bind(x11, "XDefaultScreen", api.defaultScreen) &&
                          bind(x11, "XDisplayWidth", api.displayWidth) &&
                          bind(x11, "XDisplayHeight", api.displayHeight) &&
@@ -111,6 +131,10 @@ const XApi& xapi() {
             api.error = "libX11/libXtst lack an expected function";
             return;
         }
+        // The sender thread and any other Xlib user of the process may run at once (libX11
+        // 1.8 does this by itself; older ones need it before the first connection).
+        if (auto initThreads = reinterpret_cast<Status (*)()>(::dlsym(x11, "XInitThreads")))
+            initThreads();
         bind(x11, "XSetIOErrorExitHandler", api.setIOErrorExitHandler);
         if (void* xrandr = ::dlopen("libXrandr.so.2", RTLD_NOW | RTLD_LOCAL)) {
             if (!bind(xrandr, "XRRGetMonitors", api.getMonitors) ||
@@ -130,112 +154,28 @@ const XApi& xapi() {
     return api;
 }
 
-struct Rect {
-    int32_t x = 0, y = 0, width = 0, height = 0;
-};
-
-// How often the primary display's geometry is asked again (monitors come and go; one round
-// trip a second costs nothing).
+// How often the monitor geometry is asked again while samples flow (monitors come and go;
+// one round trip a second costs nothing).
 constexpr auto kGeometryRefresh = std::chrono::seconds(1);
+// While no server answers: how often the sender tries again (and at most how often samples
+// that arrive meanwhile make it try).
+constexpr auto kReconnectInterval = std::chrono::seconds(2);
+constexpr auto kReconnectSpacing = std::chrono::milliseconds(250);
+// Samples waiting for the sender. A server that stops reading fills this; moves are then
+// merged into the newest one, so the last position and every button change survive as long
+// as there is room.
+constexpr std::size_t kQueueCapacity = 512;
 
-class XTestSink final : public Sink {
-public:
-    XTestSink(const XApi& api, ::Display* dpy) : api_(api), dpy_(dpy) {
-        screen_ = api_.defaultScreen(dpy_);
-        if (api_.setIOErrorExitHandler != nullptr) {
-            // When the server goes away, Xlib would end the process; instead the sink stops
-            // using the connection and drops samples.
-            api_.setIOErrorExitHandler(dpy_, &XTestSink::onConnectionLost, this);
-        } else {
-            KVR_LOG_WARN("pointer: this libX11 ends the process when the X server goes away");
-        }
-        refreshGeometry();
-    }
-    ~XTestSink() override {
-        {
-            std::lock_guard lock(g_displaysMutex);
-            std::erase(g_displays, dpy_);
-        }
-        if (!lost_.load()) api_.closeDisplay(dpy_);
-        // A lost connection is left unclosed: Xlib cannot close it cleanly any more.
-    }
-    XTestSink(const XTestSink&) = delete;
-    XTestSink& operator=(const XTestSink&) = delete;
-
-    void deliver(int32_t pointerX, int32_t pointerY, uint16_t buttonFlags) override {
-        std::lock_guard lock(mutex_);
-        if (lost_.load()) return;
-        if (std::chrono::steady_clock::now() - geometryTime_ >= kGeometryRefresh) refreshGeometry();
-        int32_t px = pointerToPixel(pointerX, primary_.x, primary_.width);
-        int32_t py = pointerToPixel(pointerY, primary_.y, primary_.height);
-        // The X server keeps the pointer on its screen anyway; clamping here keeps the request
-        // values in range of the protocol's 16-bit coordinates.
-        px = px < 0 ? 0 : (px >= screenWidth_ ? screenWidth_ - 1 : px);
-        py = py < 0 ? 0 : (py >= screenHeight_ ? screenHeight_ - 1 : py);
-        api_.fakeMotion(dpy_, screen_, px, py, CurrentTime);
-        // Presses before releases: a record carrying both is a click.
-        if ((buttonFlags & kLeftButtonDown) != 0) api_.fakeButton(dpy_, Button1, True, CurrentTime);
-        if ((buttonFlags & kRightButtonDown) != 0)
-            api_.fakeButton(dpy_, Button3, True, CurrentTime);
-        if ((buttonFlags & kLeftButtonUp) != 0) api_.fakeButton(dpy_, Button1, False, CurrentTime);
-        if ((buttonFlags & kRightButtonUp) != 0) api_.fakeButton(dpy_, Button3, False, CurrentTime);
-        api_.flush(dpy_);
-    }
-    const char* kind() const override { return "xtest"; }
-
-private:
-    static void onConnectionLost(::Display*, void* self) {
-        auto* sink = static_cast<XTestSink*>(self);
-        if (!sink->lost_.exchange(true))
-            KVR_LOG_ERROR("pointer: lost the X server; pointer samples are dropped");
-    }
-
-    // Primary monitor from RandR (the first when none is marked), else the whole screen.
-    void refreshGeometry() {
-        geometryTime_ = std::chrono::steady_clock::now();
-        screenWidth_ = api_.displayWidth(dpy_, screen_);
-        screenHeight_ = api_.displayHeight(dpy_, screen_);
-        primary_ = Rect{0, 0, screenWidth_, screenHeight_};
-        if (api_.getMonitors == nullptr) return;
-        int count = 0;
-        XRRMonitorInfo* monitors =
-            api_.getMonitors(dpy_, api_.rootWindow(dpy_, screen_), True, &count);
-        if (monitors == nullptr) return;
-        const XRRMonitorInfo* chosen = nullptr;
-        for (int i = 0; i < count; ++i) {
-            if (monitors[i].width <= 0 || monitors[i].height <= 0) continue;
-            if (chosen == nullptr || (monitors[i].primary && !chosen->primary))
-                chosen = &monitors[i];
-        }
-        if (chosen != nullptr) primary_ = Rect{chosen->x, chosen->y, chosen->width, chosen->height};
-        api_.freeMonitors(monitors);
-    }
-
-    const XApi& api_;
-    std::mutex mutex_; // one request stream on the connection at a time
-    ::Display* dpy_;
-    std::atomic<bool> lost_{false};
-    int screen_ = 0;
-    int32_t screenWidth_ = 1, screenHeight_ = 1;
-    Rect primary_;
-    std::chrono::steady_clock::time_point geometryTime_{};
+struct Sample {
+    int32_t pointerX = 0, pointerY = 0;
+    uint16_t buttonFlags = 0;
 };
 
-} // namespace
-
-std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName) {
-    error.clear();
-    const XApi& api = xapi();
-    if (!api.ok) {
-        error = api.error;
-        return nullptr;
-    }
-    ::Display* dpy = api.openDisplay(displayName);
+// Opens the display, checks for XTEST and registers it as ours; nullptr with a reason.
+::Display* openServer(const XApi& api, const std::string& name, std::string& error) {
+    ::Display* dpy = api.openDisplay(name.empty() ? nullptr : name.c_str());
     if (dpy == nullptr) {
-        // NOLINTNEXTLINE(concurrency-mt-unsafe): read once at open, as Xlib itself does.
-        const char* env = displayName != nullptr ? displayName : std::getenv("DISPLAY");
-        error =
-            std::string("cannot open X display ") + (env != nullptr ? env : "(DISPLAY not set)");
+        error = "cannot open X display " + (name.empty() ? std::string("(DISPLAY not set)") : name);
         return nullptr;
     }
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
@@ -244,12 +184,274 @@ std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName)
         error = "the X server has no XTEST extension";
         return nullptr;
     }
-    {
-        std::lock_guard lock(g_displaysMutex);
-        g_displays.push_back(dpy);
+    std::lock_guard lock(g_displaysMutex);
+    g_displays.push_back(dpy);
+    return dpy;
+}
+
+// One connection to the server, used by the sender thread only.
+class Connection {
+public:
+    Connection(const XApi& api, ::Display* dpy) : api_(api), dpy_(dpy) {
+        screen_ = api_.defaultScreen(dpy_);
+        if (api_.setIOErrorExitHandler != nullptr) {
+            // When the server goes away, Xlib would end the process; instead the connection
+            // is marked lost and the sender lets it go.
+            api_.setIOErrorExitHandler(dpy_, &Connection::onLost, this);
+        } else {
+            KVR_LOG_WARN("pointer: this libX11 ends the process when the X server goes away");
+        }
+        refreshGeometry();
     }
-    KVR_LOG_INFO("pointer: XTest on display %s", displayName != nullptr ? displayName : "$DISPLAY");
-    return std::make_unique<XTestSink>(api, dpy);
+    ~Connection() {
+        {
+            std::lock_guard lock(g_displaysMutex);
+            std::erase(g_displays, dpy_);
+        }
+        // Also after the server went away: with the exit handler returning, Xlib has marked
+        // the connection dead and closing it only frees it.
+        api_.closeDisplay(dpy_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    [[nodiscard]] bool lost() const { return lost_; }
+    [[nodiscard]] int fd() const { return api_.connectionNumber(dpy_); }
+
+    // Sends what is buffered and reads what the server sent: nothing is asked for, so only
+    // errors, the few events every client gets (dropped here) or the end of the connection,
+    // which is so noticed without a sample.
+    void exchange() {
+        while (!lost_ && api_.pending(dpy_) > 0) {
+            XEvent event;
+            api_.nextEvent(dpy_, &event);
+        }
+    }
+
+    void send(const Sample& s) {
+        if (lost_) return;
+        if (std::chrono::steady_clock::now() - geometryTime_ >= kGeometryRefresh) refreshGeometry();
+        if (lost_) return;
+        int32_t px = pointerToPixel(s.pointerX, 0, reference_.widthPx);
+        int32_t py = pointerToPixel(s.pointerY, 0, reference_.heightPx);
+        // The X server keeps the pointer on its screen anyway; clamping here keeps the request
+        // values in range of the protocol's 16-bit coordinates.
+        px = std::clamp(px, 0, screenWidth_ - 1);
+        py = std::clamp(py, 0, screenHeight_ - 1);
+        api_.fakeMotion(dpy_, screen_, px, py, CurrentTime);
+        // Presses before releases: a record carrying both is a click.
+        const uint16_t f = s.buttonFlags;
+        if ((f & kLeftButtonDown) != 0) api_.fakeButton(dpy_, Button1, True, CurrentTime);
+        if ((f & kRightButtonDown) != 0) api_.fakeButton(dpy_, Button3, True, CurrentTime);
+        if ((f & kLeftButtonUp) != 0) api_.fakeButton(dpy_, Button1, False, CurrentTime);
+        if ((f & kRightButtonUp) != 0) api_.fakeButton(dpy_, Button3, False, CurrentTime);
+    }
+
+private:
+    static void onLost(::Display*, void* self) { static_cast<Connection*>(self)->lost_ = true; }
+
+    void refreshGeometry() {
+        geometryTime_ = std::chrono::steady_clock::now();
+        screenWidth_ = std::max(1, api_.displayWidth(dpy_, screen_));
+        screenHeight_ = std::max(1, api_.displayHeight(dpy_, screen_));
+        std::vector<MonitorBox> monitors;
+        if (api_.getMonitors != nullptr) {
+            int count = 0;
+            XRRMonitorInfo* info =
+                api_.getMonitors(dpy_, api_.rootWindow(dpy_, screen_), True, &count);
+            for (int i = 0; info != nullptr && i < count; ++i)
+                monitors.push_back(
+                    {info[i].x, info[i].y, info[i].width, info[i].height, info[i].primary != 0});
+            if (info != nullptr) api_.freeMonitors(info);
+        }
+        reference_ = pointerSpanOnScreen(monitors, screenWidth_, screenHeight_);
+    }
+
+    const XApi& api_;
+    ::Display* dpy_;
+    bool lost_ = false; // set inside an Xlib call of the sender thread
+    int screen_ = 0;
+    int32_t screenWidth_ = 1, screenHeight_ = 1;
+    PointerSpan reference_;
+    std::chrono::steady_clock::time_point geometryTime_{};
+};
+
+class XTestSink final : public Sink {
+public:
+    XTestSink(const XApi& api, std::string displayName, ::Display* first, UniqueFd wake)
+        : api_(api), displayName_(std::move(displayName)), wake_(std::move(wake)) {
+        if (first != nullptr) useConnection(std::make_unique<Connection>(api_, first));
+        sender_ = std::thread([this] { run(); });
+    }
+    ~XTestSink() override {
+        stop_.store(true);
+        signal();
+        {
+            // A sender stuck writing to a server that stopped reading gets its write failed.
+            std::lock_guard lock(connectionMutex_);
+            if (connection_) ::shutdown(connection_->fd(), SHUT_RDWR);
+        }
+        if (sender_.joinable()) sender_.join();
+    }
+    XTestSink(const XTestSink&) = delete;
+    XTestSink& operator=(const XTestSink&) = delete;
+
+    void deliver(int32_t pointerX, int32_t pointerY, uint16_t buttonFlags) override {
+        bool wasEmpty = false;
+        {
+            std::lock_guard lock(queueMutex_);
+            wasEmpty = queue_.empty();
+            if (queue_.size() < kQueueCapacity) {
+                queue_.push_back({pointerX, pointerY, buttonFlags});
+            } else if (queue_.back().buttonFlags == 0) {
+                queue_.back() = {pointerX, pointerY, buttonFlags};
+            } else if (!overflowSaid_) {
+                overflowSaid_ = true;
+                KVR_LOG_WARN("pointer: the X server does not take pointer events; samples are "
+                             "dropped");
+            }
+        }
+        if (wasEmpty) signal();
+    }
+    const char* kind() const override { return "xtest"; }
+
+private:
+    void signal() {
+        const uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+    }
+    void drainWake() {
+        uint64_t count = 0;
+        [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
+    }
+
+    std::deque<Sample> takeQueue() {
+        std::lock_guard lock(queueMutex_);
+        std::deque<Sample> taken;
+        taken.swap(queue_);
+        overflowSaid_ = false;
+        return taken;
+    }
+
+    void run() {
+        // Writing to a server that went away raises SIGPIPE; this thread never wants it.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        while (!stop_.load()) {
+            if (connection_)
+                serve();
+            else
+                waitForServer();
+        }
+        useConnection(nullptr);
+    }
+
+    // The connection is replaced under connectionMutex_, so that the destructor never shuts
+    // down a descriptor that is being closed.
+    void useConnection(std::unique_ptr<Connection> connection) {
+        std::lock_guard lock(connectionMutex_);
+        connection_ = std::move(connection);
+    }
+
+    // Sends what is queued until the connection ends or the sink closes.
+    void serve() {
+        pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {connection_->fd(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if ((fds[0].revents & POLLIN) != 0) {
+            drainWake();
+            for (const Sample& s : takeQueue())
+                connection_->send(s);
+        }
+        connection_->exchange();
+        if (connection_->lost()) {
+            useConnection(nullptr);
+            KVR_LOG_ERROR("pointer: lost the X server %s; pointer samples are dropped until it "
+                          "is back",
+                          displayName_.c_str());
+        }
+    }
+
+    // Tries the display now and then (and when samples arrive) until a server answers.
+    void waitForServer() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAttempt_ >= kReconnectSpacing) {
+            lastAttempt_ = now;
+            std::string why;
+            if (::Display* dpy = openServer(api_, displayName_, why)) {
+                useConnection(std::make_unique<Connection>(api_, dpy));
+                KVR_LOG_INFO("pointer: XTest on display %s again", displayName_.c_str());
+                takeQueue(); // what arrived before the server: stale positions
+                return;
+            }
+        }
+        pollfd fd{wake_.get(), POLLIN, 0};
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::max(kReconnectInterval - (std::chrono::steady_clock::now() - lastAttempt_),
+                     std::chrono::steady_clock::duration(kReconnectSpacing)));
+        if (::poll(&fd, 1, static_cast<int>(wait.count())) > 0) drainWake();
+        takeQueue();
+    }
+
+    const XApi& api_;
+    const std::string displayName_;
+    UniqueFd wake_;
+    std::atomic<bool> stop_{false};
+    std::mutex queueMutex_;
+    std::deque<Sample> queue_;               // queueMutex_
+    bool overflowSaid_ = false;              // queueMutex_
+    std::mutex connectionMutex_;
+    std::unique_ptr<Connection> connection_; // used by the sender thread only
+    std::chrono::steady_clock::time_point lastAttempt_{};
+    std::thread sender_;
+};
+
+} // namespace
+
+PointerSpan pointerSpanOnScreen(const std::vector<MonitorBox>& monitors, int32_t screenWidthPx,
+                                int32_t screenHeightPx) {
+    const MonitorBox* chosen = nullptr;
+    for (const MonitorBox& m : monitors) {
+        if (m.widthPx <= 0 || m.heightPx <= 0) continue;
+        if (m.leftPx == 0 && m.topPx == 0) return {m.widthPx, m.heightPx};
+        if (chosen == nullptr || (m.primary && !chosen->primary)) chosen = &m;
+    }
+    if (chosen != nullptr) return {chosen->widthPx, chosen->heightPx};
+    return {std::max(1, screenWidthPx), std::max(1, screenHeightPx)};
+}
+
+std::unique_ptr<Sink> openXTestSink(std::string& error, const char* displayName, XTestStart start) {
+    error.clear();
+    const XApi& api = xapi();
+    if (!api.ok) {
+        error = api.error;
+        return nullptr;
+    }
+    // The name is kept: after the server goes away the sink waits for one on that display.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once at open, as Xlib itself does.
+    const char* env = displayName != nullptr ? displayName : std::getenv("DISPLAY");
+    const std::string name = env != nullptr ? env : "";
+    if (name.empty() && start == XTestStart::WhenServerComes) {
+        error = "DISPLAY not set";
+        return nullptr;
+    }
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake) {
+        error = "no eventfd for the XTest sender";
+        return nullptr;
+    }
+    ::Display* dpy = openServer(api, name, error);
+    if (dpy == nullptr && start == XTestStart::ServerNow) return nullptr;
+    if (dpy != nullptr) {
+        error.clear();
+        KVR_LOG_INFO("pointer: XTest on display %s", name.c_str());
+    } else {
+        KVR_LOG_INFO("pointer: no X server on %s yet (%s); XTest starts when one answers",
+                     name.c_str(), error.c_str());
+        error.clear();
+    }
+    return std::make_unique<XTestSink>(api, name, dpy, std::move(wake));
 }
 
 } // namespace kvr::pointer

@@ -24,6 +24,8 @@ public:
         ::setenv("KVR_RUNTIME_DIR", (g_root / "run").c_str(), 1);
         // Services started by tests write their trace lines to stderr, where tests read them.
         ::setenv("KVR_TRACE", "1", 1);
+        // The desktop's own compositor is not the tests' (those that want one start theirs).
+        ::unsetenv("WAYLAND_DISPLAY");
     }
     void TearDown() override {
         if (std::getenv("KVR_TEST_KEEP") != nullptr) return;

@@ -18,10 +18,11 @@ const kvr::gui::ProgramInfo kInfo{
     "monmatch",
     "monmatch",
     "Binds touch controllers to displays. The displays are offered one after the other\n"
-    "(numbered as the touch library numbers them: KVR_DISPLAYS, else the X server's\n"
-    "monitors); touch the screen that shows the number, or press Esc to leave that display\n"
-    "as it is. Controllers in button mode are in drawing mode while the program runs and are\n"
-    "switched back when it ends (also on SIGTERM).",
+    "(numbered as the touch library numbers them: KVR_DISPLAYS, else the Wayland\n"
+    "compositor's outputs, else the X server's monitors); touch the screen that shows the\n"
+    "number, or press Esc to leave that display as it is. Controllers in button mode are in\n"
+    "drawing mode while the program runs and are switched back when it ends (also on\n"
+    "SIGTERM).",
     "",
     {{0, "ended (after the last display, or with no display or no window to show)"}},
 };

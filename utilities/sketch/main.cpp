@@ -24,8 +24,8 @@ const kvr::gui::ProgramInfo kInfo{
     "Clear or Esc wipes the trace; Exit, or Esc on a clean window, ends the program.\n"
     "\n"
     "  -N   the monitor to cover, 1 = first, numbered as the touch library numbers displays\n"
-    "       (KVR_DISPLAYS, else the X server's monitors); 0 or a number above the number\n"
-    "       of monitors selects monitor 1",
+    "       (KVR_DISPLAYS, else the Wayland compositor's outputs, else the X server's\n"
+    "       monitors); 0 or a number above the number of monitors selects monitor 1",
     "",
     {{0, "ended normally, or no window could be shown"}, {-1, "the monitors cannot be enumerated"}},
 };

@@ -18,6 +18,9 @@
 #include "tests/support/qt_support.h"
 #include "tests/support/test_env.h"
 #include "tests/support/xvfb.h"
+#ifdef KVR_BENCH_WESTON
+#include "tests/e2e/sessions/weston_session.h"
+#endif
 
 // clang-format off
 // gtest before Xlib: Xlib defines macros (None, Bool) that clash with gtest's names.
@@ -32,6 +35,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <stdlib.h>
 #include <thread>
 #include <vector>
@@ -61,6 +65,29 @@ bool redNear(::Display* dpy, int x, int y) {
     return found;
 }
 
+// cal3pt started seven times against the bench's controller: the times from the spawn until
+// `shown`, sorted; each run ends ("destroy") and waits for `gone`.
+std::vector<double> firstTargetTimes(const std::function<bool()>& shown,
+                                     const std::function<bool()>& gone) {
+    std::vector<double> times;
+    for (int run = 0; run < 7; ++run) {
+        const auto start = Clock::now();
+        test::ChildProcess cal3pt(test::program("cal3pt"), {"RS232_DEVICE0"});
+        EXPECT_TRUE(test::waitUntil(shown, std::chrono::seconds(10), std::chrono::milliseconds(1)));
+        times.push_back(msSince(start));
+        cal3pt.stop(); // the window closes and the report mode goes back
+        EXPECT_TRUE(test::waitUntil(gone));
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+void printTimes(const char* where, const std::vector<double>& times) {
+    std::printf("cal3pt, process start to first target on screen (%s, %zu runs): "
+                "min %.0f ms, median %.0f ms, max %.0f ms\n",
+                where, times.size(), times.front(), times[times.size() / 2], times.back());
+}
+
 TEST(CalibrationProgramsBench, FirstTargetOnScreen) {
     test::XvfbServer x("1024x768x24");
     ASSERT_TRUE(x.ok()) << x.log();
@@ -75,22 +102,28 @@ TEST(CalibrationProgramsBench, FirstTargetOnScreen) {
 
     // Target 0 with the default base offsets (3968, 128): (1024 * 128) >> 12, (768 * 128) >> 12.
     constexpr int kTargetX = 32, kTargetY = 24;
-    std::vector<double> times;
-    for (int run = 0; run < 7; ++run) {
-        const auto start = Clock::now();
-        test::ChildProcess cal3pt(test::program("cal3pt"), {"RS232_DEVICE0"});
-        ASSERT_TRUE(test::waitUntil([&] { return redNear(dpy, kTargetX, kTargetY); },
-                                    std::chrono::seconds(10), std::chrono::milliseconds(1)));
-        times.push_back(msSince(start));
-        cal3pt.stop(); // "destroy": the window closes and the report mode goes back
-        ASSERT_TRUE(test::waitUntil([&] { return !redNear(dpy, kTargetX, kTargetY); }));
-    }
+    const auto times = firstTargetTimes([&] { return redNear(dpy, kTargetX, kTargetY); },
+                                        [&] { return !redNear(dpy, kTargetX, kTargetY); });
     XCloseDisplay(dpy);
-    std::sort(times.begin(), times.end());
-    std::printf("cal3pt, process start to first target on screen (Xvfb, %zu runs): "
-                "min %.0f ms, median %.0f ms, max %.0f ms\n",
-                times.size(), times.front(), times[times.size() / 2], times.back());
+    printTimes("bare Xvfb", times);
 }
+
+#ifdef KVR_BENCH_WESTON
+// The same under weston (two outputs, nested in Xvfb): as a native Wayland client and through
+// XWayland. The target's white disc on output 1 tells it is there.
+TEST(CalibrationProgramsBench, FirstTargetOnScreenUnderWeston) {
+    test::WestonSession session;
+    ASSERT_TRUE(session.ok()) << session.diagnostics();
+    ::unsetenv("KVR_DISPLAYS");
+    Bench bench;
+    ASSERT_NE(bench.addSerial(0, 1, Sim::profile("nvlt3000-e")), nullptr) << bench.diagnostics();
+    const auto disc = [&] { return session.pixel(32, 24) == 0xFFFFFF; };
+    session.becomeClient(false);
+    printTimes("weston, native Wayland", firstTargetTimes(disc, [&] { return !disc(); }));
+    session.becomeClient(true);
+    printTimes("weston, XWayland", firstTargetTimes(disc, [&] { return !disc(); }));
+}
+#endif
 
 // Gaps between turns of the event loop, while capturing and after the last target.
 struct Stalls {

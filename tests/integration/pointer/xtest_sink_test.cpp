@@ -12,7 +12,10 @@
 #include <X11/extensions/Xrandr.h>
 // clang-format on
 
+#include <atomic>
+#include <csignal>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdlib.h>
 #include <string>
@@ -26,7 +29,8 @@ namespace {
 // The private X server and a client connection to it.
 class Xvfb {
 public:
-    explicit Xvfb(const std::string& screen) : server_(screen) {
+    explicit Xvfb(const std::string& screen, const std::string& display = "")
+        : server_(screen, display) {
         if (server_.ok()) dpy_ = XOpenDisplay(server_.name().c_str());
     }
     ~Xvfb() {
@@ -39,6 +43,8 @@ public:
     const std::string& name() const { return server_.name(); }
     ::Display* dpy() const { return dpy_; }
     std::string log() const { return server_.log(); }
+    bool pause() { return server_.signal(SIGSTOP); }
+    bool resume() { return server_.signal(SIGCONT); }
     void stop() {
         if (dpy_ != nullptr) XCloseDisplay(dpy_);
         dpy_ = nullptr;
@@ -133,8 +139,9 @@ TEST(XTestSink, ButtonFlagsPressAndRelease) {
     }
 }
 
-// Two monitors side by side, the primary on the right: pointer units count from the primary's
-// corner, and negative ones reach the monitor on its left.
+// Two monitors side by side, the primary on the right: pointer units count from the root
+// origin across the monitor there, as the touch library lays its display table out, so the
+// monitor on the right starts at 65536 whichever of the two is primary.
 TEST(XTestSink, PrimaryMonitorNotAtTheOrigin) {
     Xvfb x("2048x768x24");
     REQUIRE_XVFB(x);
@@ -171,10 +178,9 @@ TEST(XTestSink, PrimaryMonitorNotAtTheOrigin) {
     struct Case {
         int32_t pointerX, pointerY, px, py;
     } cases[] = {
-        {0, 0, 1024, 0},
-        {65535, 65535, 2047, 767},
-        {-1, 0, 1023, 0},
-        {-65536, 32768, 0, 384},
+        {0, 0, 0, 0},        {65535, 65535, 1023, 767},
+        {65536, 0, 1024, 0}, {65536 + 32768, 32768, 1536, 384},
+        {-1, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.pointerX << "," << c.pointerY);
@@ -203,6 +209,46 @@ TEST(XTestSink, ServerGoneDropsSamplesAndTheProcessLives) {
         t.join();
     sink.reset();
     SUCCEED();
+}
+
+// The session ends and an X server comes back on the same display: the sink goes on with it
+// by itself. A server that stops answering never holds up deliver().
+TEST(XTestSink, ServerThatComesBackIsUsedAndAHungOneNeverBlocks) {
+    auto x = std::make_unique<Xvfb>("640x480x24");
+    REQUIRE_XVFB(*x);
+    const std::string name = x->name();
+    std::string error;
+    auto sink = openXTestSink(error, name.c_str());
+    ASSERT_NE(sink, nullptr) << error;
+    x.reset();
+    sink->deliver(100, 100, kLeftButtonDown); // lost with the server
+    x = std::make_unique<Xvfb>("800x600x24", name);
+    REQUIRE_XVFB(*x);
+    const auto movesTo = [&](int32_t pointer, Xvfb::PointerState want) {
+        return test::waitUntil([&] {
+            sink->deliver(pointer, pointer, 0); // until the sender has the server again
+            return x->query() == want;
+        });
+    };
+    EXPECT_TRUE(movesTo(32768, {400, 300, 0}));
+    ASSERT_TRUE(x->pause());
+    std::atomic<int> delivered{0};
+    std::thread readLoop([&] {
+        for (int i = 0; i < 20000; ++i, ++delivered)
+            sink->deliver(i, i, i % 2 ? kLeftButtonUp : kLeftButtonDown);
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return delivered == 20000; })) << delivered;
+    readLoop.join();
+    ASSERT_TRUE(x->resume());
+    EXPECT_TRUE(movesTo(16384, {200, 150, 0}));
+    ASSERT_TRUE(x->pause()); // and the sink closes while the server hangs
+    for (int i = 0; i < 20000; ++i)
+        sink->deliver(i, i, 0);
+    std::atomic<bool> closed{false};
+    std::thread closing([&] { sink.reset(), closed = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return closed.load(); }));
+    closing.join();
+    x->resume();
 }
 
 TEST(XTestSink, AutoPicksXTestWhenThereIsNoUinput) {

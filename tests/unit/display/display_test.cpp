@@ -1,4 +1,5 @@
 #include "platform/display/display.h"
+#include "platform/display/wayland.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
@@ -81,6 +82,24 @@ TEST(DisplayEnumerate, NoXServerGivesTheSingleDisplayFallback) {
         EXPECT_EQ(list.displays[0],
                   (Display{"DISPLAY", 0, 0, kFallbackWidthPx, kFallbackHeightPx, true}));
     }
+}
+
+// A compositor's outputs in its logical coordinates: xdg-output where given, else the
+// wl_output position with the mode divided by the scale (turned by odd transforms).
+TEST(WaylandOutputs, LogicalRectanglesNamesAndOrder) {
+    detail::OutputReport plain, scaled, logical, empty; // empty: no mode yet, left out
+    plain.modeWidthPx = 1920, plain.modeHeightPx = 1080, plain.outputName = "DP-1";
+    scaled = plain, scaled.x = 1920, scaled.scale = 2, scaled.transform = 1; // turned by 90
+    scaled.outputName = "", scaled.xdgName = "HDMI-A-1";
+    logical = plain, logical.outputName = "", logical.logicalX = -1280; // fractional scale
+    logical.haveLogicalPosition = logical.haveLogicalSize = true;
+    logical.logicalWidth = 1280, logical.logicalHeight = 720;
+    EXPECT_EQ(detail::displaysFromOutputs({scaled, plain}),
+              (std::vector<Display>{{"HDMI-A-1", 1920, 0, 2460, 960, false},
+                                    {"DP-1", 0, 0, 1920, 1080, true}}));
+    EXPECT_EQ(detail::displaysFromOutputs({logical, empty, plain}),
+              (std::vector<Display>{{"OUTPUT1", -1280, 0, 0, 720, false},
+                                    {"DP-1", 0, 0, 1920, 1080, true}}));
 }
 
 // A real X server: Xvfb with one 800 x 600 screen.

@@ -699,8 +699,37 @@ TEST_F(DispatchTest, ReadDisplayNumberJudgesTheReply) {
 class RecordingService final : public PointerClassService {
 public:
     void deliver(const engine::MouseInputData& r) override { records.push_back(r); }
+    void setDesktop(const PointerDesktop& d) override { desktops.push_back(d); }
     std::vector<engine::MouseInputData> records;
+    std::vector<PointerDesktop> desktops;
 };
+
+// The tables the library sends give the pointer port the desktop around their displays; a
+// table starts at its first entry, so entries of a longer table before drop out.
+TEST_F(DispatchTest, DisplayTablesGiveThePointerPortTheirDesktop) {
+    RecordingService service;
+    PointerConnectData data{nullptr, &service};
+    ASSERT_EQ(KvrRs232_InternIoCtl(ctx, DeviceObject::PointerPort, IOCTL_INTERNAL_MOUSE_CONNECT,
+                                   &data, sizeof data),
+              kSuccess);
+    const std::uint32_t w = 65471, h = 65449; // 1024 x 768 displays: 1023 * 65535 / 1024, ...
+    struct Case {
+        std::vector<std::array<std::uint32_t, 5>> table; // number, origin x, y, extent x, y
+        PointerDesktop expected;
+    } cases[] = {{{{1, 0, 0, w, h}, {2, 65535, 0, w, h}}, {0, 0, 131071, 65536}},
+                 {{{1, 0, 0, w, h}}, {0, 0, 65536, 65536}},
+                 {{{1, 0, 0, w, h}, {2, std::uint32_t(-65535), 0, w, h}, {3, 0, 0, w / 2, h}},
+                  {-65535, 0, 65536, 65536}}}; // one left of it, and a part of a display
+    for (const Case& c : cases) {
+        for (const auto& e : c.table) {
+            std::vector<std::uint8_t> in{static_cast<std::uint8_t>(e[0])};
+            for (std::size_t k = 1; k < e.size(); ++k)
+                putDword(in, e[k]);
+            ASSERT_EQ(send(ctx, IOCTL_RS232_SET_DISPLAY_PARTITION, in, 1).buffer[0], 1);
+        }
+        EXPECT_EQ(service.desktops.back(), c.expected) << service.desktops.back().right;
+    }
+}
 
 TEST_F(DispatchTest, PointerClassConnectIsAcceptedOnceOnThePointerPort) {
     RecordingService service;

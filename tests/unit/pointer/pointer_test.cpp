@@ -64,13 +64,15 @@ std::ostream& operator<<(std::ostream& os, const Ev& e) {
 }
 
 // Delivers one sample through the uinput writer into a pipe and decodes what came out.
-std::vector<Ev> uinputEvents(int32_t x, int32_t y, uint16_t flags) {
+std::vector<Ev> uinputEvents(int32_t x, int32_t y, uint16_t flags,
+                             const PointerArea& desktop = {}) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return {};
     UniqueFd readEnd(fds[0]);
     {
         auto sink = makeUinputWriter(UniqueFd(fds[1]));
         EXPECT_STREQ(sink->kind(), "uinput");
+        sink->setDesktop(desktop);
         sink->deliver(x, y, flags);
     } // closes the write end
     std::vector<Ev> out;
@@ -114,6 +116,24 @@ TEST(UinputWriter, EventRecordsPerSample) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(uinputEvents(c.x, c.y, c.flags), c.expected);
+    }
+}
+
+// The device's 0..65535 spans the desktop; pointer units are placed on it.
+TEST(UinputWriter, DeviceSpansTheDesktop) {
+    const PointerArea twoWide{0, 0, 131072, 65536}, leftAndBelow{-65536, 0, 65536, 131072};
+    struct Case {
+        PointerArea desktop;
+        int32_t x, y, deviceX, deviceY;
+    } cases[] = {{twoWide, 65536, 100, 32768, 100},
+                 {twoWide, 131071, 65535, 65535, 65535},
+                 {leftAndBelow, 0, 65536, 32768, 32768},
+                 {leftAndBelow, -65536, 131072, 0, 65535},
+                 {{}, 70000, -1, 65535, 0}}; // the primary display alone: as it comes
+    for (const auto& c : cases) {
+        const auto events = uinputEvents(c.x, c.y, 0, c.desktop);
+        ASSERT_EQ(events.size(), 3u);
+        EXPECT_EQ(std::pair(events[0].value, events[1].value), std::pair(c.deviceX, c.deviceY));
     }
 }
 
