@@ -99,6 +99,8 @@ constexpr StatusName kStatusNames[] = {
      "the driver knows no such control code"},
     {ntstatus::kInvalidDeviceRequest, "STATUS_INVALID_DEVICE_REQUEST",
      "no such device index (0..7 on KvrRs232D, 0..3 on KvrUsbMgr)"},
+    {ntstatus::kAccessDenied, "STATUS_ACCESS_DENIED",
+     "only members of the control device's group may change the driver or a controller"},
     {ntstatus::kBufferTooSmall, "STATUS_BUFFER_TOO_SMALL",
      "the request or the reply buffer is too short for this code, a value is out of range, or "
      "the device is not connected"},

@@ -567,6 +567,31 @@ Reply getLastDevice(Io& io, bool up) {
 
 // ---- the dispatch -------------------------------------------------------------------------------
 
+// Requests that only read: anyone who reached the socket may make them. Everything else
+// changes the driver or a controller (taking bytes from a response queue, disarming the touch
+// search and taking the last lift count too) and is for the socket's group only.
+bool onlyReads(std::uint32_t code) {
+    switch (code) {
+    case IOCTL_RS232_GET_ROTATION:
+    case IOCTL_RS232_GET_REPORT_STATUS:
+    case IOCTL_RS232_READ_LENGTH:
+    case IOCTL_RS232_CAL_POINT_READY:
+    case IOCTL_RS232_IS_PEN_UP:
+    case IOCTL_RS232_GET_SOUND_STATUS:
+    case IOCTL_RS232_GET_REPORT_MODE:
+    case IOCTL_RS232_GET_RIGHT_CLICK:
+    case IOCTL_RS232_GET_DOUBLE_CLICK:
+    case IOCTL_RS232_CURRENT_COM_PORT:
+    case IOCTL_RS232_GET_3P_CAL_DATA:
+    case IOCTL_RS232_GET_BASE_POINT:
+    case IOCTL_RS232_GET_EXPAND:
+    case IOCTL_RS232_GET_LAST_DOWN_DEVICE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Reply dispatchGlobal(Io& io) {
     switch (io.req.code) {
     case IOCTL_RS232_ARM_TOUCH_SEARCH:
@@ -684,6 +709,11 @@ Reply dispatch(DriverContext& ctx, DeviceObject target, ipc::Request& req) {
     // caller that does not gets the request refused before a byte is read.
     if (req.buffer.size() < std::max(req.inLength, req.outLength)) {
         return fail(ntstatus::kInvalidParameter);
+    }
+    if (req.peer == ipc::PeerTrust::Other && !onlyReads(req.code)) {
+        KVR_LOG_WARN("request 0x%X refused: the peer is not in the control device's group",
+                     req.code);
+        return fail(ntstatus::kAccessDenied);
     }
     Io io{ctx, req};
     if (IsGlobalCode(req.code)) return dispatchGlobal(io);
