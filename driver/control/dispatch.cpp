@@ -592,6 +592,18 @@ bool onlyReads(std::uint32_t code) {
     }
 }
 
+// kvrctl watch: the socket passed with the request gets the unit's (or every unit's) raw
+// chunks and pointer records until the client closes it or this connection.
+Reply watch(Io& io) {
+    if (io.in() < 1) return tooSmall();
+    const std::uint8_t unit = io.byte(0);
+    if (unit != kWatchEveryUnit && !io.ctx.validDevice(unit))
+        return fail(ntstatus::kInvalidDeviceRequest);
+    const std::uint32_t status =
+        io.ctx.watchers().add(std::move(io.req.passedFd), unit, io.req.connection);
+    return status == ntstatus::kSuccess ? done(0) : fail(status);
+}
+
 Reply dispatchGlobal(Io& io) {
     switch (io.req.code) {
     case IOCTL_RS232_ARM_TOUCH_SEARCH:
@@ -716,6 +728,7 @@ Reply dispatch(DriverContext& ctx, DeviceObject target, ipc::Request& req) {
         return fail(ntstatus::kAccessDenied);
     }
     Io io{ctx, req};
+    if (req.code == IOCTL_KVR_WATCH) return watch(io);
     if (IsGlobalCode(req.code)) return dispatchGlobal(io);
     // 2. Every other code (also one this driver does not serve) names a device first.
     if (req.inLength < 1 || req.buffer.empty() || !ctx.validDevice(req.buffer[0])) {
@@ -778,6 +791,7 @@ ipc::Reply KvrRs232Close(DriverContext& ctx, DeviceObject target,
                          std::uint64_t connection) noexcept {
     if (target != DeviceObject::Control || connection == 0) return done(0);
     try {
+        ctx.watchers().releaseOwnedBy(connection);
         for (std::uint8_t n = 0; n < ctx.deviceCount(); ++n) {
             Rs232Device& d = ctx.device(n);
             // The settings lock orders this against a registration arriving for the device.
