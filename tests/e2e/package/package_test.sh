@@ -25,14 +25,22 @@ programs=(KvrRs232 kvrctl kvrsim kvrreg touchsvc kvrautostart RClick tactivo cal
           nvbackup nvrestore pinmap portscan monmatch sketch)
 for p in "${programs[@]}"; do
   check "program $p" test -x "$root/usr/bin/$p"
-  check "manual page $p" test -s "$root/usr/share/man/man1/$p.1.gz"
+  case $p in KvrRs232|touchsvc) page=$root/usr/share/man/man8/$p.8.gz ;;
+                             *) page=$root/usr/share/man/man1/$p.1.gz ;; esac
+  check "manual page $p" test -s "$page"
+  for section in 'SEE ALSO' 'EXIT STATUS'; do
+    check "manual page $p has $section" sh -c "zcat '$page' | grep -qx '.SH \"$section\"'"
+  done
 done
+check "manual page tsapi(3)" test -s "$root/usr/share/man/man3/tsapi.3.gz"
 for p in tactivo cal3pt linear nvbackup nvrestore pinmap portscan monmatch sketch RClick; do
   check "desktop entry $p" grep -q "^Exec=$p\\b" "$root/usr/share/applications/$p.desktop"
 done
 check "icons" test "$(ls "$root"/usr/share/icons/hicolor/scalable/apps/lumarcon-*.svg | wc -l)" -ge 10
 for f in lib/systemd/system/KvrRs232.service lib/systemd/system/KvrUsbMgr.service \
-         lib/systemd/system/touchsvc.service usr/lib/tmpfiles.d/lumarcon.conf \
+         lib/systemd/system/touchsvc.service lib/systemd/system/touchsvc-shutdown.service \
+         usr/lib/tmpfiles.d/lumarcon.conf usr/lib/modules-load.d/lumarcon.conf \
+         usr/share/doc/lumarcon-touch/README.md.gz \
          usr/lib/sysusers.d/lumarcon.conf lib/udev/rules.d/60-lumarcon.rules \
          usr/include/tsapi.h etc/lumarcon/errmsg.txt etc/lumarcon/msg_3p_calib.txt \
          etc/lumarcon/msg_linear.txt usr/share/doc/lumarcon-touch/copyright \
