@@ -11,6 +11,8 @@
 //   kvrctl raw CODE [HEX...] [--out N]               any code, request bytes as given
 //   kvrctl sim SOCKET LINE...                        scenario lines to a kvrsim control
 //                                                    socket, then waits until they are played
+//   kvrctl watch [UNIT]                              the driver's live raw reports and
+//                                                    pointer records until Ctrl+C
 // --device NAME picks the control device (default KvrRs232D; KvrUsbMgr for the USB role).
 // Prints the completion status (its name and, for a failure, its meaning) and the reply bytes
 // in hex. The driver acknowledges a connect whether or not the port opened, so connect and
@@ -21,6 +23,7 @@
 #include "driver/control/control_codes.h"
 #include "driver/kvrctl_ports.h"
 #include "driver/kvrctl_replug.h"
+#include "driver/kvrctl_watch.h"
 #include "platform/desktop/cli11_app.h"
 #include "platform/ipc/control_device.h"
 #include "platform/serial/dos_names.h"
@@ -49,7 +52,8 @@ using kvr::cli::kExitOk;
 using kvr::cli::kExitUsage;
 
 constexpr const char* kProgram = "kvrctl";
-constexpr const char* kCommands = "connect, disconnect, reopen, replug, write, read, raw, sim";
+constexpr const char* kCommands =
+    "connect, disconnect, reopen, replug, write, read, raw, sim, watch";
 
 int usage(const std::string& message) {
     return kvr::cli::usageError(kProgram, message);
@@ -99,6 +103,8 @@ constexpr StatusName kStatusNames[] = {
      "the driver knows no such control code"},
     {ntstatus::kInvalidDeviceRequest, "STATUS_INVALID_DEVICE_REQUEST",
      "no such device index (0..7 on KvrRs232D, 0..3 on KvrUsbMgr)"},
+    {ntstatus::kAccessDenied, "STATUS_ACCESS_DENIED",
+     "only members of the control device's group may change the driver or a controller"},
     {ntstatus::kBufferTooSmall, "STATUS_BUFFER_TOO_SMALL",
      "the request or the reply buffer is too short for this code, a value is out of range, or "
      "the device is not connected"},
@@ -326,11 +332,12 @@ std::optional<std::string> firstCommandWord(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     CLI::App app{"kvrctl: control requests to a running KvrRs232 (or KvrUsbMgr) daemon"};
-    app.footer("connect and reopen look at the port afterwards: exit 1 when the device did not "
-               "connect,\nwith the reason (the port is missing, not a terminal, in use).\n"
-               "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1) "
-               "for COM1-COM4,\nelse the USB serial adapters from COM5 up in the order of "
-               "/dev/serial/by-id.");
+    app.footer(
+        "connect and reopen look at the port afterwards: exit 1 when the device did not "
+        "connect,\nwith the reason (the port is missing, not a terminal, in use).\n"
+        "COMn is the link $KVR_STATE_DIR/dosdevices/comN when it exists, else /dev/ttyS(n-1) "
+        "for COM1-COM4,\nelse the USB serial adapters from COM5 up in the order of "
+        "/dev/serial/by-id.");
     kvr::cli::prepare(app, kProgram, kvr::cli::exitStatusText());
     app.require_subcommand(1);
     std::string deviceName = "KvrRs232D";
@@ -379,6 +386,14 @@ int main(int argc, char** argv) {
     auto* sim = app.add_subcommand("sim", "play scenario lines on a kvrsim control socket");
     sim->add_option("SOCKET", simSocket)->required();
     sim->add_option("LINE", simScenario)->required();
+    int watchUnit = -1;
+    auto* watch = app.add_subcommand(
+        "watch", "print the driver's live raw reports and pointer records until Ctrl+C "
+                 "(members of the group only)");
+    watch
+        ->add_option("UNIT", watchUnit,
+                     "device index 0..7 (0..3 on KvrUsbMgr); default: every unit")
+        ->check(CLI::Range(0, 255));
 
     // A mistyped command is named as such, not as an unexpected argument.
     const auto known = [&](const std::string& word) {
@@ -391,6 +406,9 @@ int main(int argc, char** argv) {
     if (auto code = kvr::cli::parse(app, argc, argv)) return *code;
 
     if (*sim) return simLines(simSocket, simScenario);
+    if (*watch)
+        return kvr::kvrctl::watchDriver(
+            deviceName, watchUnit < 0 ? kWatchEveryUnit : static_cast<std::uint8_t>(watchUnit));
 
     Driver driver(deviceName);
     std::vector<std::uint8_t> in;

@@ -8,6 +8,7 @@
 
 #include "driver/core/driver.h"
 #include "platform/common/log.h"
+#include "platform/common/run_as.h"
 #include "platform/common/unique_fd.h"
 #include "platform/desktop/cli11_app.h"
 #include "platform/service/systemd_notify.h"
@@ -51,7 +52,9 @@ int main(int argc, char** argv) {
         "for COM1-COM4,\nelse the USB serial adapters from COM5 up in the order of "
         "/dev/serial/by-id.\n"
         "It does not start (exit 1) when the state folder, the settings store or the "
-        "runtime folder\ncannot be used.");
+        "runtime folder\ncannot be used, nor as root where those folders belong to another "
+        "user (the installed\nunits' user lumarcon: use systemctl, or runuser -u lumarcon).\n"
+        "Under systemd its log goes to the journal once (not to syslog as well).");
     kvr::cli::prepare(app, "KvrRs232", kvr::cli::exitStatusText());
     bool usb = false;
     bool noSyslog = false;
@@ -81,6 +84,12 @@ int main(int argc, char** argv) {
                                     "--trace goes with --pointer=trace, not --pointer=" + pointer);
     kvr::log::setLevel(logLevel);
     if (!noSyslog) kvr::log::setSyslog(usb ? "KvrUsbMgr" : "KvrRs232");
+    if (const std::string refusal =
+            kvr::paths::rootRunRefusal("KvrRs232", usb ? "KvrUsbMgr" : "KvrRs232");
+        !refusal.empty()) {
+        KVR_LOG_ERROR("%s", refusal.c_str());
+        return kvr::cli::kExitFailure;
+    }
 
     kvr::UniqueFd signals = blockStopSignals();
     if (!signals) {

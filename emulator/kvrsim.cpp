@@ -142,9 +142,10 @@ int run(int argc, char** argv) {
     CLI::App app{"kvrsim: a Lumarcon touch controller (M or E packets, command replies, faults) "
                  "on a pseudo-terminal"};
     app.footer(kFooter);
-    kvr::cli::prepare(app, "kvrsim",
-                      kvr::cli::exitStatusText({"   1 also: the line or the control socket "
-                                                "cannot be set up"}));
+    kvr::cli::prepare(
+        app, "kvrsim",
+        kvr::cli::exitStatusText({"Exit status 1 also: the line or the control socket "
+                                  "cannot be set up"}));
     std::string link, frameLog, control, scenarioFile, profileName = "nvlt3000", writeTo;
     std::vector<std::string> runLines, faultTexts, wordSettings;
     std::string unitType, identity, extLevel, vendorTag, format, formatDigit, identification;

@@ -121,6 +121,7 @@ void EventTable::setEvent(engine::EventRef ref) {
 void PointerPortDevice::deliver(const engine::MouseInputData& record) {
     // The engine calls this with link_.Lock held, which also guards service_.
     if (service_ != nullptr) service_->deliver(record);
+    if (watchers_.active()) watchers_.pointer(WatchList::ReadingUnit::current(), record);
 }
 
 bool PointerPortDevice::connect(const PointerConnectData& data) {
@@ -181,7 +182,8 @@ void DriverContext::displayEntrySet(std::uint8_t index, bool startsTable) {
     pointer_.setDesktop(DesktopOfDisplayTable(ext_.DisplayPartition, tableEntries_));
 }
 
-DriverContext::DriverContext(const DriverRole& role) : role_(role), pointer_(ext_.Pointer) {
+DriverContext::DriverContext(const DriverRole& role)
+    : role_(role), pointer_(ext_.Pointer, watchers_) {
     ext_.Pointer.Port = &pointer_;
     ext_.Signaller = &events_;
 }

@@ -18,6 +18,7 @@
 //   EventTable's lock            a leaf, taken inside any of the above to set an event
 // No lock is held while a request waits (connect, disconnect, timed waits, registry I/O).
 
+#include "driver/control/watch.h"
 #include "engine/device.h"
 #include "engine/interfaces.h"
 #include "platform/ipc/event.h"
@@ -165,7 +166,8 @@ struct PointerConnectData {
 // The pointer-port device as the engine sees it. Accepts one connect for its lifetime.
 class PointerPortDevice final : public engine::PointerPort {
 public:
-    explicit PointerPortDevice(engine::PointerPortLink& link) : link_(link) {}
+    PointerPortDevice(engine::PointerPortLink& link, WatchList& watchers)
+        : link_(link), watchers_(watchers) {}
     bool connected() const override { return connected_.load(std::memory_order_acquire); }
     void deliver(const engine::MouseInputData& record) override;
 
@@ -178,6 +180,7 @@ public:
 
 private:
     engine::PointerPortLink& link_;
+    WatchList& watchers_;
     void* classDevice_ = nullptr;            // pointer-port lock
     PointerClassService* service_ = nullptr; // pointer-port lock
     std::atomic<bool> connected_{false};
@@ -215,6 +218,8 @@ public:
 
     EventTable& events() { return events_; }
     PointerPortDevice& pointerPort() { return pointer_; }
+    // Live watchers of the raw reports and pointer records (kvrctl watch).
+    WatchList& watchers() { return watchers_; }
 
     // The serial connection; set once by the daemon before it serves requests. Requests that
     // need it before then behave as with an unconnected device.
@@ -250,6 +255,7 @@ private:
     engine::ControlExtension ext_;
     std::array<DeviceControl, engine::kMaxDevices> controls_;
     EventTable events_;
+    WatchList watchers_;
     PointerPortDevice pointer_;
     std::atomic<SerialLink*> link_{nullptr};
     std::uint16_t tableEntries_ = 0; // driver-wide lock: entries of the current display table

@@ -94,3 +94,47 @@ constexpr bool IsGlobalCode(std::uint32_t code) {
 namespace ntstatus = ::kvr::ipc::status;
 
 } // namespace kvr::driver
+
+// ---- Live watch (not one of the Windows driver's codes) -----------------------------------------
+// Diagnostics for `kvrctl watch`: a client hands the driver one end of a SOCK_SEQPACKET socket
+// pair and gets every raw chunk read from the controllers and every pointer record delivered,
+// one record per message, until it closes its end or its control connection. Nothing is
+// recorded while nobody watches. Only the control device's group may watch (touches are
+// private).
+namespace kvr::driver {
+
+// Request: in >= 1, byte 0 = the unit to watch (a device index) or kWatchEveryUnit; the
+// socket attached as the request's descriptor. Success, info 0. No descriptor:
+// STATUS_INVALID_HANDLE; not a SOCK_SEQPACKET socket: STATUS_OBJECT_TYPE_MISMATCH; no such
+// unit: STATUS_INVALID_DEVICE_REQUEST; too many watchers: STATUS_INSUFFICIENT_RESOURCES.
+inline constexpr std::uint32_t IOCTL_KVR_WATCH = Rs232ControlCode(0x800);
+inline constexpr std::uint8_t kWatchEveryUnit = 0xFF;
+inline constexpr std::uint32_t kMaxWatchers = 8;
+
+// One message, native byte order:
+//   0      1      2         4          8                 16
+//   +------+------+---------+----------+-----------------+----------------------------+
+//   | kind | unit | length  | reserved | time (ns, UTC)  | `length` payload bytes     |
+//   +------+------+---------+----------+-----------------+----------------------------+
+// kind kWatchRaw:     the bytes as read from the controller's line (1..255)
+// kind kWatchPointer: WatchPointer (12 bytes): the record handed to the pointer sink
+// kind kWatchDropped: one uint32, the records lost since the last message (a slow reader)
+enum class WatchKind : std::uint8_t { Raw = 1, Pointer = 2, Dropped = 3 };
+struct WatchHeader {
+    WatchKind kind;
+    std::uint8_t unit;
+    std::uint16_t length;
+    std::uint32_t reserved;
+    std::uint64_t timeNs;
+};
+static_assert(sizeof(WatchHeader) == 16);
+struct WatchPointer {
+    std::int32_t x; // pointer units 0..65535
+    std::int32_t y;
+    std::uint16_t buttonFlags; // the mouse input record's button flags
+    std::uint16_t reserved;
+};
+static_assert(sizeof(WatchPointer) == 12);
+inline constexpr std::uint32_t kMaxWatchPayload = 255;
+
+} // namespace kvr::driver

@@ -568,6 +568,43 @@ Reply getLastDevice(Io& io, bool up) {
 
 // ---- the dispatch -------------------------------------------------------------------------------
 
+// Requests that only read: anyone who reached the socket may make them. Everything else
+// changes the driver or a controller (taking bytes from a response queue, disarming the touch
+// search and taking the last lift count too) and is for the socket's group only.
+bool onlyReads(std::uint32_t code) {
+    switch (code) {
+    case IOCTL_RS232_GET_ROTATION:
+    case IOCTL_RS232_GET_REPORT_STATUS:
+    case IOCTL_RS232_READ_LENGTH:
+    case IOCTL_RS232_CAL_POINT_READY:
+    case IOCTL_RS232_IS_PEN_UP:
+    case IOCTL_RS232_GET_SOUND_STATUS:
+    case IOCTL_RS232_GET_REPORT_MODE:
+    case IOCTL_RS232_GET_RIGHT_CLICK:
+    case IOCTL_RS232_GET_DOUBLE_CLICK:
+    case IOCTL_RS232_CURRENT_COM_PORT:
+    case IOCTL_RS232_GET_3P_CAL_DATA:
+    case IOCTL_RS232_GET_BASE_POINT:
+    case IOCTL_RS232_GET_EXPAND:
+    case IOCTL_RS232_GET_LAST_DOWN_DEVICE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// kvrctl watch: the socket passed with the request gets the unit's (or every unit's) raw
+// chunks and pointer records until the client closes it or this connection.
+Reply watch(Io& io) {
+    if (io.in() < 1) return tooSmall();
+    const std::uint8_t unit = io.byte(0);
+    if (unit != kWatchEveryUnit && !io.ctx.validDevice(unit))
+        return fail(ntstatus::kInvalidDeviceRequest);
+    const std::uint32_t status =
+        io.ctx.watchers().add(std::move(io.req.passedFd), unit, io.req.connection);
+    return status == ntstatus::kSuccess ? done(0) : fail(status);
+}
+
 Reply dispatchGlobal(Io& io) {
     switch (io.req.code) {
     case IOCTL_RS232_ARM_TOUCH_SEARCH:
@@ -686,7 +723,13 @@ Reply dispatch(DriverContext& ctx, DeviceObject target, ipc::Request& req) {
     if (req.buffer.size() < std::max(req.inLength, req.outLength)) {
         return fail(ntstatus::kInvalidParameter);
     }
+    if (req.peer == ipc::PeerTrust::Other && !onlyReads(req.code)) {
+        KVR_LOG_WARN("request 0x%X refused: the peer is not in the control device's group",
+                     req.code);
+        return fail(ntstatus::kAccessDenied);
+    }
     Io io{ctx, req};
+    if (req.code == IOCTL_KVR_WATCH) return watch(io);
     if (IsGlobalCode(req.code)) return dispatchGlobal(io);
     // 2. Every other code (also one this driver does not serve) names a device first.
     if (req.inLength < 1 || req.buffer.empty() || !ctx.validDevice(req.buffer[0])) {
@@ -749,6 +792,7 @@ ipc::Reply KvrRs232Close(DriverContext& ctx, DeviceObject target,
                          std::uint64_t connection) noexcept {
     if (target != DeviceObject::Control || connection == 0) return done(0);
     try {
+        ctx.watchers().releaseOwnedBy(connection);
         for (std::uint8_t n = 0; n < ctx.deviceCount(); ++n) {
             Rs232Device& d = ctx.device(n);
             // The settings lock orders this against a registration arriving for the device.

@@ -129,8 +129,9 @@ void Driver::unload() {
     if (impl_->serial) impl_->serial->disconnectAll();
     impl_->context->attachSerialLink(nullptr);
     impl_->serial.reset();
-    // Event references taken for clients are released.
+    // Event references taken for clients are released, and the watchers let go.
     impl_->context->events().releaseAll();
+    impl_->context->watchers().releaseAll();
     // The device map describes the running system only.
     if (!impl_->pointerPortValue.empty())
         reg::deleteValue(kPointerPortKey, impl_->pointerPortValue);

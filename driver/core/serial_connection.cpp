@@ -294,6 +294,9 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
     case serial::IoStatus::Ok:
         if (r.count > 0) {
             engine::Rs232Device& record = context_.device(device);
+            WatchList& watchers = context_.watchers();
+            if (watchers.active()) watchers.raw(device, buffer, r.count);
+            const WatchList::ReadingUnit reading(device);
             if (session.DecodeAsM.load()) {
                 std::lock_guard guard(record.Lock);
                 engine::MDecodeData(record, buffer, r.count);

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
 #include <syslog.h>
 
 namespace kvr::log {
@@ -61,7 +63,20 @@ bool setLevel(std::string_view name) {
     return false;
 }
 
+bool stderrIsJournal() {
+    // systemd names the stream it connected stderr to as "DEVICE:INODE" (sd_journal_stream_fd).
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once at start-up.
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (stream == nullptr) return false;
+    unsigned long long device = 0, inode = 0;
+    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+    struct stat st {};
+    return ::fstat(2, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
 void setSyslog(const char* ident) {
+    // A unit's stderr is the journal already: syslog would log every line a second time.
+    if (stderrIsJournal()) ident = nullptr;
     if (ident != nullptr && *ident != '\0') {
         ::openlog(ident, LOG_PID, LOG_DAEMON);
         g_syslog = true;

@@ -12,8 +12,11 @@ void setLevel(Level level);
 Level level();
 // "error", "warning", "info", "debug"; false (level unchanged) for anything else.
 bool setLevel(std::string_view name);
-// Also send each line to syslog under this ident (empty: stderr only).
+// Also send each line to syslog under this ident (empty: stderr only). Where stderr is the
+// journal already (a systemd unit's), the lines stay on stderr only.
 void setSyslog(const char* ident);
+// True when stderr is connected to the systemd journal ($JOURNAL_STREAM names it).
+bool stderrIsJournal();
 
 void write(Level level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 

@@ -1,7 +1,10 @@
 #include "platform/common/paths.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <grp.h>
 #include <system_error>
+#include <vector>
 
 namespace kvr::paths {
 namespace {
@@ -50,6 +53,25 @@ std::filesystem::path runtimeSubdir(const std::string& name) {
     auto p = runtimeDir() / name;
     ensureDir(p);
     return p;
+}
+
+std::optional<gid_t> suiteGroupId() {
+    try {
+        std::vector<char> buffer(4096);
+        for (;;) {
+            group entry{};
+            group* found = nullptr;
+            const int rc = ::getgrnam_r(kSuiteGroup, &entry, buffer.data(), buffer.size(), &found);
+            if (rc == ERANGE && buffer.size() < (1U << 20)) {
+                buffer.resize(buffer.size() * 2);
+                continue;
+            }
+            if (rc != 0 || found == nullptr) return std::nullopt;
+            return found->gr_gid;
+        }
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 } // namespace kvr::paths

@@ -6,7 +6,9 @@
 // Both are read from the environment at every call, so tests can point a process elsewhere.
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace kvr::paths {
 
@@ -27,5 +29,11 @@ std::filesystem::path runtimeSubdir(const std::string& name);
 
 // Creates a folder and its parents; false when it does not exist afterwards.
 bool ensureDir(const std::filesystem::path& dir);
+
+// The suite's group: the daemons run in it, its members (the people who configure touch
+// screens) may use the control sockets and the settings store.
+inline constexpr const char* kSuiteGroup = "lumarcon";
+// Its id; nothing on a system without it.
+std::optional<gid_t> suiteGroupId();
 
 } // namespace kvr::paths

@@ -22,7 +22,8 @@ inline void prepare(CLI::App& app, const std::string& program, const std::string
         "--version", [program] { return program + " " + ownVersion(); },
         "print the version and exit");
     const std::string footer = app.get_footer();
-    app.footer(footer.empty() ? exitStatus : footer + "\n" + exitStatus);
+    // A blank line sets the block apart (a manual page made from --help takes it as a section).
+    app.footer(footer.empty() ? exitStatus : footer + "\n\n" + exitStatus);
 }
 
 // Parses the command line. Nothing when the program goes on; otherwise the exit code: 0 after

@@ -60,11 +60,23 @@ std::string exitStatusText(std::initializer_list<std::string_view> more) {
                        "  0  done\n"
                        "  1  failed (the message says why)\n"
                        "  2  usage error (unknown option, missing or bad value)\n";
-    for (const auto line : more) {
-        text += "  ";
-        text += line;
-        text += '\n';
+    std::string notes;
+    for (auto line : more) {
+        while (!line.empty() && line.front() == ' ')
+            line.remove_prefix(1);
+        // "3  meaning" is one more code; anything else is a note, set apart after the codes
+        // (a manual page would otherwise read it as part of the last code's meaning).
+        if (!line.empty() && line.front() >= '0' && line.front() <= '9' &&
+            line.find("  ") != std::string_view::npos) {
+            text += "  ";
+            text += line;
+            text += '\n';
+        } else {
+            notes += line;
+            notes += '\n';
+        }
     }
+    if (!notes.empty()) text += "\n" + notes;
     return text;
 }
 

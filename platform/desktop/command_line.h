@@ -34,8 +34,9 @@ int failure(std::string_view program, std::string_view message);
 // `max` characters cut, ending in "... (N characters)".
 std::string quoted(std::string_view text, std::size_t max = 60);
 
-// The "Exit status:" block of a --help text: the three codes above, then `more` lines
-// ("3  the store is unusable"), each indented as the others.
+// The "Exit status:" block of a --help text: the three codes above, then the `more` lines
+// that are codes ("3  the store is unusable"), each indented as the others, and after a blank
+// line the ones that are notes ("with 1 the message names the system error").
 std::string exitStatusText(std::initializer_list<std::string_view> more = {});
 
 // For programs without an option parser: true when argv[i] is "--help" or "-h", or

@@ -28,6 +28,7 @@
 
 #include "platform/common/unique_fd.h"
 #include "platform/ipc/nt_status.h"
+#include "platform/ipc/peer_credentials.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +60,9 @@ struct Request {
     // The connection (open handle) the request came on: unique for the server's life, never 0
     // for a request that came over a socket. 0 for a caller that dispatches directly.
     std::uint64_t connection = 0;
+    // What the peer of that connection may do (peer_credentials.h), judged when it
+    // connected; a caller that dispatches directly is the daemon itself.
+    PeerTrust peer = PeerTrust::Owner;
 };
 
 struct Reply {
@@ -80,9 +84,11 @@ using ConnectionClosed = std::function<void(std::uint64_t connection)>;
 class ControlServer {
 public:
     // Serves $KVR_RUNTIME_DIR/dev/<name> (folder created when missing). The socket gets mode
-    // 0660 and, when `group` is not empty, that group (by name). A stale socket left by a dead
-    // daemon is replaced; a socket a live daemon serves makes start fail. On failure returns
-    // null and a one-line reason in `error`. `closed` (optional) hears of every connection's end.
+    // 0660 and, when `group` is not empty, that group (by name). Each connection's peer is
+    // judged against the socket's group (the daemon's own group when `group` is empty). A stale
+    // socket left by a dead daemon is replaced; a socket a live daemon serves makes start fail. On
+    // failure returns null and a one-line reason in `error`. `closed` (optional) hears of every
+    // connection's end.
     static std::unique_ptr<ControlServer> start(std::string name, Dispatch dispatch,
                                                 std::string group, std::string& error,
                                                 ConnectionClosed closed = {});

@@ -69,6 +69,7 @@ bool lookUpGroup(const std::string& name, gid_t& gid) {
 struct Connection {
     std::uint64_t id = 0;
     UniqueFd fd;
+    PeerTrust peer = PeerTrust::Other;
     std::thread thread;
     std::atomic<bool> finished{false};
 };
@@ -85,6 +86,7 @@ struct ControlServer::Impl {
     UniqueFd reapFd; // eventfd: a connection thread has finished
     dev_t socketDev = 0;
     ino_t socketIno = 0;
+    gid_t group = 0; // the socket's group: its members may change state
     std::thread acceptThread;
 
     mutable std::mutex mutex; // guards connections and stopping
@@ -163,6 +165,7 @@ void ControlServer::Impl::acceptOne() {
     }
     auto conn = std::make_unique<Connection>();
     conn->id = nextConnection++;
+    conn->peer = judgeSocketPeer(fd.get(), group);
     conn->fd = std::move(fd);
     Connection& ref = *conn;
     try {
@@ -268,6 +271,7 @@ bool ControlServer::Impl::serveOne(Connection& conn, std::vector<std::uint8_t>& 
     request.outLength = header.outLength;
     request.buffer = std::span<std::uint8_t>(buffer.data(), bufLength);
     request.connection = conn.id;
+    request.peer = conn.peer;
     if (!fds.empty()) request.passedFd = std::move(fds.front());
 
     Reply reply{status::kUnsuccessful, 0};
@@ -352,11 +356,12 @@ std::unique_ptr<ControlServer> ControlServer::start(std::string name, Dispatch d
         return nullptr;
     }
 
-    gid_t gid = 0;
+    gid_t gid = ::getegid();
     if (!group.empty() && !lookUpGroup(group, gid)) {
         error = "no group named \"" + group + "\"";
         return nullptr;
     }
+    impl->group = gid;
 
     impl->stopFd = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     impl->reapFd = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));

@@ -14,9 +14,11 @@ inline constexpr std::uint32_t kNotImplemented = 0xC0000002;       // STATUS_NOT
 inline constexpr std::uint32_t kInvalidHandle = 0xC0000008;        // STATUS_INVALID_HANDLE
 inline constexpr std::uint32_t kInvalidParameter = 0xC000000D;     // STATUS_INVALID_PARAMETER
 inline constexpr std::uint32_t kInvalidDeviceRequest = 0xC0000010; // STATUS_INVALID_DEVICE_REQUEST
-inline constexpr std::uint32_t kBufferTooSmall = 0xC0000023;       // STATUS_BUFFER_TOO_SMALL
-inline constexpr std::uint32_t kObjectTypeMismatch = 0xC0000024;   // STATUS_OBJECT_TYPE_MISMATCH
-inline constexpr std::uint32_t kObjectNameNotFound = 0xC0000034;   // STATUS_OBJECT_NAME_NOT_FOUND
+// The peer may not make this request (a change of state by someone outside the group).
+inline constexpr std::uint32_t kAccessDenied = 0xC0000022;       // STATUS_ACCESS_DENIED
+inline constexpr std::uint32_t kBufferTooSmall = 0xC0000023;     // STATUS_BUFFER_TOO_SMALL
+inline constexpr std::uint32_t kObjectTypeMismatch = 0xC0000024; // STATUS_OBJECT_TYPE_MISMATCH
+inline constexpr std::uint32_t kObjectNameNotFound = 0xC0000034; // STATUS_OBJECT_NAME_NOT_FOUND
 // The connection to the daemon broke (the daemon stopped, or it refused a malformed request).
 inline constexpr std::uint32_t kPortDisconnected = 0xC0000037;      // STATUS_PORT_DISCONNECTED
 inline constexpr std::uint32_t kSharingViolation = 0xC0000043;      // STATUS_SHARING_VIOLATION

@@ -4,20 +4,23 @@
 //   kvrreg set KEY VALUE dword|sz DATA
 //   kvrreg delete KEY [VALUE]
 //   kvrreg export [KEY]
+//   kvrreg import FILE
 //
 // Exit codes: 0 done, 1 no such key or value, 2 bad arguments, 3 no store or the store is
-// unusable. query and export open the store read-only and never create it; delete never
-// creates it either.
+// unusable, 4 (import) the file cannot be read or is not what export writes. query and export
+// open the store read-only and never create it; delete never creates it either.
 
 #include "platform/common/log.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/command_line.h"
+#include "platform/registry/reg_text.h"
 #include "platform/registry/registry.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -30,7 +33,10 @@ namespace {
 
 namespace reg = kvr::reg;
 
-enum Exit : int { kOk = 0, kNotFound = 1, kBadArguments = 2, kStoreUnusable = 3 };
+enum Exit : int { kOk = 0, kNotFound = 1, kBadArguments = 2, kStoreUnusable = 3, kBadFile = 4 };
+
+// The largest file import reads: far more than any store of the suite exports.
+constexpr std::size_t kMaxImportBytes = 16 * 1024 * 1024;
 
 constexpr const char* kUsage =
     "Usage: kvrreg COMMAND ARGS...\n"
@@ -44,6 +50,10 @@ constexpr const char* kUsage =
     "  delete KEY [VALUE]             delete a key with its subtree, or one value\n"
     "  export [KEY]                   dump a key and its subtree (default: every hive) as a\n"
     "                                 .reg file; text with control characters as hex(1):\n"
+    "  import FILE                    read what export wrote (FILE, or - for stdin) back:\n"
+    "                                 its keys are created and its values set, all in one\n"
+    "                                 step; a file with any error changes nothing. Keys and\n"
+    "                                 values the file does not name stay as they are\n"
     "\n"
     "KEY is HKEY_LOCAL_MACHINE\\..., HKLM\\..., \\REGISTRY\\Machine\\..., HKEY_CURRENT_USER\\...\n"
     "or HKCU\\...; names are compared without regard to ASCII case (other letters exactly).\n"
@@ -56,7 +66,8 @@ constexpr const char* kUsage =
     "  0  done\n"
     "  1  no such key or value\n"
     "  2  usage error (unknown command, missing or bad argument)\n"
-    "  3  no settings store, or the store is unusable (the message says why)\n";
+    "  3  no settings store, or the store is unusable (the message says why)\n"
+    "  4  import: the file cannot be read or is not what export writes (nothing imported)\n";
 
 int usageError(const std::string& message) {
     return kvr::cli::usageError("kvrreg", message);
@@ -159,105 +170,8 @@ void printQueryLine(const reg::Value& v) {
         std::printf("    %s    %s    0x%x\n", name.c_str(), typeName(v.type), v.dword);
 }
 
-// Quotes a name or string the way .reg files do. A .reg file has no form for control
-// characters in names: they are written as \xHH, so the line structure stays whole.
-std::string regQuoted(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            out += hex;
-            continue;
-        }
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
-bool hasControlCharacter(std::string_view s) {
-    for (const char c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
-    return false;
-}
-
-// The UTF-16 code units of a UTF-8 text (a malformed sequence becomes U+FFFD, byte by byte).
-std::vector<uint16_t> utf16(std::string_view s) {
-    std::vector<uint16_t> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        uint32_t cp = lead, least = 0;
-        if (lead >= 0xF0 && lead < 0xF8) {
-            extra = 3, cp = lead & 0x07u, least = 0x10000;
-        } else if (lead >= 0xE0) {
-            extra = 2, cp = lead & 0x0Fu, least = 0x800;
-        } else if (lead >= 0xC0) {
-            extra = 1, cp = lead & 0x1Fu, least = 0x80;
-        }
-        bool ok = lead < 0x80 || (lead >= 0xC0 && lead < 0xF8 && i + extra < s.size());
-        for (std::size_t k = 1; ok && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            ok = (next & 0xC0u) == 0x80u;
-            cp = (cp << 6) | (next & 0x3Fu);
-        }
-        if (!ok || cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<uint16_t>(cp));
-        }
-        i += extra + 1;
-    }
-    return out;
-}
-
-// A string value that cannot stand between quotes (it holds control characters) is written
-// as .reg files write it: hex(1): and its UTF-16LE bytes with the terminating zero, in lines
-// of at most 80 characters continued with a backslash.
-std::string regHexString(const std::string& prefix, std::string_view data) {
-    std::vector<uint16_t> units = utf16(data);
-    units.push_back(0);
-    std::string out = prefix + "hex(1):";
-    std::size_t lineLength = out.size();
-    bool first = true;
-    for (const uint16_t u : units) {
-        for (const unsigned byte : {u & 0xFFu, static_cast<unsigned>(u >> 8)}) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02x", byte);
-            if (!first) {
-                out += ',';
-                ++lineLength;
-                if (lineLength + 2 > 77) {
-                    out += "\\\n  ";
-                    lineLength = 2;
-                }
-            }
-            out += hex;
-            lineLength += 2;
-            first = false;
-        }
-    }
-    return out;
-}
-
 void printExportLine(const reg::Value& v) {
-    const std::string name = v.name.empty() ? "@" : regQuoted(v.name);
-    if (v.type == reg::Type::Sz && hasControlCharacter(v.sz))
-        std::printf("%s\n", regHexString(name + "=", v.sz).c_str());
-    else if (v.type == reg::Type::Sz)
-        std::printf("%s=%s\n", name.c_str(), regQuoted(v.sz).c_str());
-    else
-        std::printf("%s=dword:%08x\n", name.c_str(), v.dword);
+    std::printf("%s\n", reg::formatValueLine(v).c_str());
 }
 
 int exportTree(const std::string& canonical) {
@@ -268,7 +182,11 @@ int exportTree(const std::string& canonical) {
     // A key deleted by another process while we walk is simply left out.
     if (s == reg::Status::NotFound) return kOk;
     if (s != reg::Status::Ok) return report(s, canonical);
-    std::printf("[%s]\n", printable(canonical).c_str());
+    if (reg::keyPathIsAmbiguous(canonical))
+        kvr::cli::failure("kvrreg", "warning: key " + shown(canonical) +
+                                        " has control characters in its name: import cannot "
+                                        "read it back");
+    std::printf("%s\n", reg::formatKeyLine(canonical).c_str());
     for (const auto& v : values)
         printExportLine(v);
     std::printf("\n");
@@ -363,13 +281,61 @@ int cmdExport(const std::vector<std::string>& a) {
     return kOk;
 }
 
+// The whole file (or stdin for "-"); false when it cannot be read or is too large.
+bool readWhole(const std::string& file, std::string& out, std::string& why) {
+    FILE* f = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+    if (f == nullptr) {
+        why = std::strerror(errno);
+        return false;
+    }
+    out.clear();
+    char chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        out.append(chunk, n);
+        if (out.size() > kMaxImportBytes) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    if (f != stdin) std::fclose(f);
+    if (failed)
+        why = "read error";
+    else if (out.size() > kMaxImportBytes)
+        why = "larger than any export (16 MiB)";
+    return why.empty();
+}
+
+int cmdImport(const std::vector<std::string>& a) {
+    if (a.size() != 1) return usageError("import needs FILE (or - for stdin)");
+    const std::string& file = a[0];
+    const std::string shownFile = file == "-" ? std::string("stdin") : file;
+    std::string text, why;
+    if (!readWhole(file, text, why)) {
+        kvr::cli::failure("kvrreg", "cannot read " + shownFile + ": " + why);
+        return kBadFile;
+    }
+    std::vector<reg::KeyValues> keys;
+    reg::ParseError error;
+    if (!reg::parseRegText(text, keys, error)) {
+        kvr::cli::failure("kvrreg", shownFile + ":" + std::to_string(error.line) + ": " +
+                                        error.reason + "; nothing imported");
+        return kBadFile;
+    }
+    const reg::Status s = reg::importKeys(keys);
+    if (s == reg::Status::InvalidArgument) {
+        kvr::cli::failure("kvrreg",
+                          shownFile + ": a key or value cannot be stored; nothing imported");
+        return kBadFile;
+    }
+    return report(s, keys.empty() ? std::string("HKLM") : keys.front().path);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // kvrreg says itself, in one line, what went wrong with the store.
     kvr::log::setLevel(kvr::log::Level::Error);
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return usageError("missing command (query, set, delete or export)");
+    if (args.empty()) return usageError("missing command (query, set, delete, export or import)");
     const std::string cmd = args.front();
     args.erase(args.begin());
     if (kvr::cli::isHelp(cmd) || cmd == "help") {
@@ -386,8 +352,11 @@ int main(int argc, char** argv) {
         rc = cmdDelete(args);
     else if (cmd == "export")
         rc = cmdExport(args);
+    else if (cmd == "import")
+        rc = cmdImport(args);
     else
-        return usageError("unknown command " + shown(cmd) + " (query, set, delete or export)");
+        return usageError("unknown command " + shown(cmd) +
+                          " (query, set, delete, export or import)");
     // Closing checkpoints the write-ahead log, so a one-shot tool leaves the database tidy.
     reg::closeStore();
     std::fflush(stdout);

@@ -537,6 +537,25 @@ std::optional<int64_t> findKey(Store& store, const ParsedPath& p) {
     return id;
 }
 
+// The row id of a key, created with its missing parents inside the running transaction.
+int64_t ensureKey(Store& store, const ParsedPath& p) {
+    auto id = static_cast<int64_t>(p.hive);
+    for (std::string_view name : p.names) {
+        const std::string folded = detail::foldCase(name);
+        Stmt q(store, kFindChild);
+        q.bind(1, id).bind(2, folded);
+        if (q.step()) {
+            id = q.int64(0);
+            continue;
+        }
+        Stmt ins(store, kInsertKey);
+        ins.bind(1, id).bind(2, name).bind(3, folded);
+        ins.step();
+        id = store.lastInsertId();
+    }
+    return id;
+}
+
 bool validValueName(std::string_view name) {
     return name.size() <= kMaxValueNameLength && name.find('\0') == std::string_view::npos;
 }
@@ -573,20 +592,7 @@ Status createKey(std::string_view path) {
     ParsedPath p;
     if (Status s = detail::parsePath(path, p); s != Status::Ok) return s;
     return transact(true, [&](Store& store) {
-        auto id = static_cast<int64_t>(p.hive);
-        for (std::string_view name : p.names) {
-            const std::string folded = detail::foldCase(name);
-            Stmt q(store, kFindChild);
-            q.bind(1, id).bind(2, folded);
-            if (q.step()) {
-                id = q.int64(0);
-                continue;
-            }
-            Stmt ins(store, kInsertKey);
-            ins.bind(1, id).bind(2, name).bind(3, folded);
-            ins.step();
-            id = store.lastInsertId();
-        }
+        ensureKey(store, p);
         return Status::Ok;
     });
 }
@@ -699,6 +705,23 @@ Status replaceValues(std::string_view path, const std::vector<Value>& values) {
         d.bind(1, *key).step();
         for (const Value& value : values)
             upsertValue(store, *key, value);
+        return Status::Ok;
+    });
+}
+
+Status importKeys(const std::vector<KeyValues>& keys) {
+    std::vector<ParsedPath> parsed(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (Status s = detail::parsePath(keys[i].path, parsed[i]); s != Status::Ok) return s;
+        for (const Value& value : keys[i].values)
+            if (!validValue(value)) return Status::InvalidArgument;
+    }
+    return transact(true, [&](Store& store) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const int64_t id = ensureKey(store, parsed[i]);
+            for (const Value& value : keys[i].values)
+                upsertValue(store, id, value);
+        }
         return Status::Ok;
     });
 }

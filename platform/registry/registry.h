@@ -70,6 +70,16 @@ Status deleteValue(std::string_view path, std::string_view name);
 // one's data at the first one's place. Nothing changes when any value is invalid.
 Status replaceValues(std::string_view path, const std::vector<Value>& values);
 
+// A key with values, as an import brings them.
+struct KeyValues {
+    std::string path;
+    std::vector<Value> values;
+};
+// Creates every key (with missing parents) and sets its values, in their order, as one
+// transaction: everything is written or nothing (any invalid path, name or value, or a store
+// error, changes nothing). Keys and values that are not named stay as they are.
+Status importKeys(const std::vector<KeyValues>& keys);
+
 // Enumeration, in creation order. `out` is replaced.
 Status enumValues(std::string_view path, std::vector<Value>& out);
 Status enumSubkeys(std::string_view path, std::vector<std::string>& out); // names as created

@@ -3,6 +3,7 @@
 #include "platform/common/log.h"
 #include "platform/common/paths.h"
 #include "platform/common/unique_fd.h"
+#include "platform/ipc/peer_credentials.h"
 #include "platform/service/event_log.h"
 #include "platform/service/service_manager.h"
 
@@ -17,7 +18,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -25,11 +25,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace kvr::svc {
 
@@ -44,6 +41,7 @@ public:
     bool pendingSignalStop = false; // a SIGTERM/SIGINT that waits for the service to run
     bool pendingSignalShutdown = false;
     UniqueFd notify; // eventfd: the main loop looks again at the state
+    gid_t group = 0; // the control socket's group: its members may send user controls
 };
 
 namespace {
@@ -90,6 +88,7 @@ struct ControlSocket {
     UniqueFd lockFd;
     UniqueFd listenFd;
     std::string path;
+    gid_t group = 0;
 
     ~ControlSocket() {
         if (listenFd) ::unlink(path.c_str());
@@ -119,7 +118,7 @@ std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
     std::memcpy(addr.sun_path, out.path.c_str(), out.path.size() + 1);
 
     const std::string lockPath = lockFilePath(*path, name);
-    out.lockFd = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    out.lockFd = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660));
     if (!out.lockFd) {
         KVR_LOG_ERROR("service: cannot open %s: %s", lockPath.c_str(), errnoText(errno).c_str());
         return kErrorAccessDenied;
@@ -135,22 +134,24 @@ std::uint32_t openControlSocket(std::string_view name, ControlSocket& out) {
                       errnoText(errno).c_str());
         return kErrorAccessDenied;
     }
-    // Every local user may send controls; the dispatcher decides which it takes from whom.
-    ::chmod(out.path.c_str(), 0666);
+    // Open to the suite's group only (mode 0660, the group lumarcon when the system has it
+    // and this process may give it); the dispatcher decides which controls it takes from whom.
+    out.group = ::getegid();
+    if (const auto group = paths::suiteGroupId();
+        group && ::chown(out.path.c_str(), static_cast<uid_t>(-1), *group) == 0)
+        out.group = *group;
+    if (::chmod(out.path.c_str(), 0660) != 0) {
+        KVR_LOG_ERROR("service: cannot set the mode of %s: %s", out.path.c_str(),
+                      errnoText(errno).c_str());
+        ::unlink(out.path.c_str());
+        return kErrorAccessDenied;
+    }
     out.listenFd = std::move(fd);
     return kErrorSuccess;
 }
 
-// Whether a peer may stop, pause or continue the service.
-bool privilegedPeer(int fd) {
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
-    return cred.uid == 0 || cred.uid == ::geteuid();
-}
-
-// The dispatcher's verdict on a control, from the status as it stands.
-std::uint32_t admit(StatusHandle& d, std::uint32_t code, bool privileged) {
+// The dispatcher's verdict on a control, from the status as it stands and who sent it.
+std::uint32_t admit(StatusHandle& d, std::uint32_t code, ipc::PeerTrust peer) {
     std::lock_guard lock(d.lock);
     if (!d.handlerRegistered) return kErrorServiceCannotAcceptControl;
     const std::uint32_t state = d.status.currentState;
@@ -168,12 +169,17 @@ std::uint32_t admit(StatusHandle& d, std::uint32_t code, bool privileged) {
     case kControlContinue:
         needed = 0x2;
         break;
+    case kControlShutdown:
+        needed = 0x4;
+        break;
     default:
-        if (code >= kFirstUserControl && code <= kLastUserControl) return kErrorSuccess;
-        return kErrorInvalidServiceControl;
+        if (code < kFirstUserControl || code > kLastUserControl) return kErrorInvalidServiceControl;
+        // User controls change settings: the group's members (the library in their programs).
+        return peer == ipc::PeerTrust::Other ? kErrorAccessDenied : kErrorSuccess;
     }
     if ((accepted & needed) == 0) return kErrorInvalidServiceControl;
-    return privileged ? kErrorSuccess : kErrorAccessDenied;
+    // The service manager's own controls: root, or the user the service runs as.
+    return peer == ipc::PeerTrust::Owner ? kErrorSuccess : kErrorAccessDenied;
 }
 
 void callHandler(StatusHandle& d, std::uint32_t code) {
@@ -209,7 +215,7 @@ void serveRequest(StatusHandle& d, int fd) {
     if (!request) return; // not a control: closed without an answer
 
     ControlResult reply;
-    reply.error = admit(d, request->control, privilegedPeer(fd));
+    reply.error = admit(d, request->control, ipc::judgeSocketPeer(fd, d.group));
     if (reply.error == kErrorSuccess) callHandler(d, request->control);
     reply.status = currentStatus(d);
     std::uint8_t out[kReplyBytes];
@@ -260,56 +266,6 @@ struct SignalBlock {
     }
 };
 
-// Runs `systemctl is-system-running` and tells whether it says "stopping".
-bool systemdSaysStopping() {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    UniqueFd readEnd(pipeFds[0]);
-    UniqueFd writeEnd(pipeFds[1]);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, writeEnd.get(), 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    char arg0[] = "systemctl";
-    char arg1[] = "is-system-running";
-    char* argv[] = {arg0, arg1, nullptr};
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "systemctl", &fa, &attr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    writeEnd.reset();
-    if (rc != 0) return false;
-
-    std::string text;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd pfd{readEnd.get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        char chunk[64];
-        const ssize_t n = ::read(readEnd.get(), chunk, sizeof chunk);
-        if (n <= 0) break;
-        text.append(chunk, static_cast<std::size_t>(n));
-        if (text.size() > 256) break;
-    }
-    ::kill(pid, SIGKILL); // harmless when it has ended already; never left behind
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return text.rfind("stopping", 0) == 0;
-}
-
 } // namespace
 
 std::filesystem::path shutdownFlagPath() {
@@ -318,9 +274,7 @@ std::filesystem::path shutdownFlagPath() {
 
 bool systemShuttingDown() {
     std::error_code ec;
-    if (std::filesystem::exists(shutdownFlagPath(), ec)) return true;
-    if (!std::filesystem::exists("/run/systemd/system", ec)) return false; // not booted by systemd
-    return systemdSaysStopping();
+    return std::filesystem::exists(shutdownFlagPath(), ec);
 }
 
 bool waitForServiceEnd(std::string_view name, std::chrono::milliseconds timeout) {
@@ -396,6 +350,7 @@ std::uint32_t startServiceCtrlDispatcher(std::string_view name, ServiceMainFunct
         if (g_dispatcher != nullptr) return fail(kErrorServiceAlreadyRunning);
         if (const std::uint32_t e = openControlSocket(name, socket); e != kErrorSuccess)
             return fail(e);
+        state.group = socket.group;
         g_dispatcher = &state;
     }
 

@@ -14,20 +14,24 @@
 //   - interrogate (4) always, once a handler is registered;
 //   - nothing while the service is stopped (kErrorServiceNotActive) or starting or stopping
 //     (kErrorServiceCannotAcceptControl), nor before it registered its handler;
-//   - stop (1) and pause/continue (2, 3) when the accepted controls of its status hold the
-//     matching bit, user controls 128 to 255 always; anything else is kErrorInvalidServiceControl
-//     (shutdown, 5, comes only from the system, never over the socket);
-//   - stop, pause and continue only from root or the service's own user (kErrorAccessDenied
-//     otherwise); interrogate and user controls from anyone (the socket is open to all local
-//     users, as the library in desktop programs sends user controls).
+//   - stop (1), pause/continue (2, 3) and shutdown (5) when the accepted controls of its
+//     status hold the matching bit, user controls 128 to 255 always; anything else is
+//     kErrorInvalidServiceControl;
+//   - stop, pause, continue and shutdown only from root or the service's own user, user
+//     controls only from those and the members of the socket's group (kErrorAccessDenied
+//     otherwise, judged from the peer's credentials); interrogate from anyone who may connect.
+// The socket is mode 0660, in the group lumarcon when the system has it (else the service's
+// own group): the library in the group members' programs sends the user controls, and the
+// unit that stands for the system's shutdown sends the shutdown control as the service's user.
 //
 // Signals: SIGTERM and SIGINT are the stop control, delivered as soon as the service is
-// running. During a system shutdown SIGTERM is the shutdown control, followed by the stop
-// control so that the program ends. A system shutdown is under way when the file
-// $KVR_RUNTIME_DIR/shutdown exists or, on a machine booted with systemd, when
-// `systemctl is-system-running` reports "stopping". The dispatcher blocks SIGTERM and SIGINT
-// in the calling thread (threads started later inherit that) and takes them through a
-// signalfd; call it before starting other threads.
+// running. While the file $KVR_RUNTIME_DIR/shutdown exists (a system shutdown under an init
+// system that says so with that file) SIGTERM is the shutdown control, followed by the stop
+// control so that the program ends. Under systemd the shutdown control comes over the socket
+// instead, from the unit ordered after the service (packaging/systemd/touchsvc-shutdown.service),
+// since systemd tells a stopping unit nothing about why it stops. The dispatcher blocks SIGTERM
+// and SIGINT in the calling thread (threads started later inherit that) and takes them through
+// a signalfd; call it before starting other threads.
 //
 // A program started by hand from a terminal (stdin is a tty) was not started by the service
 // manager: the dispatcher fails with kErrorFailedServiceControllerConnect, as on Windows.
@@ -70,7 +74,8 @@ unsigned long statusHandleId(const StatusHandle* handle);
 // false when one still does after `timeout`.
 bool waitForServiceEnd(std::string_view name, std::chrono::milliseconds timeout);
 
-// The flag file that says a system shutdown is under way, and the check itself.
+// The flag file that says a system shutdown is under way, and the check itself (the file
+// only: nothing here asks another service, which may itself be stopping).
 std::filesystem::path shutdownFlagPath();
 bool systemShuttingDown();
 

@@ -118,20 +118,15 @@ void traceLine(std::string_view source, std::string_view line) {
     try {
         const std::string text(line);
         std::lock_guard lock(g_lock);
-        // Trace lines are for the debug log: on stderr, where a user reads messages, only when
-        // asked for with KVR_TRACE.
+        if (g_traceSink) g_traceSink(std::string(source), text);
+        // Trace lines are the debugger's output: written only when asked for with KVR_TRACE,
+        // to stderr (the journal, for a unit). A service run without it logs its events only.
         // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only read here.
         if (const char* on = std::getenv("KVR_TRACE");
             on != nullptr && *on != '\0' && std::string_view(on) != "0") {
             std::fprintf(stderr, "%s\n", text.c_str());
             std::fflush(stderr);
         }
-        if (g_traceSink) {
-            g_traceSink(std::string(source), text);
-            return;
-        }
-        if (!source.empty()) useIdent(std::string(source));
-        ::syslog(LOG_DEBUG, "%s", text.c_str());
     } catch (...) {
         // Trace output is best effort; it never takes the service down.
     }

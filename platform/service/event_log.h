@@ -12,11 +12,12 @@
 // When KVR_EVENT_LOG names a file, each entry is also appended to it as one line
 // "<source>: <line>", so that tests of whole programs can read the entries back.
 //
-// Trace lines go to stderr and to syslog at LOG_DEBUG.
+// Trace lines (the debugger's output on Windows) are written only when KVR_TRACE is set: to
+// stderr, which is the journal for a systemd unit.
 //
 // Tests in one process install a sink for either instead; a sink replaces syslog (and the
-// file) for event entries and receives trace lines besides stderr. A sink must not write
-// event entries or trace lines itself. No call throws.
+// file) for event entries and receives every trace line (besides stderr with KVR_TRACE). A sink
+// must not write event entries or trace lines itself. No call throws.
 
 #include <cstdint>
 #include <functional>
@@ -66,8 +67,8 @@ using TraceSink = std::function<void(const std::string& source, const std::strin
 void setEventLogSink(EventLogSink sink);
 void setTraceSink(TraceSink sink);
 
-// Writes one trace line for `source` to the debug log (syslog, debug priority), and to stderr
-// too when the environment variable KVR_TRACE is set (not "0"); a line feed is added there.
+// Writes one trace line for `source` to stderr when the environment variable KVR_TRACE is set
+// (not "0"), with a line feed, and hands it to the trace sink when one is installed.
 void traceLine(std::string_view source, std::string_view line);
 
 } // namespace kvr::svc

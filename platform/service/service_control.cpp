@@ -145,6 +145,7 @@ ControlResult controlService(std::string_view name, std::uint32_t code,
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         result.error = (errno == EAGAIN || errno == EINPROGRESS) ? kErrorServiceRequestTimeout
+                       : (errno == EACCES || errno == EPERM)     ? kErrorAccessDenied
                                                                  : kErrorServiceNotActive;
         return result;
     }

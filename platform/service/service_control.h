@@ -20,8 +20,9 @@
 //
 // magic is kWireMagic in both directions. error is 0 when the service took the control
 // (handed it to its handler), or the Windows error the service refuses it with:
-// kErrorInvalidServiceControl (a code it does not accept in its state) or
-// kErrorServiceCannotAcceptControl (it is starting or stopping). The status record is the
+// kErrorInvalidServiceControl (a code it does not accept in its state),
+// kErrorServiceCannotAcceptControl (it is starting or stopping) or kErrorAccessDenied (the
+// sender may not send that control). The status record is the
 // service's current status after the control, as Windows' SERVICE_STATUS.
 //
 // The client never waits long: a missing or dead socket fails at once, and a service that
@@ -63,6 +64,7 @@ inline constexpr std::uint32_t kStatePaused = 7;
 
 // Results (Windows' error codes, as ControlService reports them).
 inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
 inline constexpr std::uint32_t kErrorServiceRequestTimeout = 1053;
@@ -98,6 +100,8 @@ std::optional<std::filesystem::path> controlSocketPath(std::string_view name);
 // compare without regard to ASCII case, as on Windows: when no socket has the exact name, a
 // socket in the folder whose name differs only in case is used.
 //   kErrorServiceNotActive       no socket, or nobody listening on it (service not running)
+//   kErrorAccessDenied           the socket is not open to this user (not in its group), or
+//                                the service refused the control from this user
 //   kErrorServiceRequestTimeout  the service did not answer within `timeout`
 //   kErrorInvalidData            the answer was not a reply record
 //   kErrorInvalidName            the name cannot name a service

@@ -157,4 +157,18 @@ std::string ownProgramPath() {
     return ec ? std::string() : self.string();
 }
 
+std::optional<std::string> systemdUnitOf(std::string_view program) {
+    if (program.empty() || program.find('/') != std::string_view::npos) return std::nullopt;
+    std::error_code ec;
+    if (!std::filesystem::is_directory("/run/systemd/system", ec)) return std::nullopt;
+    const std::string unit = std::string(program) + ".service";
+    // The unit search path of the system manager, administrator's folders first.
+    for (const char* dir :
+         {"/etc/systemd/system", "/run/systemd/system", "/usr/local/lib/systemd/system",
+          "/usr/lib/systemd/system", "/lib/systemd/system"}) {
+        if (std::filesystem::exists(std::filesystem::path(dir) / unit, ec)) return unit;
+    }
+    return std::nullopt;
+}
+
 } // namespace kvr::svc

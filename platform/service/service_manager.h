@@ -21,6 +21,7 @@
 #include "platform/service/service_control.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,7 +39,6 @@ inline constexpr const char* kServicesKey =
 
 // More Windows error codes the manager reports (the rest are in service_control.h).
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
-inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
@@ -86,5 +86,10 @@ std::uint32_t queryServiceStatus(std::string_view name, ServiceStatus& out);
 
 // The calling program's own path (the service program a registration names).
 std::string ownProgramPath();
+
+// On a machine booted with systemd where the unit "<program>.service" is installed (the
+// package's units are named after their programs), that unit's name: systemd, not this
+// manager, then runs the service. Nothing otherwise.
+std::optional<std::string> systemdUnitOf(std::string_view program);
 
 } // namespace kvr::svc

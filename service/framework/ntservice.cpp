@@ -27,6 +27,9 @@ constexpr const char* kSoftwareKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
 
 // How long "-s" waits for the stopped service to end.
 constexpr std::chrono::seconds kStopWait{30};
+// How long "--shutdown" waits for the service's answer: it answers once it has silenced every
+// controller (a few exchanges of at most ten attempts each).
+constexpr std::chrono::seconds kShutdownWait{25};
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
@@ -58,15 +61,19 @@ void printUsage(const char* serviceName) {
         "  -i          install the service (started automatically) and start it\n"
         "  -u          remove the installation\n"
         "  -s          stop the running service, then run as the service in its place\n"
+        "  --shutdown  the system is going down: send the running service its shutdown\n"
+        "              control and wait until it has silenced the controllers (without a\n"
+        "              running service, do that work here); the touchsvc-shutdown unit's stop\n"
         "  -h, --help  show this help\n"
         "  --version   show the program's file version\n"
-        "Options are taken in any case, one at a time. Trace lines go to the debug log (syslog);\n"
-        "KVR_TRACE=1 also writes them to stderr.\n"
+        "Options are taken in any case, one at a time. Where systemd runs the service (its unit\n"
+        "is installed), -i, -u and -s say so and change nothing: use systemctl. Trace lines\n"
+        "are written only with KVR_TRACE=1, to stderr (the journal under systemd).\n"
         "\n%s",
         program, serviceName,
-        cli::exitStatusText({"   with 1 the message names the system error: 5 access denied, "
+        cli::exitStatusText({"With 1 the message names the system error: 5 access denied, "
                              "1056 already running,",
-                             "   1063 not started by the service manager"})
+                             "1063 not started by the service manager."})
             .c_str());
 }
 
@@ -136,28 +143,55 @@ bool CNTService::ParseStandardArgs(int argc, char** argv) {
         return true;
     }
     const bool known = argumentIs(arg, "-v") || argumentIs(arg, "-i") || argumentIs(arg, "-u") ||
-                       argumentIs(arg, "-s");
+                       argumentIs(arg, "-s") || argumentIs(arg, "--shutdown");
     if (!known || argc > 2) {
         // A mistyped option must not start the service.
         const std::string what =
             !known ? "unknown option '" + cli::quoted(arg) + "'"
                    : "one option at a time ('" + cli::quoted(argv[2]) + "' is one too many)";
-        cli::usageError(programName(), what + "; options: -v, -i, -u, -s, --help, --version");
+        cli::usageError(programName(),
+                        what + "; options: -v, -i, -u, -s, --shutdown, --help, --version");
         m_bUsageError = true;
         return true;
     }
 
+    if (argumentIs(arg, "--shutdown")) {
+        SendShutdown();
+        return true;
+    }
+
+    // Installed as a systemd unit, the service is systemd's: registering, removing or
+    // running it here would make a second one beside it.
+    const auto unit = svc::systemdUnitOf(programName());
+    const std::string managed =
+        unit ? format("It runs as the systemd unit %s (systemctl status %s)\n", unit->c_str(),
+                      unit->c_str())
+             : std::string();
+
     if (argumentIs(arg, "-v")) {
+        const bool installed = unit || IsServiceRegistered();
         const std::string text =
             format("%s Version %d.%d\n", m_szServiceName, int(m_iMajorVersion),
                    int(m_iMinorVersion)) +
-            format("The service is %s installed\n", IsServiceRegistered() ? "currently" : "not");
+            format("The service is %s installed\n", installed ? "currently" : "not") + managed;
         desktop::messageBox(text, "Query Version", desktop::MB_OK);
         return true;
     }
 
+    if (unit && !argumentIs(arg, "-i")) {
+        const char* instead =
+            argumentIs(arg, "-u") ? "systemctl disable --now" : "systemctl restart";
+        cli::failure(programName(), format("%s is run by systemd as %s: use %s %s", m_szServiceName,
+                                           unit->c_str(), instead, unit->c_str()));
+        SetExitCode(svc::kErrorAccessDenied);
+        return true;
+    }
+
     if (argumentIs(arg, "-i")) {
-        if (IsServiceRegistered()) {
+        if (unit) {
+            desktop::messageBox(format("%s is already installed\n", m_szServiceName) + managed,
+                                "Had installed", desktop::MB_OK);
+        } else if (IsServiceRegistered()) {
             desktop::messageBox(format("%s is already installed\n", m_szServiceName),
                                 "Had installed", desktop::MB_OK);
         } else if (RegisterWithManager()) {
@@ -254,6 +288,26 @@ bool CNTService::RemoveFromManager() {
     }
     Trace("Leaving CNTService::RemoveFromManager()");
     return true;
+}
+
+void CNTService::SendShutdown() {
+    const svc::ControlResult r =
+        svc::controlService(m_szServiceName, svc::kControlShutdown, kShutdownWait);
+    Trace("Shutdown control to %s: %lu", m_szServiceName, static_cast<unsigned long>(r.error));
+    if (r.delivered()) return;
+    if (r.error == svc::kErrorServiceNotActive) {
+        // No service runs (stopped by hand, or it failed): the system still goes down, so
+        // its shutdown work is done here.
+        OnShutdown();
+        return;
+    }
+    const char* why = r.error == svc::kErrorAccessDenied
+                          ? "only root or the service's own user may send it"
+                      : r.error == svc::kErrorServiceRequestTimeout ? "the service did not answer"
+                                                                    : "the service refused it";
+    cli::failure(programName(), format("shutdown control to %s: %s (error %lu)", m_szServiceName,
+                                       why, static_cast<unsigned long>(r.error)));
+    SetExitCode(r.error);
 }
 
 // Running as a service ----------------------------------------------------------------------

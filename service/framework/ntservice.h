@@ -80,14 +80,18 @@ public:
     virtual void OnShutdown();                        // 7
     virtual bool OnUserControl(std::uint32_t opcode); // 8
 
-    // Command line: acts on "-v", "-i", "-u" (first argument, any case) and returns true when
-    // the program is to end; "-s" sends the stop control and returns false, as does no
-    // argument (the program then runs as the service). "--help"/"-h" and "--version" print
-    // and end; anything else, or a second argument, is a usage error and ends.
+    // Command line: acts on "-v", "-i", "-u" (first argument, any case) and "--shutdown" and
+    // returns true when the program is to end; "-s" sends the stop control and returns false,
+    // as does no argument (the program then runs as the service). "--help"/"-h" and
+    // "--version" print and end; anything else, or a second argument, is a usage error and
+    // ends. Where systemd runs the service, "-i", "-u" and "-s" say so and end.
     bool ParseStandardArgs(int argc, char** argv);
     bool IsServiceRegistered();
     bool RegisterWithManager();
     bool RemoveFromManager();
+    // The system is going down: the shutdown control to the running service, answered once
+    // its OnShutdown has run; without a running service, OnShutdown here.
+    void SendShutdown();
 
     // The dispatcher: runs the service until it has stopped. False when the program was not
     // started by the service manager (a console run) or the service is running already.

@@ -1,5 +1,6 @@
 #include "service/touch/controller_watcher.h"
 
+#include "platform/common/log.h"
 #include "platform/ipc/device_watch.h"
 #include "platform/registry/registry.h"
 #include "service/framework/ntservice.h"
@@ -183,8 +184,9 @@ void ControllerWatcher::setUp(const Unit& unit) {
     const bool on = link->sendReportMode(n);
     if (unit.bus == Bus::Usb) link->sendCommand(n, kUsbStartCommand);
     marks(unit).setUp = true;
-    service_.Trace("Controller %s set up%s", name.c_str(),
-                   on ? "" : " (report mode not acknowledged)");
+    // The one line an administrator looks for: the controller reports from now on.
+    KVR_LOG_INFO("controller %s set up%s", name.c_str(),
+                 on ? "" : " (report mode not acknowledged)");
 }
 
 } // namespace kvr::touchsvc

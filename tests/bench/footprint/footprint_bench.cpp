@@ -91,7 +91,7 @@ TEST(Footprint, DriverWithEightControllersAndTheService) {
     ::setenv("KVR_TRACE", "1", 1);
     ChildProcess service(program("touchsvc"), {});
     ::unsetenv("KVR_TRACE");
-    // Set up = each controller's "set up" trace line; measured then, and after a while.
+    // Set up = each controller's "set up" log line; measured then, and after a while.
     const auto setUp = [&] {
         const std::string err = service.stderrText();
         std::size_t n = 0;

@@ -6,7 +6,9 @@
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace kvr::test::driver {
@@ -194,6 +196,51 @@ TEST_F(Connected, WriteAndReadBufferCarryACommandExchange) {
     std::vector<std::uint8_t> eleven = ten;
     eleven.push_back(0x0D);
     EXPECT_EQ(client.write(0, eleven), 0xC0000023U);
+}
+
+// kvrctl watch's request: the socket passed gets the raw chunks and the very pointer records
+// the sink gets, and the driver lets go of it when the watching connection closes.
+TEST_F(Connected, AWatcherGetsRawBytesAndPointerRecordsUntilItsConnectionCloses) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    UniqueFd mine(pair[0]), theirs(pair[1]);
+    auto watching = ipc::ControlConnection::open("KvrRs232D");
+    ASSERT_TRUE(watching);
+    std::uint8_t unit = 0;
+    std::uint32_t status = 1, returned = 0;
+    ASSERT_TRUE(watching->ioctl(IOCTL_KVR_WATCH, &unit, 1, nullptr, 0, &returned, theirs.get(),
+                                &status));
+    theirs.reset();
+    ASSERT_TRUE(client.setReportMode(0, 2));
+    ASSERT_TRUE(sim.play({"tap 8192 8192 3"}));
+    const auto records = daemon.waitRecords(4);
+
+    std::size_t rawBytes = 0;
+    std::vector<TraceRecord> watched;
+    ASSERT_TRUE(waitUntil([&] {
+        std::uint8_t message[512];
+        for (ssize_t n; (n = ::recv(mine.get(), message, sizeof message, MSG_DONTWAIT)) > 0;) {
+            WatchHeader h{};
+            std::memcpy(&h, message, sizeof h);
+            EXPECT_EQ(h.unit, 0);
+            EXPECT_EQ(static_cast<std::size_t>(n), sizeof h + h.length);
+            if (h.kind == WatchKind::Raw) rawBytes += h.length;
+            if (h.kind != WatchKind::Pointer) continue;
+            WatchPointer p{};
+            std::memcpy(&p, message + sizeof h, sizeof p);
+            watched.push_back({0, p.x, p.y, p.buttonFlags});
+        }
+        return watched.size() >= records.size();
+    }));
+    EXPECT_EQ(watched, records);
+    EXPECT_GE(rawBytes, 4u * 5u); // four M packets of five bytes (and the mode's reply)
+
+    // The watcher's connection ends: the driver closes its end of the socket.
+    watching.reset();
+    EXPECT_TRUE(waitUntil([&] {
+        std::uint8_t byte;
+        return ::recv(mine.get(), &byte, 1, MSG_DONTWAIT) == 0;
+    }));
 }
 
 } // namespace

@@ -98,7 +98,8 @@ struct Result {
 // is duplicated and attached.
 inline Result send(DriverContext& ctx, std::uint32_t code, std::vector<std::uint8_t> input,
                    std::uint32_t out, int fd = -1, DeviceObject target = DeviceObject::Control,
-                   std::optional<std::uint32_t> inLength = std::nullopt) {
+                   std::optional<std::uint32_t> inLength = std::nullopt,
+                   ipc::PeerTrust peer = ipc::PeerTrust::Owner) {
     const std::uint32_t in = inLength.value_or(static_cast<std::uint32_t>(input.size()));
     std::vector<std::uint8_t> buffer(std::max(in, out), 0);
     std::copy_n(input.begin(), std::min<std::size_t>(in, input.size()), buffer.begin());
@@ -107,6 +108,7 @@ inline Result send(DriverContext& ctx, std::uint32_t code, std::vector<std::uint
     req.inLength = in;
     req.outLength = out;
     req.buffer = buffer;
+    req.peer = peer;
     if (fd >= 0) req.passedFd = UniqueFd(::dup(fd));
     const ipc::Reply reply = KvrRs232_DispatchIoctl(ctx, target, req);
     return Result{reply.status, reply.information, buffer};

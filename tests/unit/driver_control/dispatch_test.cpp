@@ -5,6 +5,7 @@
 #include "engine/decode.h"
 #include "platform/registry/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -62,6 +63,30 @@ TEST_F(DispatchTest, PointerPortDeviceRefusesEveryControlRequest) {
     const Result g =
         send(ctx, IOCTL_RS232_QUERY_TOUCH_SEARCH, {}, 4, -1, DeviceObject::PointerPort);
     EXPECT_EQ(g.status, kInvalidDeviceRequest);
+}
+
+TEST_F(DispatchTest, APeerOutsideTheGroupMayReadButChangeNothing) {
+    const std::vector<std::uint32_t> reads{
+        IOCTL_RS232_GET_ROTATION,    IOCTL_RS232_GET_REPORT_STATUS, IOCTL_RS232_READ_LENGTH,
+        IOCTL_RS232_CAL_POINT_READY, IOCTL_RS232_IS_PEN_UP,         IOCTL_RS232_GET_SOUND_STATUS,
+        IOCTL_RS232_GET_REPORT_MODE, IOCTL_RS232_GET_RIGHT_CLICK,   IOCTL_RS232_CURRENT_COM_PORT,
+        IOCTL_RS232_GET_3P_CAL_DATA, IOCTL_RS232_GET_BASE_POINT,    IOCTL_RS232_GET_EXPAND};
+    std::vector<std::uint32_t> all = perDeviceCodes();
+    all.insert(all.end(), {IOCTL_RS232_ARM_TOUCH_SEARCH, IOCTL_RS232_SET_DISPLAY_PARTITION,
+                           IOCTL_RS232_GET_LAST_UP_DEVICE, IOCTL_RS232_SET_MANUAL_RIGHT_CLICK});
+    link.setConnected(0, true);
+    std::vector<std::uint8_t> request{0, 1, 1, 0, 0, 0, 0x80, 0x25};
+    request.resize(32, 0);
+    for (std::uint32_t code : all) {
+        const bool read = std::find(reads.begin(), reads.end(), code) != reads.end();
+        const Result r = send(ctx, code, request, 16, -1, DeviceObject::Control, std::nullopt,
+                              ipc::PeerTrust::Other);
+        EXPECT_EQ(r.status == kAccessDenied, !read) << std::hex << code;
+    }
+    EXPECT_EQ(dev(0).Rotation, 0);
+    EXPECT_EQ(link.connects(0), 0);
+    EXPECT_TRUE(link.writes(0).empty());
+    EXPECT_EQ(ctx.extension().TouchSearchArmed, 0);
 }
 
 TEST_F(DispatchTest, PerDeviceRequestNeedsAnIndexBelowTheDeviceCountWhateverTheCode) {

@@ -4,6 +4,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -161,6 +162,66 @@ TEST(Kvrreg, ExportIsARegFileDump) {
                    "\"Lines\"=hex(1):61,00,0a,00,62,00,e9,00,00,00\n\"Count\"=dword:00000001\n"),
         std::string::npos)
         << r.out;
+}
+
+// What export writes, import reads back byte for byte, into an empty store or over the same
+// one; a file with any fault changes nothing.
+TEST(Kvrreg, ImportReadsExportBackExactlyAndRefusesAFaultyFileWhole) {
+    const std::string longText(70, 'x');
+    const std::vector<std::vector<std::string>> sets = {
+        {"HKLM\\Soft\\App", "Count", "dword", "0xffffffff"},
+        {"HKLM\\Soft\\App", "Path", "sz", "C:\\dir \"q\" =[x]"},
+        {"HKLM\\Soft\\App", "Tab\tName\\x41", "sz", ""},
+        {"HKLM\\Soft\\App\\Sub", "", "sz", "default"},
+        {"HKLM\\Soft\\App\\Sub", "Lines", "sz", "a\nb\xC3\xA9\xF0\x9F\x98\x80" + longText},
+        {"HKLM\\Soft\\App\\Sub", "Broken", "sz", "\x01\xFF\xC3 not utf-8"},
+        {"HKCU\\U", "x", "dword", "0"},
+    };
+    for (const auto& args : sets) {
+        std::vector<std::string> set{"set"};
+        set.insert(set.end(), args.begin(), args.end());
+        ASSERT_EQ(kvrreg(set).exitCode, 0) << args[1];
+    }
+    const auto original = kvrreg({"export"});
+    ASSERT_EQ(original.exitCode, 0) << original.err;
+    const std::filesystem::path file = makeTempDir("export") / "settings.reg";
+    std::ofstream(file, std::ios::binary) << original.out;
+
+    // Over the same store: nothing changes. Into an empty one: the same store again.
+    ASSERT_EQ(kvrreg({"import", file.string()}).exitCode, 0);
+    EXPECT_EQ(kvrreg({"export"}).out, original.out);
+    const std::string firstStore = ::getenv("KVR_STATE_DIR");
+    ::setenv("KVR_STATE_DIR", makeTempDir("copy").c_str(), 1);
+    const auto imported = kvrreg({"import", file.string()});
+    EXPECT_EQ(imported.exitCode, 0) << imported.err;
+    EXPECT_EQ(kvrreg({"export"}).out, original.out);
+    ::setenv("KVR_STATE_DIR", firstStore.c_str(), 1);
+
+    const struct {
+        const char* fault;
+        const char* where; // after three good lines
+    } faults[] = {
+        {"[HKEY_LOCAL_MACHINE\\Soft\n", ":4: "},
+        {"[HKEY_LOCAL_MACHINE\\Soft]\n\"N\"=dword:123456789\n", ":5: "},
+        {"[HKEY_LOCAL_MACHINE\\Soft]\n\"N\"=\"open\n", ":5: "},
+        {"[HKEY_LOCAL_MACHINE\\Soft]\n\"N\"=hex(1):41,00\n", ":5: "},
+        {"[HKEY_LOCAL_MACHINE\\Soft]\n\"N\\q\"=\"x\"\n", ":5: "},
+        {"[HKEY_LOCAL_MACHINE\\Soft]\n\"N\"=hex:01\n", ":5: "},
+        {"[HKEY_NOWHERE\\Soft]\n", ":4: "},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.fault);
+        // Good keys and values before the fault are not written either.
+        std::ofstream(file, std::ios::binary)
+            << "[HKEY_LOCAL_MACHINE\\New]\r\n\"A\"=dword:00000001\r\n\r\n"
+            << f.fault;
+        const auto r = kvrreg({"import", file.string()});
+        EXPECT_EQ(r.exitCode, 4);
+        EXPECT_NE(r.err.find(f.where), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("nothing imported"), std::string::npos) << r.err;
+        EXPECT_EQ(kvrreg({"export"}).out, original.out);
+    }
+    EXPECT_EQ(kvrreg({"import", (file.string() + ".missing")}).exitCode, 4);
 }
 
 TEST(Kvrreg, HelpGoesToStdout) {

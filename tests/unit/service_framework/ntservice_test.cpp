@@ -175,7 +175,7 @@ TEST_F(InProcess, EveryAcceptedControlReportsStatusAndOthersAreRefused) {
         {svc::kControlPause, svc::kErrorSuccess, "CNTService::OnPause()"},
         {svc::kControlContinue, svc::kErrorSuccess, "CNTService::OnContinue()"},
         {svc::kControlInterrogate, svc::kErrorSuccess, "CNTService::OnInterrogate()"},
-        {svc::kControlShutdown, svc::kErrorInvalidServiceControl, nullptr},
+        {svc::kControlShutdown, svc::kErrorSuccess, "CNTService::OnShutdown()"},
         {100, svc::kErrorInvalidServiceControl, nullptr},
         {256, svc::kErrorInvalidServiceControl, nullptr},
     };
