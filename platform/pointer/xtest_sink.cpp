@@ -166,10 +166,34 @@ constexpr auto kReconnectSpacing = std::chrono::milliseconds(250);
 // as there is room.
 constexpr std::size_t kQueueCapacity = 512;
 
+// Button state as a bit set: bit 0 left, bit 1 right.
+constexpr uint8_t kLeftHeld = 0x1, kRightHeld = 0x2;
+
 struct Sample {
     int32_t pointerX = 0, pointerY = 0;
     uint16_t buttonFlags = 0;
+    uint8_t heldAfter = 0; // the buttons held once this sample is sent
 };
+
+// The buttons held after a record with these flags (presses before releases, as sent).
+uint8_t heldAfter(uint16_t flags, uint8_t held) {
+    if ((flags & kLeftButtonDown) != 0) held |= kLeftHeld;
+    if ((flags & kRightButtonDown) != 0) held |= kRightHeld;
+    if ((flags & kLeftButtonUp) != 0) held &= static_cast<uint8_t>(~kLeftHeld);
+    if ((flags & kRightButtonUp) != 0) held &= static_cast<uint8_t>(~kRightHeld);
+    return held;
+}
+
+// The flags that take the buttons from one state to another.
+uint16_t flagsBetween(uint8_t before, uint8_t after) {
+    uint16_t flags = 0;
+    const uint8_t pressed = after & ~before, released = before & ~after;
+    if ((pressed & kLeftHeld) != 0) flags |= kLeftButtonDown;
+    if ((pressed & kRightHeld) != 0) flags |= kRightButtonDown;
+    if ((released & kLeftHeld) != 0) flags |= kLeftButtonUp;
+    if ((released & kRightHeld) != 0) flags |= kRightButtonUp;
+    return flags;
+}
 
 // Opens the display, checks for XTEST and registers it as ours; nullptr with a reason.
 ::Display* openServer(const XApi& api, const std::string& name, std::string& error) {
@@ -301,14 +325,14 @@ public:
         {
             std::lock_guard lock(queueMutex_);
             wasEmpty = queue_.empty();
+            const uint8_t before = queue_.empty() ? sentHeld_ : queue_.back().heldAfter;
             if (queue_.size() < kQueueCapacity) {
-                queue_.push_back({pointerX, pointerY, buttonFlags});
-            } else if (queue_.back().buttonFlags == 0) {
-                queue_.back() = {pointerX, pointerY, buttonFlags};
-            } else if (!overflowSaid_) {
-                overflowSaid_ = true;
-                KVR_LOG_WARN("pointer: the X server does not take pointer events; samples are "
-                             "dropped");
+                queue_.push_back({pointerX, pointerY, buttonFlags, heldAfter(buttonFlags, before)});
+            } else {
+                // Full: the newest sample is folded into the last one. Clicks in between are
+                // lost, but the pointer ends where the touch is and the buttons end as the
+                // touch left them: a release is never lost.
+                mergeIntoNewest({pointerX, pointerY, buttonFlags, heldAfter(buttonFlags, before)});
             }
         }
         if (wasEmpty) signal();
@@ -325,11 +349,30 @@ private:
         [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
     }
 
-    std::deque<Sample> takeQueue() {
+    // queueMutex_ held.
+    void mergeIntoNewest(const Sample& newest) {
+        Sample& last = queue_.back();
+        const uint8_t heldBefore = queue_.size() >= 2 ? queue_[queue_.size() - 2].heldAfter
+                                                      : sentHeld_;
+        last = {newest.pointerX, newest.pointerY, flagsBetween(heldBefore, newest.heldAfter),
+                newest.heldAfter};
+        if (!overflowSaid_) {
+            overflowSaid_ = true;
+            KVR_LOG_WARN("pointer: the X server does not take pointer events in time; samples "
+                         "are merged");
+        }
+    }
+
+    // `freshServer`: a server just connected holds no button, whatever the last one did.
+    std::deque<Sample> takeQueue(bool freshServer = false) {
         std::lock_guard lock(queueMutex_);
         std::deque<Sample> taken;
         taken.swap(queue_);
         overflowSaid_ = false;
+        if (freshServer)
+            sentHeld_ = 0;
+        else if (!taken.empty())
+            sentHeld_ = taken.back().heldAfter;
         return taken;
     }
 
@@ -382,7 +425,7 @@ private:
             if (::Display* dpy = openServer(api_, displayName_, why)) {
                 useConnection(std::make_unique<Connection>(api_, dpy));
                 KVR_LOG_INFO("pointer: XTest on display %s again", displayName_.c_str());
-                takeQueue(); // what arrived before the server: stale positions
+                takeQueue(true); // what arrived before the server: stale positions
                 return;
             }
         }
@@ -391,7 +434,7 @@ private:
             std::max(kReconnectInterval - (std::chrono::steady_clock::now() - lastAttempt_),
                      std::chrono::steady_clock::duration(kReconnectSpacing)));
         if (::poll(&fd, 1, static_cast<int>(wait.count())) > 0) drainWake();
-        takeQueue();
+        takeQueue(true);
     }
 
     const XApi& api_;
@@ -401,6 +444,7 @@ private:
     std::mutex queueMutex_;
     std::deque<Sample> queue_;               // queueMutex_
     bool overflowSaid_ = false;              // queueMutex_
+    uint8_t sentHeld_ = 0;                   // queueMutex_: buttons held once taken samples are sent
     std::mutex connectionMutex_;
     std::unique_ptr<Connection> connection_; // used by the sender thread only
     std::chrono::steady_clock::time_point lastAttempt_{};
