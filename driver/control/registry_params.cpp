@@ -1,6 +1,6 @@
 #include "driver/control/registry_params.h"
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "engine/calibration.h"
 #include "platform/registry/registry.h"
 
@@ -8,6 +8,9 @@
 #include <mutex>
 
 namespace kvr::driver {
+
+using namespace ::kvr::control; // the control interface the driver serves
+namespace ntstatus = ::kvr::ipc::status;
 
 namespace {
 

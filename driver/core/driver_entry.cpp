@@ -1,4 +1,4 @@
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/core/driver.h"
 #include "driver/core/pointer_delivery.h"
@@ -10,6 +10,9 @@
 #include <cstdio>
 
 namespace kvr::driver {
+
+using namespace ::kvr::control; // the control interface the driver serves
+namespace ntstatus = ::kvr::ipc::status;
 
 namespace {
 

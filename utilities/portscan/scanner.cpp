@@ -1,7 +1,7 @@
 #include "utilities/portscan/scanner.h"
 
-#include "driver/control/control_codes.h"
 #include "platform/common/log.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 #include "platform/serial/dos_names.h"
@@ -17,7 +17,7 @@ namespace kvr::portscan {
 
 namespace {
 
-using namespace kvr::driver; // the control codes
+using namespace kvr::control; // the drivers' control interface
 
 constexpr const char* kDriverDevice = R"(\\.\KvrRs232D)";
 constexpr std::string_view kComPortValue = "COMPORT";
