@@ -1,6 +1,7 @@
 #pragma once
 // Diagnostic lines to stderr, one per call, with a level filter: "<program>: <level>: <text>".
-// Daemons may also route them to syslog (setSyslog); tests read stderr.
+// Daemons may also route them to syslog (setSyslog); tests read stderr. A library routes its
+// own lines to syslog alone (setLibraryTag): it never writes on its caller's stderr.
 
 #include <string_view>
 
@@ -14,6 +15,9 @@ Level level();
 bool setLevel(std::string_view name);
 // Also send each line to syslog under this ident (empty: stderr only).
 void setSyslog(const char* ident);
+// From now on lines go to syslog only, as "<tag>: <text>", without openlog: the process keeps
+// its own syslog identity. For a shared library's copy of this log.
+void setLibraryTag(const char* tag);
 
 void write(Level level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
