@@ -52,9 +52,10 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         kvr::monmatch::MonmatchWindow window(matcher);
-        kvr::gui::closeOnTerminate(&window);
         window.showOnCurrentDisplay();
-        code = app.exec();
+        // After the window shows: a SIGTERM sent during the start-up closes it now.
+        kvr::gui::closeOnTerminate(&window);
+        if (window.isVisible()) code = app.exec();
     }
     libraryCall([&] { modes.restore(); });
     return code;
