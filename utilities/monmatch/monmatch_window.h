@@ -21,7 +21,7 @@ public:
     // Places the window on the display being offered and starts polling.
     void showOnCurrentDisplay();
 
-public slots:
+public Q_SLOTS:
     // A touch was bound, or Esc: the next display, or the end.
     void advance();
 
