@@ -17,10 +17,10 @@
 // reopen look at the port afterwards and say whether the device really connected.
 // Exit status: 0 done, 1 the request failed or the device did not connect, 2 usage error.
 
-#include "platform/ipc/control_codes.h"
 #include "driver/kvrctl_ports.h"
 #include "driver/kvrctl_replug.h"
 #include "platform/desktop/cli11_app.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/serial/dos_names.h"
 #include "platform/serial/line.h"

@@ -1,7 +1,7 @@
 #include "driver/control/registry_params.h"
 
-#include "platform/ipc/control_codes.h"
 #include "engine/calibration.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 
 #include <array>

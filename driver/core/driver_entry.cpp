@@ -1,9 +1,9 @@
-#include "platform/ipc/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/core/driver.h"
 #include "driver/core/pointer_delivery.h"
 #include "driver/core/serial_connection.h"
 #include "platform/common/log.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 

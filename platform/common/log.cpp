@@ -13,7 +13,7 @@ namespace {
 std::atomic<Level> g_level{Level::Info};
 std::atomic<bool> g_syslog{false};
 std::atomic<const char*> g_libraryTag{nullptr}; // set: syslog only, each line tagged
-std::mutex g_writeLock; // keeps lines of different threads whole
+std::mutex g_writeLock;                         // keeps lines of different threads whole
 
 const char* tag(Level l) {
     switch (l) {

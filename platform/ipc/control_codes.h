@@ -145,7 +145,7 @@ constexpr bool IsGlobalCode(std::uint32_t code) {
     }
 }
 
-// ---- field layouts the clients build -------------------------------------------------------------
+// ---- field layouts the clients build ---------------------------------------------------
 
 // CHANGE_COM_PORT: u, DWORD COM number at 1, DWORD baud rate at 5, optional packet format
 // byte at 9 (taken when the request has at least 13 bytes).

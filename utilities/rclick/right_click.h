@@ -16,7 +16,7 @@
 namespace kvr::rclick {
 
 struct RightClickCalls {
-    std::uint8_t (*listControllers)();          // GetExistControllers
+    std::uint8_t (*listControllers)();           // GetExistControllers
     std::int32_t (*armRightClick)(std::int32_t); // SetManualRightClick
     std::int32_t (*setUsedUpEvent)(void*);       // SetManualRightEvent
 };

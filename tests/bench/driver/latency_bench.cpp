@@ -9,8 +9,8 @@
 //
 //   latency_bench [--packets N] [--idle-seconds S] [--daemon PATH]
 
-#include "platform/ipc/control_codes.h"
 #include "platform/common/unique_fd.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 
 #include <algorithm>

@@ -5,11 +5,11 @@
 // engine can use (a calibration set it can divide by, a COM port 0..16, a known format).
 
 #include "driver/control/context.h"
-#include "platform/ipc/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/control/registry_params.h"
 #include "engine/calibration.h"
 #include "engine/decode.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/event.h"
 #include "platform/registry/registry.h"
 #include "tests/unit/driver_control/control_test_support.h"
