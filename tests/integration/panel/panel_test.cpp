@@ -404,6 +404,23 @@ TEST(PanelTools, CompanionProgramsStartBesideThePanel) {
     EXPECT_TRUE(control<QPushButton>(*frm, "Command19")->isEnabled());
 }
 
+// Ctrl+E while the start-up waits for the controller: the window goes at once, the start-up
+// finishes its reads, and then the exit sequence runs and the program may end.
+TEST(PanelTools, ExitDuringTheStartUpEndsAfterIt) {
+    START_BENCH(b, Sim::defaultProfile(), "ok");
+    FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    frm.show();
+    bool endedDuringStartUp = true;
+    QObject::connect(&frm, &FrmMain::terminated, [&] { endedDuringStartUp = !frm.startUpDone(); });
+    QSignalSpy ended(&frm, &FrmMain::terminated);
+    QTimer::singleShot(0, &frm, [&] { QTest::keyClick(&frm, Qt::Key_E, Qt::ControlModifier); });
+    frm.startUp();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_TRUE(waitForGui([&] { return ended.count() == 1; }));
+    EXPECT_FALSE(endedDuringStartUp);
+}
+
 TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
     ::setenv("KVR_MESSAGE_ANSWERS", "ok", 1);
     ::setenv("KVR_CONFIG_DIR", makeTempDir("config").c_str(), 1);
