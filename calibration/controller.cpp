@@ -13,25 +13,6 @@ constexpr std::uint8_t kNoDisplayNumber = 254;
 
 } // namespace
 
-ControllerHandle& ControllerHandle::operator=(ControllerHandle&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.release();
-    }
-    return *this;
-}
-
-void ControllerHandle::close() {
-    if (handle_ != -1) CloseController(handle_);
-    handle_ = -1;
-}
-
-std::int32_t ControllerHandle::release() {
-    const std::int32_t h = handle_;
-    handle_ = -1;
-    return h;
-}
-
 bool controllerListed(std::string_view name, std::uint8_t count, std::uint8_t bufferLength) {
     // One byte more than the library is told of, so a name that fills the buffer exactly is
     // still terminated.

@@ -29,26 +29,6 @@ inline constexpr std::string_view kUsbWord = "USB_DEVICE";
 // The report mode the capture runs in (drawing mode: the save tap arrives as a click).
 inline constexpr std::uint8_t kCaptureReportMode = 2;
 
-// A controller handle of the library, closed (CloseController) when it goes away.
-class ControllerHandle {
-public:
-    ControllerHandle() = default;
-    explicit ControllerHandle(std::int32_t handle) : handle_(handle) {}
-    ControllerHandle(ControllerHandle&& other) noexcept : handle_(other.release()) {}
-    ControllerHandle& operator=(ControllerHandle&& other) noexcept;
-    ControllerHandle(const ControllerHandle&) = delete;
-    ControllerHandle& operator=(const ControllerHandle&) = delete;
-    ~ControllerHandle() { close(); }
-
-    [[nodiscard]] std::int32_t get() const { return handle_; }
-    [[nodiscard]] bool isOpen() const { return handle_ != -1; }
-    void close();
-    std::int32_t release();
-
-private:
-    std::int32_t handle_ = -1;
-};
-
 // True when one of the library's controllers 1..count bears exactly this name, fetched into
 // a zeroed buffer of `bufferLength` bytes (case matters).
 bool controllerListed(std::string_view name, std::uint8_t count, std::uint8_t bufferLength);

@@ -1,11 +1,8 @@
 #include "calibration/linearity.h"
 
 #include "protocol/commands.h"
-#include "protocol/frame.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
-
-#include <array>
 
 namespace kvr::calibration {
 namespace {
@@ -31,23 +28,17 @@ constexpr std::uint16_t kSettleMs = 10;
 constexpr std::size_t kSerialNameLength = 13;
 constexpr std::size_t kUsbNameLength = 11;
 
-bool writeCommand(std::int32_t h, std::string_view text) {
-    protocol::CommandFrame frame;
-    if (!protocol::BuildCommand(frame, text)) return false;
-    const auto bytes = frame.bytes();
-    return WriteBuffer(h, bytes.data(), static_cast<std::uint32_t>(bytes.size())) != 0;
+// The preamble "Z" and the wait after it; no flush, no reply read.
+void sendPreamble(protocol::ControllerSession& controller, std::uint16_t waitMs) {
+    controller.exchange(protocol::command::kPreamble, waitMs, 0, protocol::Flush::None);
 }
 
 // One command with the acknowledgement the programs look for: status '0' in byte 1 of what
 // was read after the wait.
-template <std::size_t ReplyBytes>
-bool acknowledged(std::int32_t h, std::string_view text, std::uint16_t waitMs) {
-    FlushReadBuffer(h);
-    writeCommand(h, text);
-    protocol::WaitMilliseconds(waitMs);
-    std::array<std::uint8_t, ReplyBytes> reply{};
-    ReadBuffer(h, reply.data(), static_cast<std::uint32_t>(reply.size()));
-    return reply[1] == '0';
+bool acknowledged(protocol::ControllerSession& controller, std::string_view text,
+                  std::uint16_t waitMs, std::size_t replyBytes) {
+    const auto reply = controller.exchange(text, waitMs, replyBytes);
+    return reply.bytes.size() > 1 && reply.bytes[1] == '0';
 }
 
 } // namespace
@@ -77,9 +68,9 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
 
     std::unique_ptr<LinearitySession> s(new LinearitySession);
     s->gridSize_ = parsed->gridSize;
-    s->controller_ = ControllerHandle(OpenController(parsed->controllerName.c_str()));
+    s->controller_ = protocol::ControllerSession(parsed->controllerName);
     if (!s->controller_.isOpen()) return {kExitOpenFailed, nullptr};
-    const std::int32_t h = s->controller_.get();
+    const std::int32_t h = s->controller_.handle();
 
     // The linearity table is measured against the base point's own three-point calibration.
     std::int32_t base[2] = {0, 0};
@@ -100,8 +91,7 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
         return {kExitNoDisplay, nullptr};
     }
 
-    writeCommand(h, protocol::command::kPreamble);
-    protocol::WaitMilliseconds(kAfterPreambleMs);
+    sendPreamble(s->controller_, kAfterPreambleMs);
     s->savedReportMode_ = GetReportMode(h);
     if (s->savedReportMode_ == kPointReportMode) SetReportMode(h, kCaptureReportMode);
 
@@ -116,8 +106,8 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
 
 bool LinearitySession::handshake() {
     for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
-        if (acknowledged<kHandshakeReplyBytes>(controller_.get(), protocol::command::kHandshake,
-                                               kHandshakeReplyWaitMs))
+        if (acknowledged(controller_, protocol::command::kHandshake, kHandshakeReplyWaitMs,
+                         kHandshakeReplyBytes))
             return true;
     }
     return false;
@@ -125,18 +115,18 @@ bool LinearitySession::handshake() {
 
 void LinearitySession::resetController() {
     for (int attempt = 0; attempt < kResetAttempts; ++attempt) {
-        if (acknowledged<kResetReplyBytes>(controller_.get(), protocol::command::kReset,
-                                           kResetReplyWaitMs))
+        if (acknowledged(controller_, protocol::command::kReset, kResetReplyWaitMs,
+                         kResetReplyBytes))
             return;
     }
 }
 
 void LinearitySession::stopCapture() {
-    SetCalPoint(controller_.get(), 0, 0, 0);
+    SetCalPoint(controller_.handle(), 0, 0, 0);
 }
 
 CaptureCalls LinearitySession::captureCalls() {
-    const std::int32_t h = controller_.get();
+    const std::int32_t h = controller_.handle();
     const std::uint8_t grid = gridSize_;
     return {
         .arm = [h, grid](std::uint8_t target) { SetCalPoint(h, target, kArmValue, grid); },
@@ -154,22 +144,21 @@ CaptureCalls LinearitySession::captureCalls() {
 
 void LinearitySession::captureDone() {
     if (!controller_.isOpen()) return;
-    writeCommand(controller_.get(), protocol::command::kPreamble);
-    protocol::WaitMilliseconds(kAfterCapturePreambleMs);
+    sendPreamble(controller_, kAfterCapturePreambleMs);
     resetController();
-    restoreReportMode(controller_.get(), savedReportMode_);
+    restoreReportMode(controller_.handle(), savedReportMode_);
     stopCapture();
 }
 
 void LinearitySession::escape() {
     if (!controller_.isOpen()) return;
     resetController();
-    restoreReportMode(controller_.get(), savedReportMode_);
+    restoreReportMode(controller_.handle(), savedReportMode_);
     stopCapture();
 }
 
 bool LinearitySession::save() {
-    return controller_.isOpen() && StoreCalibrationData(controller_.get()) == 1;
+    return controller_.isOpen() && StoreCalibrationData(controller_.handle()) == 1;
 }
 
 } // namespace kvr::calibration

@@ -20,6 +20,7 @@
 #include "calibration/capture.h"
 #include "calibration/controller.h"
 #include "calibration/targets.h"
+#include "protocol/session.h"
 
 #include <memory>
 #include <optional>
@@ -50,7 +51,7 @@ public:
     LinearitySession& operator=(const LinearitySession&) = delete;
     ~LinearitySession() { close(); }
 
-    [[nodiscard]] std::int32_t handle() const { return controller_.get(); }
+    [[nodiscard]] std::int32_t handle() const { return controller_.handle(); }
     [[nodiscard]] const DisplayPlace& display() const { return display_; }
     [[nodiscard]] std::uint8_t gridSize() const { return gridSize_; }
     [[nodiscard]] std::vector<TargetUnits> targets() const { return linearityTargets(gridSize_); }
@@ -75,7 +76,7 @@ private:
     void resetController();
     void stopCapture();
 
-    ControllerHandle controller_;
+    protocol::ControllerSession controller_;
     DisplayPlace display_;
     std::uint8_t gridSize_ = kNineTargets;
     std::uint8_t savedReportMode_ = kCaptureReportMode;

@@ -1,6 +1,7 @@
 #include "calibration/programs.h"
 
 #include "gui/display_window.h"
+#include "gui/library_worker.h"
 #include "gui/single_instance.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/message_box.h"
@@ -20,12 +21,31 @@ const QColor kCyan(0, 255, 255);
 constexpr const char* kFormatErrorText = "message.txt format error";
 constexpr const char* kFormatErrorCaption = "Error";
 
+// The capture's library calls made on the program's library worker; the settle pause stays
+// a wait of the window (its events go on).
+CaptureCalls onWorker(CaptureCalls calls) {
+    return {
+        .arm = [arm = calls.arm](std::uint8_t target) { gui::libraryCall([&] { arm(target); }); },
+        .captured =
+            [captured = calls.captured](RawPoint& point) {
+                return gui::libraryCall([&] { return captured(point); });
+            },
+        .penUp = [penUp = calls.penUp] { return gui::libraryCall([&] { return penUp(); }); },
+        .settle = calls.settle,
+    };
+}
+
+// A step of the program's session, made on the library worker.
+template <class Step> std::function<void()> stepOnWorker(Step step) {
+    return [step] { gui::libraryCall(step); };
+}
+
 WindowSetup commonSetup(const DisplayPlace& display, const MessageTable& messages,
                         CaptureCalls capture) {
     WindowSetup s;
     s.display = gui::displayRect(display.left, display.top, display.right, display.bottom);
     s.messages = messages;
-    s.capture = std::move(capture);
+    s.capture = onWorker(std::move(capture));
     return s;
 }
 
@@ -48,14 +68,18 @@ int runProgram(const char* className, const char* messageFile, MessageTable mess
         return kExitMessageFile;
     }
 
-    auto opened = Session::open(commandLine);
+    auto opened = gui::libraryCall([&] { return Session::open(commandLine); });
     if (!opened.session) return opened.exitCode;
-    CalibrationWindow window(makeSetup(*opened.session, messages));
-    window.start();
-    // Attached once the window is up: a "destroy" or "bring to front" sent during the
-    // start-up waited and acts on the shown window now.
-    if (instance) instance->attach(&window);
-    if (window.isVisible()) QApplication::exec();
+    {
+        CalibrationWindow window(makeSetup(*opened.session, messages));
+        window.start();
+        // Attached once the window is up: a "destroy" or "bring to front" sent during the
+        // start-up waited and acts on the shown window now.
+        if (instance) instance->attach(&window);
+        if (window.isVisible()) QApplication::exec();
+    }
+    // The session goes on the worker too (its clean-up calls the library).
+    gui::libraryCall([session = std::move(opened.session)]() mutable { session.reset(); });
     return kExitNormal;
 }
 
@@ -66,6 +90,7 @@ template <class Run> int runWithQt(int argc, char** argv, Run run) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     gui::installProgramHooks(app);
+    gui::LibraryWorker worker;
     return gui::exitStatus(run(commandLine));
 }
 
@@ -128,10 +153,12 @@ WindowSetup threePointWindowSetup(ThreePointSession& session, const MessageTable
     s.textColours = {kWhite, kRed, kWhite, kRed, kRed, kCyan};
     const auto targets = session.targets();
     s.targets.assign(targets.begin(), targets.end());
-    s.steps.captureDone = [&session] { session.stopCapture(); };
-    s.steps.save = [&session](const std::vector<RawPoint>& points) { return session.save(points); };
-    s.steps.escape = [&session] { session.stopCapture(); };
-    s.steps.destroy = [&session] { session.close(); };
+    s.steps.captureDone = stepOnWorker([&session] { session.stopCapture(); });
+    s.steps.save = [&session](const std::vector<RawPoint>& points) {
+        return gui::libraryCall([&] { return session.save(points); });
+    };
+    s.steps.escape = stepOnWorker([&session] { session.stopCapture(); });
+    s.steps.destroy = stepOnWorker([&session] { session.close(); });
     // A refused set leaves the old calibration in force; the user can simply try again.
     s.captureAgainAfterRefusedSave = true;
     s.keeperTimer = true;
@@ -144,10 +171,12 @@ WindowSetup linearityWindowSetup(LinearitySession& session, const MessageTable& 
     s.accessibleName = QStringLiteral("Linearity calibration");
     s.textColours = {kWhite, kWhite, kYellow, kRed, kRed, kCyan};
     s.targets = session.targets();
-    s.steps.captureDone = [&session] { session.captureDone(); };
-    s.steps.save = [&session](const std::vector<RawPoint>&) { return session.save(); };
-    s.steps.escape = [&session] { session.escape(); };
-    s.steps.destroy = [&session] { session.close(); };
+    s.steps.captureDone = stepOnWorker([&session] { session.captureDone(); });
+    s.steps.save = [&session](const std::vector<RawPoint>&) {
+        return gui::libraryCall([&] { return session.save(); });
+    };
+    s.steps.escape = stepOnWorker([&session] { session.escape(); });
+    s.steps.destroy = stepOnWorker([&session] { session.close(); });
     s.captureAgainAfterRefusedSave = false;
     s.keeperTimer = false;
     return s;

@@ -1,6 +1,7 @@
 #pragma once
 // The two calibration programs put together: their help, their windows' setup from a session
-// and the message table, and the whole program (what main runs).
+// and the message table, and the whole program (what main runs). The window's library calls
+// (the capture, the program's steps) are made on the program's library worker.
 
 #include "calibration/calibration_window.h"
 #include "calibration/linearity.h"

@@ -51,9 +51,9 @@ ThreePointSession::Opened ThreePointSession::open(std::string_view commandLine) 
 
     const std::string name(commandLine);
     std::unique_ptr<ThreePointSession> s(new ThreePointSession);
-    s->controller_ = ControllerHandle(OpenController(name.c_str()));
+    s->controller_ = protocol::ControllerSession(name);
     if (!s->controller_.isOpen()) return {kExitOpenFailed, nullptr};
-    const std::int32_t h = s->controller_.get();
+    const std::int32_t h = s->controller_.handle();
     SetCalibrationPoint(h, 0);
 
     const auto leave = [&](int code) {
@@ -76,7 +76,7 @@ std::array<TargetUnits, 3> ThreePointSession::targets() const {
 }
 
 CaptureCalls ThreePointSession::captureCalls() {
-    const std::int32_t h = controller_.get();
+    const std::int32_t h = controller_.handle();
     return {
         .arm = [h](std::uint8_t target) { SetCalibrationPoint(h, target); },
         .captured =
@@ -92,7 +92,7 @@ CaptureCalls ThreePointSession::captureCalls() {
 }
 
 void ThreePointSession::stopCapture() {
-    if (controller_.isOpen()) SetCalibrationPoint(controller_.get(), kStopCapture);
+    if (controller_.isOpen()) SetCalibrationPoint(controller_.handle(), kStopCapture);
 }
 
 bool ThreePointSession::save(const std::vector<RawPoint>& points) {
@@ -102,12 +102,12 @@ bool ThreePointSession::save(const std::vector<RawPoint>& points) {
         block[2 * i] = points[i].x;
         block[2 * i + 1] = points[i].y;
     }
-    return SaveCalibrationData(controller_.get(), block, kBlockBytes) == 1;
+    return SaveCalibrationData(controller_.handle(), block, kBlockBytes) == 1;
 }
 
 void ThreePointSession::close() {
     if (!controller_.isOpen()) return;
-    restoreReportMode(controller_.get(), savedReportMode_);
+    restoreReportMode(controller_.handle(), savedReportMode_);
     controller_.close();
 }
 

@@ -17,6 +17,7 @@
 #include "calibration/capture.h"
 #include "calibration/controller.h"
 #include "calibration/targets.h"
+#include "protocol/session.h"
 
 #include <array>
 #include <memory>
@@ -42,7 +43,7 @@ public:
     ThreePointSession& operator=(const ThreePointSession&) = delete;
     ~ThreePointSession() { close(); }
 
-    [[nodiscard]] std::int32_t handle() const { return controller_.get(); }
+    [[nodiscard]] std::int32_t handle() const { return controller_.handle(); }
     [[nodiscard]] const DisplayPlace& display() const { return display_; }
     [[nodiscard]] std::array<TargetUnits, 3> targets() const;
     [[nodiscard]] std::uint8_t savedReportMode() const { return savedReportMode_; }
@@ -60,7 +61,7 @@ public:
 private:
     ThreePointSession() = default;
 
-    ControllerHandle controller_;
+    protocol::ControllerSession controller_;
     DisplayPlace display_;
     std::int32_t bpx_ = 0;
     std::int32_t bpy_ = 0;

@@ -19,12 +19,11 @@
 // reopen look at the port afterwards and say whether the device really connected.
 // Exit status: 0 done, 1 the request failed or the device did not connect, 2 usage error.
 
-#include "driver/control/context.h"
-#include "driver/control/control_codes.h"
 #include "driver/kvrctl_ports.h"
 #include "driver/kvrctl_replug.h"
 #include "driver/kvrctl_watch.h"
 #include "platform/desktop/cli11_app.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/serial/dos_names.h"
 #include "platform/serial/line.h"
@@ -46,7 +45,8 @@
 
 namespace {
 
-using namespace kvr::driver;
+using namespace kvr::control;
+namespace ntstatus = kvr::ipc::status;
 using kvr::cli::kExitFailure;
 using kvr::cli::kExitOk;
 using kvr::cli::kExitUsage;
@@ -360,7 +360,7 @@ int main(int argc, char** argv) {
             ->add_option("--format", format,
                          "packet format 0..4 (0 M, 2 E, 3 M with Y inverted; default: the "
                          "identification decides)")
-            ->check(CLI::Range(0u, unsigned{kvr::engine::kPacketFormatMax}));
+            ->check(CLI::Range(0u, unsigned{kMaxPacketFormat}));
     auto* disconnect = app.add_subcommand("disconnect", "disconnect device DEV (code 12)");
     disconnect->add_option("DEV", dev)->required()->check(CLI::Range(0, 255));
     auto* reopen = app.add_subcommand("reopen", "connect DEV again on its stored port (code 21)");

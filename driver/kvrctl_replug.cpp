@@ -1,6 +1,6 @@
 #include "driver/kvrctl_replug.h"
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 #include "platform/serial/port_map.h"
 #include "tsapi/tsapi.h"
@@ -67,7 +67,7 @@ int replugLine(const std::filesystem::path& tty, const DriverRequest& request) {
         if (handle == -1) continue;
         const unsigned com = CurrentCOMPort(handle);
         if (contains(numbers, com)) {
-            request(driver::IOCTL_RS232_CLOSE_COM_PORT, {static_cast<std::uint8_t>(unit)});
+            request(control::IOCTL_RS232_CLOSE_COM_PORT, {static_cast<std::uint8_t>(unit)});
             const bool back = ReopenCOMPort(handle) == 1;
             std::printf("%s on COM%u: %s\n", name, com,
                         back ? "connected again" : "could not be connected again");
@@ -86,7 +86,7 @@ int replugLine(const std::filesystem::path& tty, const DriverRequest& request) {
         for (const std::uint32_t v : {com, kConnectBaud})
             for (int i = 0; i < 4; ++i)
                 in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        const bool sent = request(driver::IOCTL_RS232_CHANGE_COM_PORT, in);
+        const bool sent = request(control::IOCTL_RS232_CHANGE_COM_PORT, in);
         std::printf("RS232_DEVICE%u on COM%u: %s\n", unit, com,
                     sent ? "connect requested" : "the driver refused the connect");
         allBack = allBack && sent;

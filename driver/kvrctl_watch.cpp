@@ -17,9 +17,9 @@
 namespace kvr::kvrctl {
 namespace {
 
-using driver::WatchHeader;
-using driver::WatchKind;
-using driver::WatchPointer;
+using control::WatchHeader;
+using control::WatchKind;
+using control::WatchPointer;
 
 std::string clockText(std::uint64_t ns) {
     const auto seconds = static_cast<time_t>(ns / 1000000000u);
@@ -56,7 +56,7 @@ std::string formatWatchRecord(const std::uint8_t* message, std::size_t length,
     if (sizeof header + header.length != length) return {};
     const std::uint8_t* payload = message + sizeof header;
     std::string line = clockText(header.timeNs) + " " + std::string(prefix) +
-                       (header.unit == driver::kWatchEveryUnit ? "?" : std::to_string(header.unit));
+                       (header.unit == control::kWatchEveryUnit ? "?" : std::to_string(header.unit));
     switch (header.kind) {
     case WatchKind::Raw: {
         line += " raw";
@@ -105,7 +105,7 @@ int watchDriver(const std::string& device, std::uint8_t unit) {
     const UniqueFd mine(pair[0]);
     UniqueFd theirs(pair[1]);
     std::uint32_t status = 0, returned = 0;
-    const bool ok = connection->ioctl(driver::IOCTL_KVR_WATCH, &unit, 1, nullptr, 0, &returned,
+    const bool ok = connection->ioctl(control::IOCTL_KVR_WATCH, &unit, 1, nullptr, 0, &returned,
                                       theirs.get(), &status);
     theirs.reset(); // the driver holds its own copy now
     if (!ok) {
@@ -119,9 +119,9 @@ int watchDriver(const std::string& device, std::uint8_t unit) {
     const std::string prefix =
         ::strcasecmp(device.c_str(), "KvrUsbMgr") == 0 ? "USB_DEVICE" : "RS232_DEVICE";
     std::fprintf(stderr, "kvrctl: watching %s%s; Ctrl+C ends\n", device.c_str(),
-                 unit == driver::kWatchEveryUnit ? " (every unit)"
+                 unit == control::kWatchEveryUnit ? " (every unit)"
                                                  : (" unit " + std::to_string(unit)).c_str());
-    std::uint8_t message[sizeof(WatchHeader) + driver::kMaxWatchPayload + 1];
+    std::uint8_t message[sizeof(WatchHeader) + control::kMaxWatchPayload + 1];
     for (;;) {
         pollfd fds[3] = {
             {mine.get(), POLLIN, 0}, {connection->fd(), POLLIN, 0}, {signals.get(), POLLIN, 0}};

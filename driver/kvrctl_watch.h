@@ -8,7 +8,7 @@
 //   14:03:07.123501 RS232_DEVICE0 pointer 32768,16384 left-down
 //   14:03:07.200000 RS232_DEVICE0 dropped 12 (kvrctl did not keep up)
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 
 #include <cstddef>
 #include <cstdint>

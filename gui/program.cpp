@@ -1,11 +1,13 @@
 #include "gui/program.h"
 
+#include "gui/library_worker.h"
 #include "gui/message_box.h"
 #include "platform/desktop/message_box.h"
 #include "platform/desktop/version_note.h"
 #include "protocol/wait.h"
 
 #include <QApplication>
+#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -48,13 +50,19 @@ std::optional<int> handleInfoOptions(int argc, char** argv, const ProgramInfo& i
 }
 
 void installProgramHooks(QApplication& app) {
-    (void)app;
-    desktop::setMessageBoxHook([](std::string_view text, std::string_view caption, uint32_t type) {
-        return showMessageBox(text, caption, type);
-    });
-    // The waits between a command and its reply keep the windows alive: they paint, and the
-    // program's other controls stay usable (a busy flag guards what must not re-enter).
-    protocol::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    desktop::setMessageBoxHook(
+        [&app](std::string_view text, std::string_view caption, uint32_t type) {
+            if (QThread::currentThread() == app.thread())
+                return showMessageBox(text, caption, type);
+            // A box the library raises on the worker is shown by the GUI thread.
+            if (LibraryWorker* worker = LibraryWorker::ofThisThread())
+                return worker->handOffMessageBox(std::string(text), std::string(caption), type);
+            return desktop::defaultButtonResult(type); // no one to ask on any other thread
+        });
+    // The waits of the GUI thread keep the windows alive: they paint, and the program's other
+    // controls stay usable (a busy flag guards what must not re-enter). On any other thread
+    // (the library worker) a wait is a plain sleep.
+    protocol::setEventPump([] { pumpEvents(false); });
 }
 
 std::string joinedArguments(int argc, char** argv) {

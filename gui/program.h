@@ -42,8 +42,9 @@ std::optional<int> handleInfoOptions(int argc, char** argv, const ProgramInfo& i
 std::string helpText(const ProgramInfo& info);
 
 // Installs what every windowed program needs once its QApplication exists: the Qt message
-// box (with the KVR_MESSAGE_ANSWERS automation switch) for every box of the process, and the
-// event pump that keeps windows painting while the protocol's waits run. Call once.
+// box (with the KVR_MESSAGE_ANSWERS automation switch) for every box of the process, shown
+// by the GUI thread also when the library worker asks for it, and the event pump that keeps
+// windows painting while the protocol's waits run on the GUI thread. Call once.
 void installProgramHooks(QApplication& app);
 
 // The program's arguments (argv[1..]) joined by single blanks: the "command line" the

@@ -1,8 +1,8 @@
 #include "memtools/controller_search.h"
 
 #include "protocol/commands.h"
-#include "protocol/frame.h"
 #include "protocol/replies.h"
+#include "protocol/session.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
 
@@ -17,51 +17,26 @@ constexpr std::size_t kMaxListedNames = 10;
 constexpr std::uint16_t kAfterStreamMs = 30;
 constexpr std::uint16_t kAfterStopMs = 300;
 
-// A controller opened by name for one step, closed when the step is over.
-class OpenedByName {
-public:
-    explicit OpenedByName(const std::string& name) : handle_(OpenController(name.c_str())) {}
-    ~OpenedByName() {
-        if (handle_ >= 0) CloseController(handle_);
-    }
-    OpenedByName(const OpenedByName&) = delete;
-    OpenedByName& operator=(const OpenedByName&) = delete;
-    [[nodiscard]] std::int32_t handle() const { return handle_; }
-
-private:
-    std::int32_t handle_;
-};
+using protocol::Flush;
 
 // One "UT" probe: flush (when asked), "UT", wait, read. True for more than 5 bytes.
-bool probe(std::int32_t handle, const SearchOptions& options) {
-    if (options.flushBeforeProbe) FlushReadBuffer(handle);
-    sendCommand(handle, protocol::command::kUnitType);
-    protocol::WaitMilliseconds(options.probeWaitMs);
-    return protocol::probeAnswered(readReply(handle));
+bool probe(protocol::ControllerSession& controller, const SearchOptions& options) {
+    const auto reply = controller.exchange(protocol::command::kUnitType, options.probeWaitMs,
+                                           protocol::kReplyReadSize,
+                                           options.flushBeforeProbe ? Flush::Before : Flush::None);
+    return protocol::probeAnswered(reply.bytes);
 }
 
 // Opens the controller, probes it (a second time when the first probe gets no reply) and
 // closes it again before the caller pauses.
 bool answersUnitType(const std::string& name, const SearchOptions& options) {
-    OpenedByName controller(name);
-    const std::int32_t h = controller.handle();
-    if (options.reopenComPort && name.find("232") != std::string::npos) ReopenCOMPort(h);
-    return probe(h, options) || probe(h, options);
+    protocol::ControllerSession controller(name);
+    if (options.reopenComPort && name.find("232") != std::string::npos)
+        ReopenCOMPort(controller.handle());
+    return probe(controller, options) || probe(controller, options);
 }
 
 } // namespace
-
-bool sendCommand(std::int32_t handle, std::string_view text) {
-    protocol::CommandFrame frame;
-    protocol::BuildCommand(frame, text);
-    return WriteBuffer(handle, frame.CommandBuffer.data(), frame.CommandLength) != 0;
-}
-
-std::vector<std::uint8_t> readReply(std::int32_t handle) {
-    std::array<std::uint8_t, protocol::kReplyReadSize> buf{};
-    const std::uint32_t n = ReadBuffer(handle, buf.data(), static_cast<std::uint32_t>(buf.size()));
-    return {buf.begin(), buf.begin() + std::min<std::size_t>(n, buf.size())};
-}
 
 std::string nameListEntry(std::string_view name) {
     std::size_t kind = name.find("RS232");
@@ -99,20 +74,17 @@ SearchResult searchController(const SearchOptions& options) {
 }
 
 void suspendReports(const std::string& name) {
-    OpenedByName controller(name);
-    sendCommand(controller.handle(), protocol::command::kStreamReports);
-    protocol::WaitMilliseconds(kAfterStreamMs);
-    sendCommand(controller.handle(), protocol::command::kStopReports);
-    protocol::WaitMilliseconds(kAfterStopMs);
-    readReply(controller.handle());
+    protocol::ControllerSession controller(name);
+    controller.exchange(protocol::command::kStreamReports, kAfterStreamMs, 0, Flush::None);
+    controller.exchange(protocol::command::kStopReports, kAfterStopMs, protocol::kReplyReadSize,
+                        Flush::None);
 }
 
 bool resumeReports(const std::string& name, std::uint16_t waitMs, bool readAnswer) {
-    OpenedByName controller(name);
-    const bool sent = sendCommand(controller.handle(), protocol::command::kStreamReports);
-    protocol::WaitMilliseconds(waitMs);
-    if (readAnswer) readReply(controller.handle());
-    return controller.handle() >= 0 && sent;
+    protocol::ControllerSession controller(name);
+    const auto reply = controller.exchange(protocol::command::kStreamReports, waitMs,
+                                           readAnswer ? protocol::kReplyReadSize : 0, Flush::None);
+    return controller.isOpen() && reply.written != 0;
 }
 
 } // namespace kvr::memtools

@@ -10,13 +10,6 @@
 
 namespace kvr::memtools {
 
-// ---- raw exchange helpers ----------------------------------------------------------------------
-
-// Builds the frame SOH text CR and writes it (no flush). True when the library accepted it.
-bool sendCommand(std::int32_t handle, std::string_view text);
-// Reads up to 10 reply bytes (what a tool asks for after its wait).
-std::vector<std::uint8_t> readReply(std::int32_t handle);
-
 // ---- the controller search ---------------------------------------------------------------------
 
 // Entry of the name list for a controller name: from its kind word ("RS232", else "USB")

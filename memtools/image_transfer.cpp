@@ -1,9 +1,7 @@
 #include "memtools/image_transfer.h"
 
-#include "memtools/controller_search.h"
+#include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "protocol/wait.h"
-#include "tsapi/tsapi.h"
 
 #include <vector>
 
@@ -19,27 +17,22 @@ std::string addressText(int wordNumber) {
 }
 
 // One try at reading word n: flush, "GP", wait, read.
-std::vector<std::uint8_t> requestWord(std::int32_t handle, int wordNumber) {
-    // A frame of its own: the event pump runs other handlers during the wait, and they may
-    // build frames in the program's shared buffer.
+std::vector<std::uint8_t> requestWord(protocol::ControllerSession& controller, int wordNumber) {
+    // A frame of its own: the transfer may run beside handlers that build frames in the
+    // program's shared buffer.
     protocol::CommandFrame frame;
-    FlushReadBuffer(handle);
     protocol::BuildGetParameter(frame, addressText(wordNumber));
-    WriteBuffer(handle, frame.CommandBuffer.data(), frame.CommandLength);
-    protocol::WaitMilliseconds(kWordReadWaitMs);
-    return readReply(handle);
+    return controller.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize).bytes;
 }
 
 // One try at writing word n: flush, "SP", wait, read. True when acknowledged.
-bool storeWord(std::int32_t handle, int wordNumber, ImageWord word) {
+bool storeWord(protocol::ControllerSession& controller, int wordNumber, ImageWord word) {
     protocol::CommandFrame frame;
-    FlushReadBuffer(handle);
     protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
                                 protocol::hexText(word.byte2));
-    const bool accepted = WriteBuffer(handle, frame.CommandBuffer.data(), frame.CommandLength) != 0;
-    protocol::WaitMilliseconds(kWordWriteWaitMs);
-    const std::vector<std::uint8_t> reply = readReply(handle);
-    return accepted && protocol::startsWithAcknowledge(reply);
+    const protocol::ExchangeReply reply =
+        controller.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize);
+    return reply.written != 0 && protocol::startsWithAcknowledge(reply.bytes);
 }
 
 } // namespace
@@ -62,19 +55,18 @@ WordReadJudge::Verdict WordReadJudge::judge(protocol::Bytes reply, ImageWord& wo
     return Verdict::Retry;
 }
 
-void queryUnitType(std::int32_t handle, std::uint16_t waitMs) {
-    sendCommand(handle, "UT");
-    protocol::WaitMilliseconds(waitMs);
-    readReply(handle);
+void queryUnitType(protocol::ControllerSession& controller, std::uint16_t waitMs) {
+    controller.exchange(protocol::command::kUnitType, waitMs, protocol::kReplyReadSize,
+                        protocol::Flush::None);
 }
 
-ImageReadResult readImage(std::int32_t handle, const Progress& progress) {
+ImageReadResult readImage(protocol::ControllerSession& controller, const Progress& progress) {
     ImageReadResult result;
-    queryUnitType(handle, kUnitTypeWaitBeforeReadMs);
+    queryUnitType(controller, kUnitTypeWaitBeforeReadMs);
     WordReadJudge judge;
     for (int n = 1; n <= kImageWords; ++n) {
         for (;;) {
-            const std::vector<std::uint8_t> reply = requestWord(handle, n);
+            const std::vector<std::uint8_t> reply = requestWord(controller, n);
             const auto verdict = judge.judge(reply, result.image[static_cast<std::size_t>(n - 1)]);
             if (verdict == WordReadJudge::Verdict::Stored) break;
             if (verdict == WordReadJudge::Verdict::Abandon) {
@@ -90,13 +82,13 @@ ImageReadResult readImage(std::int32_t handle, const Progress& progress) {
     return result;
 }
 
-ImageWriteResult writeImage(std::int32_t handle, const SettingsImage& image,
+ImageWriteResult writeImage(protocol::ControllerSession& controller, const SettingsImage& image,
                             const Progress& progress) {
     ImageWriteResult result;
-    queryUnitType(handle, kUnitTypeWaitBeforeWriteMs);
+    queryUnitType(controller, kUnitTypeWaitBeforeWriteMs);
     for (int n = 1; n <= kImageWords; ++n) {
         int tries = 0;
-        while (!storeWord(handle, n, image[static_cast<std::size_t>(n - 1)])) {
+        while (!storeWord(controller, n, image[static_cast<std::size_t>(n - 1)])) {
             if (++tries >= kWordTries) {
                 result.reason = "the word at " + addressText(n) + " was not acknowledged";
                 return result;

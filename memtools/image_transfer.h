@@ -1,16 +1,14 @@
 #pragma once
 // Reading and writing the settings image over the touch API library, one word at a time with
-// the "GP" and "SP" frames, on a controller handle the caller has opened (OpenController) and
-// closes afterwards.
+// the "GP" and "SP" frames, on a controller session the caller has opened.
 //
 //   read:   "UT" (no flush), 100 ms, read 10 (ignored); then per word n = 1..35:
 //           flush, "GP" + address, 200 ms, read 10, judge the reply
 //   write:  "UT" (no flush), 200 ms, read 10 (ignored); then per word n = 1..35:
 //           flush, "SP" + address + byte 1 + byte 2, 350 ms, read 10
 //
-// Every wait is protocol::WaitMilliseconds, so a window keeps painting (and a progress bar
-// moves) while the transfer runs; `progress` is called after each word with the number of
-// words done so far.
+// The windows run a transfer on their library worker; `progress` is called after each word
+// with the number of words done so far (on the thread the transfer runs on).
 //
 // A word whose read fails is read again, up to kWordTries tries, and never written to a
 // backup as zeros: a backup with holes would corrupt the controller it is restored to. The
@@ -29,6 +27,7 @@
 
 #include "memtools/settings_image.h"
 #include "protocol/replies.h"
+#include "protocol/session.h"
 
 #include <cstdint>
 #include <functional>
@@ -76,13 +75,13 @@ struct ImageWriteResult {
 
 // Sends the unit type query "UT" once without a flush, waits `waitMs` and reads (and drops)
 // up to 10 reply bytes.
-void queryUnitType(std::int32_t handle, std::uint16_t waitMs);
+void queryUnitType(protocol::ControllerSession& controller, std::uint16_t waitMs);
 
 // Reads the 35 words (with "UT" first).
-ImageReadResult readImage(std::int32_t handle, const Progress& progress = {});
+ImageReadResult readImage(protocol::ControllerSession& controller, const Progress& progress = {});
 
 // Writes the 35 words (with "UT" first).
-ImageWriteResult writeImage(std::int32_t handle, const SettingsImage& image,
+ImageWriteResult writeImage(protocol::ControllerSession& controller, const SettingsImage& image,
                             const Progress& progress = {});
 
 } // namespace kvr::memtools

@@ -1,10 +1,7 @@
 #include "memtools/pin_definition.h"
 
-#include "memtools/controller_search.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "protocol/wait.h"
-#include "tsapi/tsapi.h"
 
 #include <algorithm>
 
@@ -24,30 +21,22 @@ std::string_view trimmed(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
-bool writeFrame(std::int32_t handle, const protocol::CommandFrame& frame) {
-    return WriteBuffer(handle, frame.CommandBuffer.data(), frame.CommandLength) != 0;
-}
-
-std::optional<protocol::ParameterWord> readWiringWord(std::int32_t handle) {
+std::optional<protocol::ParameterWord> readWiringWord(protocol::ControllerSession& controller) {
     protocol::CommandFrame frame;
+    protocol::BuildGetParameter(frame, kWiringAddress);
     for (int tries = 0; tries < kWiringReadTries; ++tries) {
-        FlushReadBuffer(handle);
-        protocol::BuildGetParameter(frame, kWiringAddress);
-        writeFrame(handle, frame);
-        protocol::WaitMilliseconds(kPinmapWaitMs);
-        const protocol::ParameterReply r = protocol::judgeParameterReply(readReply(handle));
+        const auto reply = controller.exchange(frame, kPinmapWaitMs, protocol::kReplyReadSize);
+        const protocol::ParameterReply r = protocol::judgeParameterReply(reply.bytes);
         if (r.valid()) return r.value;
     }
     return std::nullopt;
 }
 
-// One "SP9E" write and its wait; the library's result.
-bool writeWiringWord(std::int32_t handle, const WiringWord& word) {
+// One "SP9E" write and its wait (no flush, no read); the library's result.
+bool writeWiringWord(protocol::ControllerSession& controller, const WiringWord& word) {
     protocol::CommandFrame frame;
     protocol::BuildSetParameter(frame, kWiringAddress, word.first, word.second);
-    const bool accepted = writeFrame(handle, frame);
-    protocol::WaitMilliseconds(kPinmapWaitMs);
-    return accepted;
+    return controller.exchange(frame, kPinmapWaitMs, 0, protocol::Flush::None).written != 0;
 }
 
 } // namespace
@@ -117,21 +106,19 @@ WiringWord wiringWord(const protocol::ParameterWord& current, std::uint16_t code
     return w;
 }
 
-PinWriteOutcome writeWiringCode(std::int32_t handle, std::uint16_t code) {
-    const auto current = readWiringWord(handle);
+PinWriteOutcome writeWiringCode(protocol::ControllerSession& controller, std::uint16_t code) {
+    const auto current = readWiringWord(controller);
     if (!current) return PinWriteOutcome::ReadFailed;
     const WiringWord word = wiringWord(*current, code);
-    writeWiringWord(handle, word);
-    if (!writeWiringWord(handle, word)) {
-        writeWiringWord(handle, word);
-        if (!writeWiringWord(handle, word)) return PinWriteOutcome::WriteRefused;
+    writeWiringWord(controller, word);
+    if (!writeWiringWord(controller, word)) {
+        writeWiringWord(controller, word);
+        if (!writeWiringWord(controller, word)) return PinWriteOutcome::WriteRefused;
     }
-    FlushReadBuffer(handle);
-    protocol::CommandFrame frame;
-    protocol::BuildCommand(frame, protocol::command::kRestoreDefaults);
-    const bool accepted = writeFrame(handle, frame);
-    protocol::WaitMilliseconds(kPinmapWaitMs);
-    return accepted ? PinWriteOutcome::Written : PinWriteOutcome::RestoreRefused;
+    // "RD": flush, write, wait; the controller restarts and its reply is not read.
+    const auto restored =
+        controller.exchange(protocol::command::kRestoreDefaults, kPinmapWaitMs, 0);
+    return restored.written != 0 ? PinWriteOutcome::Written : PinWriteOutcome::RestoreRefused;
 }
 
 } // namespace kvr::memtools

@@ -21,6 +21,7 @@
 // then "RD" makes the controller restart with the new wiring.
 
 #include "protocol/replies.h"
+#include "protocol/session.h"
 
 #include <array>
 #include <cstdint>
@@ -91,9 +92,9 @@ enum class PinWriteOutcome {
     RestoreRefused, // "SP9E" went through, the library refused "RD"
 };
 
-// The write sequence on an opened controller: flush, "GP9E", 300 ms, read (twice at most);
+// The write sequence on an opened controller session: flush, "GP9E", 300 ms, read (twice at most);
 // "SP9E" twice, 300 ms after each, twice more when the second was refused; flush, "RD",
 // 300 ms. "Accepted" is the library's write result; the replies to "SP" and "RD" are not read.
-PinWriteOutcome writeWiringCode(std::int32_t handle, std::uint16_t code);
+PinWriteOutcome writeWiringCode(protocol::ControllerSession& controller, std::uint16_t code);
 
 } // namespace kvr::memtools

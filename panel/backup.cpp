@@ -2,11 +2,12 @@
 // through the memory tools' backup module: the settings record with the panel's own ranges,
 // the settings image read word by word, and the backup file.
 
+#include "gui/library_worker.h"
 #include "memtools/memtools.h"
 #include "panel/frm_main.h"
-#include "panel/library.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/message_box.h"
+#include "protocol/session.h"
 #include "tsapi/tsapi.h"
 
 #include <cstdio>
@@ -31,30 +32,38 @@ bool FrmMain::firstStartBackupNeeded() const {
 }
 
 void FrmMain::rdeep(bool showMessage) {
-    ControllerLink link(session_);
-    const std::int32_t h = link.handle();
-    const memtools::SettingsRecord record = lib::aside([h] {
-        ReopenCOMPort(h);
-        return memtools::fetchSettings(h, memtools::kControlPanelRules);
+    // The settings record and the image in one request to the library worker: the controller
+    // stays open from the first read to the last.
+    struct Read {
+        std::int32_t handle = -1;
+        memtools::SettingsRecord record{};
+        memtools::ImageReadResult image;
+    };
+    const Read read = gui::libraryCall([name = session_.selectedName] {
+        protocol::ControllerSession controller(name);
+        Read r{controller.handle(), {}, {}};
+        ReopenCOMPort(r.handle);
+        r.record = memtools::fetchSettings(r.handle, memtools::kControlPanelRules);
+        // A word whose reply fails is asked again; when the controller gives no good reply
+        // for it, no file is written at all, rather than one with a hole of zeros in its image.
+        if (controller.isOpen()) r.image = memtools::readImage(controller);
+        return r;
     });
-    if (h < 0) {
+    session_.lastHandle = read.handle;
+    if (read.handle < 0) {
         desktop::messageBox("KVR Handler Error! Please select the device again", dialogTitle_,
                             desktop::MB_OK);
         return;
     }
-    // A word whose reply fails is asked again; when the controller gives no good reply for
-    // it, no file is written at all, rather than one with a hole of zeros in its image.
-    const memtools::ImageReadResult image = memtools::readImage(h);
-    link.close();
-    if (!image.complete) {
+    if (!read.image.complete) {
         desktop::messageBox("Error Reading!!!", dialogTitle_, desktop::MB_OK);
         return;
     }
-    // Written (and flushed to the disk) beside the window's thread.
+    // Written (and flushed to the disk) on the worker, beside the window.
     const auto path = backupFile();
     std::string error;
-    const memtools::BackupContents contents{image.image, record};
-    if (!lib::beside([&] { return memtools::writeBackupFile(path, contents, &error); })) {
+    const memtools::BackupContents contents{read.image.image, read.record};
+    if (!gui::libraryCall([&] { return memtools::writeBackupFile(path, contents, &error); })) {
         std::fprintf(stderr, "tactivo: settings backup not written: %s\n", error.c_str());
         return;
     }

@@ -87,93 +87,95 @@ void FrmMain::applyCustomisation() {
     };
 
     for (int tab = 0; tab < Tab::TabCount; ++tab) {
-        if (const auto on = c.flag(1 + tab)) SSTab1->setTabEnabled(tab, *on);
+        if (const auto on = c.flag(1 + tab)) tabs_->setTabEnabled(tab, *on);
         if (const auto text = c.text(7 + tab))
-            SSTab1->setTabText(tab, QString::fromStdString(*text));
+            tabs_->setTabText(tab, QString::fromStdString(*text));
     }
-    label(19, Label1, label1Twips_);
-    label(24, Label2, label2Twips_);
+    label(19, titleLabel_, label1Twips_);
+    label(24, secondLabel_, label2Twips_);
     if (const auto top = c.number(31)) pictureTwips_.setY(static_cast<int>(*top));
     if (const auto left = c.number(32)) pictureTwips_.setX(static_cast<int>(*left));
     placeGeneralItems();
 
-    enable(33, {cmd2pts});
-    caption(34, cmd2pts);
-    caption(35, cmdExit);
-    enable(36, {Option3[0], Option3[1], Option3[2]});
-    caption(37, fraTouchMode);
+    enable(33, {scaleOffsetButton_});
+    caption(34, scaleOffsetButton_);
+    caption(35, exitButton_);
+    enable(36, {touchModeOptions_[0], touchModeOptions_[1], touchModeOptions_[2]});
+    caption(37, touchModeFrame_);
     for (int i = 0; i < 3; ++i)
-        caption(38 + i, Option3[static_cast<std::size_t>(i)]);
-    enable(41, {Option2[0], Option2[1], Option2[2], Option2[3]});
-    caption(42, fraRotation);
-    enable(43, {Check5});
-    caption(44, Check5);
-    enable(45, {Command17});
-    caption(46, Command17);
-    enable(47, {Check4});
-    caption(48, Check4);
-    enable(49, {Check3});
-    caption(50, Check6);
-    enable(51, {Check1});
-    caption(52, Check1);
-    enable(53, {Check2});
-    caption(54, Check2);
-    enable(55, {Combo1});
-    for (int i = 0; i < 5 && i < Combo1->count(); ++i)
-        if (const auto text = c.text(56 + i)) Combo1->setItemText(i, QString::fromStdString(*text));
-    enable(61, {Command6});
-    caption(62, lblSensitivity);
-    caption(63, Command6);
-    slider(64, rightClickRow);
-    slider(68, areaRow);
-    slider(72, speedRow);
-    enable(76, {Command1});
-    caption(77, lblDraw);
-    caption(78, Command1);
-    enable(79, {Command3});
-    caption(80, lblReset);
-    caption(81, Command3);
-    enable(82, {Command2});
-    caption(83, lblDefaults);
-    caption(84, Command2);
-    enable(85, {Command5});
-    caption(86, Command5);
-    caption(87, lblActive);
-    caption(88, lblFirmwareCaption);
-    enable(89, {cmd5pts});
-    caption(90, cmd5pts);
-    enable(91, {cmd9pts});
-    caption(92, cmd9pts);
-    caption(93, Command8);
-    slider(94, measTimeRow);
-    slider(98, measDelayRow);
-    slider(102, inFocusRow);
-    slider(106, outFocusRow);
+        caption(38 + i, touchModeOptions_[static_cast<std::size_t>(i)]);
+    enable(41,
+           {rotationOptions_[0], rotationOptions_[1], rotationOptions_[2], rotationOptions_[3]});
+    caption(42, rotationFrame_);
+    enable(43, {disableTouch_});
+    caption(44, disableTouch_);
+    enable(45, {hideCursorButton_});
+    caption(46, hideCursorButton_);
+    enable(47, {autoRightClick_});
+    caption(48, autoRightClick_);
+    enable(49, {doubleClick_});
+    caption(50, manualRightClick_);
+    enable(51, {upSound_});
+    caption(52, upSound_);
+    enable(53, {downSound_});
+    caption(54, downSound_);
+    enable(55, {sensitivityList_});
+    for (int i = 0; i < 5 && i < sensitivityList_->count(); ++i)
+        if (const auto text = c.text(56 + i))
+            sensitivityList_->setItemText(i, QString::fromStdString(*text));
+    enable(61, {parameterConfirm_});
+    caption(62, sensitivityCaption_);
+    caption(63, parameterConfirm_);
+    slider(64, rightClickTimeRow_);
+    slider(68, doubleClickAreaRow_);
+    slider(72, doubleClickSpeedRow_);
+    enable(76, {drawButton_});
+    caption(77, drawCaption_);
+    caption(78, drawButton_);
+    enable(79, {resetButton_});
+    caption(80, resetCaption_);
+    caption(81, resetButton_);
+    enable(82, {defaultsButton_});
+    caption(83, defaultsCaption_);
+    caption(84, defaultsButton_);
+    enable(85, {releaseButton_});
+    caption(86, releaseButton_);
+    caption(87, activeCaption_);
+    caption(88, firmwareCaption_);
+    enable(89, {fivePointButton_});
+    caption(90, fivePointButton_);
+    enable(91, {ninePointButton_});
+    caption(92, ninePointButton_);
+    caption(93, advanceConfirm_);
+    slider(94, measTimeRow_);
+    slider(98, measDelayRow_);
+    slider(102, inFocusRow_);
+    slider(106, outFocusRow_);
     if (const auto title = c.text(113)) {
         dialogTitle_ = *title;
-        caption(113, Label3);
+        caption(113, controllerTitle_);
     }
 
     // Format 32 and 3203.
-    caption(121, fraRightClick);
-    caption(122, fraSound);
-    enable(123, {Option1, Option4});
-    caption(124, Option1);
-    caption(125, Option4);
+    caption(121, rightClickFrame_);
+    caption(122, soundFrame_);
+    enable(123, {audioOption_, buzzerOption_});
+    caption(124, audioOption_);
+    caption(125, buzzerOption_);
     // Format 3203.
-    caption(126, lblFrequency);
-    caption(127, lblDuration);
-    caption(128, Command9);
-    caption(129, accRow.caption);
-    caption(130, accRow.low);
-    caption(131, accRow.high);
-    enable(132, {accRow.bar});
-    caption(133, noiseRow.caption);
-    caption(134, noiseRow.low);
-    caption(135, noiseRow.high);
-    enable(136, {noiseRow.bar});
-    caption(137, Command7);
-    caption(138, Command19);
+    caption(126, frequencyCaption_);
+    caption(127, durationCaption_);
+    caption(128, buzzerSetButton_);
+    caption(129, accLevelRow_.caption);
+    caption(130, accLevelRow_.low);
+    caption(131, accLevelRow_.high);
+    enable(132, {accLevelRow_.bar});
+    caption(133, noiseLevelRow_.caption);
+    caption(134, noiseLevelRow_.low);
+    caption(135, noiseLevelRow_.high);
+    enable(136, {noiseLevelRow_.bar});
+    caption(137, backupButton_);
+    caption(138, restoreButton_);
 }
 
 // ---- hidden keys ------------------------------------------------------------------------------
@@ -197,30 +199,35 @@ void FrmMain::applyHiddenKey(HiddenKeyAction action) {
     };
     switch (action) {
     case HiddenKeyAction::UnlockAdvance:
-        enable({Command8, measTimeRow.bar, measDelayRow.bar, inFocusRow.bar, outFocusRow.bar},
+        enable({advanceConfirm_, measTimeRow_.bar, measDelayRow_.bar, inFocusRow_.bar,
+                outFocusRow_.bar},
                true);
         break;
     case HiddenKeyAction::UnlockCalibration:
-        enable({cmd5pts, cmd9pts}, true);
-        Command5->setEnabled(false);
+        enable({fivePointButton_, ninePointButton_}, true);
+        releaseButton_->setEnabled(false);
         break;
     case HiddenKeyAction::UnlockScaleOffset:
-        cmd2pts->setEnabled(true);
+        scaleOffsetButton_->setEnabled(true);
         break;
     case HiddenKeyAction::UnlockSettings:
-        enable({Option3[0], Option3[1], Option3[2], Option2[0], Option2[1], Option2[2], Option2[3],
-                Check5, Check4, Check3, Check1, Check2},
+        enable({touchModeOptions_[0], touchModeOptions_[1], touchModeOptions_[2],
+                rotationOptions_[0], rotationOptions_[1], rotationOptions_[2], rotationOptions_[3],
+                disableTouch_, autoRightClick_, doubleClick_, upSound_, downSound_},
                true);
         break;
     case HiddenKeyAction::UnlockParameter:
-        enable({Command6, Combo1, rightClickRow.bar, speedRow.bar, areaRow.bar}, true);
+        enable({parameterConfirm_, sensitivityList_, rightClickTimeRow_.bar,
+                doubleClickSpeedRow_.bar, doubleClickAreaRow_.bar},
+               true);
         break;
     case HiddenKeyAction::UnlockTools:
-        enable({Command1, Command2, Command3}, true);
+        enable({drawButton_, defaultsButton_, resetButton_}, true);
         break;
     case HiddenKeyAction::Lock:
-        enable({Command2, Command3, Command8, cmd5pts, cmd9pts, cmd2pts, Command6, speedRow.bar,
-                areaRow.bar, rightClickRow.bar},
+        enable({defaultsButton_, resetButton_, advanceConfirm_, fivePointButton_, ninePointButton_,
+                scaleOffsetButton_, parameterConfirm_, doubleClickSpeedRow_.bar,
+                doubleClickAreaRow_.bar, rightClickTimeRow_.bar},
                false);
         break;
     }

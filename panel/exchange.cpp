@@ -1,14 +1,16 @@
 #include "panel/exchange.h"
 
-#include "panel/library.h"
 #include "protocol/frame.h"
+#include "protocol/replies.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
 
 namespace kvr::panel {
 
 ControllerLink::ControllerLink(Session& session) : session_(session) {
-    handle_ = lib::call([&] { return OpenController(session_.selectedName.c_str()); });
+    controller_ = gui::libraryCall(
+        [name = session_.selectedName] { return protocol::ControllerSession(name); });
+    handle_ = controller_.handle();
     session_.lastHandle = handle_;
 }
 
@@ -17,57 +19,48 @@ ControllerLink::~ControllerLink() {
 }
 
 void ControllerLink::close() {
-    if (handle_ < 0) return;
-    const std::int32_t handle = handle_;
+    if (!controller_.isOpen()) return;
     handle_ = -1;
-    lib::call([&] { return CloseController(handle); });
+    gui::libraryCall([this] { controller_.close(); });
 }
 
-void ControllerLink::flush() {
-    lib::call([&] { return FlushReadBuffer(handle_); });
+std::vector<std::uint8_t>
+ControllerLink::exchangeProgramCommand(std::uint16_t waitMs, std::size_t replyBytes, Flush flush) {
+    // The frame is taken from the program's command frame at once, before anything else can
+    // run: the exchange carries its own copy to the worker.
+    const protocol::CommandFrame frame = protocol::programCommand();
+    const protocol::ExchangeReply reply =
+        gui::libraryCall([&] { return controller_.exchange(frame, waitMs, replyBytes, flush); });
+    session_.lastWriteStatus = static_cast<std::uint16_t>(reply.written);
+    return reply.bytes;
 }
 
-std::uint16_t ControllerLink::writeCommandFrame() {
-    // Written at once: no wait (and so no other handler) between building and sending.
-    const auto& frame = protocol::programCommand();
-    const std::int32_t result = lib::call(
-        [&] { return WriteBuffer(handle_, frame.CommandBuffer.data(), frame.CommandLength); });
-    session_.lastWriteStatus = static_cast<std::uint16_t>(result);
-    return session_.lastWriteStatus;
-}
-
-std::uint16_t ControllerLink::send(std::string_view text) {
+std::vector<std::uint8_t> ControllerLink::exchange(std::string_view text, std::uint16_t waitMs,
+                                                   std::size_t replyBytes, Flush flush) {
     protocol::BuildCommand(text);
-    return writeCommandFrame();
+    return exchangeProgramCommand(waitMs, replyBytes, flush);
 }
 
-std::uint16_t ControllerLink::sendGetParameter(std::string_view address) {
+std::vector<std::uint8_t> ControllerLink::exchangeGetParameter(std::string_view address,
+                                                               std::uint16_t waitMs, Flush flush) {
     protocol::BuildGetParameter(address);
-    return writeCommandFrame();
+    return exchangeProgramCommand(waitMs, protocol::kReplyReadSize, flush);
 }
 
-std::uint16_t ControllerLink::sendSetParameter(std::string_view address, std::string_view firstByte,
-                                               std::string_view secondByte) {
+std::vector<std::uint8_t>
+ControllerLink::exchangeSetParameter(std::string_view address, std::string_view firstByte,
+                                     std::string_view secondByte, std::uint16_t waitMs,
+                                     std::size_t replyBytes, Flush flush) {
     protocol::BuildSetParameter(address, firstByte, secondByte);
-    return writeCommandFrame();
+    return exchangeProgramCommand(waitMs, replyBytes, flush);
 }
 
-std::vector<std::uint8_t> ControllerLink::read(std::size_t count) {
-    std::vector<std::uint8_t> reply(count);
-    const std::uint32_t got = lib::call([&] {
-        return ReadBuffer(handle_, reply.data(), static_cast<std::uint32_t>(reply.size()));
-    });
-    reply.resize(std::min<std::size_t>(got, count));
-    return reply;
+bool ControllerLink::setReportMode(std::uint8_t mode) {
+    return onHandle([mode](std::int32_t h) { return SetReportMode(h, mode); }) != 0;
 }
 
 void ControllerLink::wait(std::uint16_t milliseconds) {
     protocol::WaitMilliseconds(milliseconds);
-}
-
-bool ControllerLink::setReportMode(std::uint8_t mode) {
-    const std::int32_t handle = handle_;
-    return lib::aside([=] { return SetReportMode(handle, mode); }) != 0;
 }
 
 } // namespace kvr::panel

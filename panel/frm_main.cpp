@@ -2,8 +2,8 @@
 
 #include "panel/frm_main.h"
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
-#include "panel/library.h"
 #include "panel/ranges.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/message_box.h"
@@ -44,13 +44,12 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
     setObjectName("frmMain");
     setAccessibleName("Tactivo");
     buildWindow();
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(kReadyDelayMs);
-    connect(Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
+    readyTimer_ = new QTimer(this);
+    readyTimer_->setObjectName("Timer1");
+    readyTimer_->setSingleShot(true);
+    readyTimer_->setInterval(kReadyDelayMs);
+    connect(readyTimer_, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
     qApp->installEventFilter(this);
-    lib::routeMessageBoxes();
 }
 
 FrmMain::~FrmMain() {
@@ -62,27 +61,28 @@ FrmMain::~FrmMain() {
 void FrmMain::buildWindow() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    SSTab1 = named(new QTabWidget(this), "SSTab1");
-    SSTab1->addTab(buildGeneralTab(), "General");
-    SSTab1->addTab(buildSettingsTab(), "Settings");
-    SSTab1->addTab(buildParameterTab(), "Parameter");
-    SSTab1->addTab(buildToolsTab(), "Tools");
-    SSTab1->addTab(buildDeviceTab(), "Device");
-    SSTab1->addTab(buildAdvanceTab(), "Advance");
-    SSTab1->setTabEnabled(Tab::Advance, false); // until the firmware page recognises the unit
-    connect(SSTab1, &QTabWidget::currentChanged, this, &FrmMain::SSTab1_Click);
+    tabs_ = named(new QTabWidget(this), "SSTab1");
+    tabs_->addTab(buildGeneralTab(), "General");
+    tabs_->addTab(buildSettingsTab(), "Settings");
+    tabs_->addTab(buildParameterTab(), "Parameter");
+    tabs_->addTab(buildToolsTab(), "Tools");
+    tabs_->addTab(buildDeviceTab(), "Device");
+    tabs_->addTab(buildAdvanceTab(), "Advance");
+    tabs_->setTabEnabled(Tab::Advance, false); // until the firmware page recognises the unit
+    connect(tabs_, &QTabWidget::currentChanged, this, &FrmMain::SSTab1_Click);
 
-    cmd2pts = named(new QPushButton("Scale / Offset ", this), "cmd2pts", "Scale / Offset ");
-    cmdExit = named(new QPushButton("Exit", this), "cmdExit", "Exit");
-    connect(cmd2pts, &QPushButton::clicked, this, &FrmMain::cmd2pts_Click);
-    connect(cmdExit, &QPushButton::clicked, this, &FrmMain::cmdExit_Click);
+    scaleOffsetButton_ =
+        named(new QPushButton("Scale / Offset ", this), "cmd2pts", "Scale / Offset ");
+    exitButton_ = named(new QPushButton("Exit", this), "cmdExit", "Exit");
+    connect(scaleOffsetButton_, &QPushButton::clicked, this, &FrmMain::cmd2pts_Click);
+    connect(exitButton_, &QPushButton::clicked, this, &FrmMain::cmdExit_Click);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(cmd2pts);
+    buttons->addWidget(scaleOffsetButton_);
     buttons->addStretch(1);
-    buttons->addWidget(cmdExit);
+    buttons->addWidget(exitButton_);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(SSTab1, 1);
+    layout->addWidget(tabs_, 1);
     layout->addLayout(buttons);
 }
 
@@ -114,9 +114,10 @@ void FrmMain::setSliderValue(SliderRow& row, int value) {
     row.value->setText(QString::number(row.bar->value()));
 }
 
-void FrmMain::clearSlider(SliderRow& row) {
+void FrmMain::clearLevelRow(SliderRow& row, std::optional<std::uint32_t>& level) {
     row.bar->setEnabled(false);
     row.value->clear();
+    level.reset();
 }
 
 void FrmMain::selectOption(QRadioButton* option) {
@@ -139,19 +140,19 @@ bool FrmMain::Form_Load() {
     placeHelpFrame();
     messages_.loadMessages();
 
-    Command2->setEnabled(false); // the customisation file or a hidden key enables them
-    Command3->setEnabled(false);
+    defaultsButton_->setEnabled(false); // the customisation file or a hidden key enables them
+    resetButton_->setEnabled(false);
     ready_ = false;
 
-    SSTab1->setCurrentIndex(Tab::General);
-    SSTab1->setFocus(); // the keyboard starts on the tabs (Ctrl+Tab walks them)
-    fraInfo->move(twipsToPixels(480, logicalDpiX()), fraInfo->y());
+    tabs_->setCurrentIndex(Tab::General);
+    tabs_->setFocus(); // the keyboard starts on the tabs (Ctrl+Tab walks them)
+    infoFrame_->move(twipsToPixels(480, logicalDpiX()), infoFrame_->y());
     loadPictures();
 
-    Combo1->clear();
-    Combo1->addItems(
+    sensitivityList_->clear();
+    sensitivityList_->addItems(
         {"Low sensitive", "Normal touch", "More sensitive", "Very sensitive", "Most sensitive"});
-    Combo1->setCurrentIndex(0); // nothing is sent: not ready yet
+    sensitivityList_->setCurrentIndex(0); // nothing is sent: not ready yet
 
     rdformad();
     adjustSize();
@@ -172,7 +173,7 @@ void FrmMain::startUp() {
     if (firstStartBackupNeeded()) rdeep(false);
     activated_ = true;
     startUpDone_ = true;
-    Timer1->start();
+    readyTimer_->start();
     Q_EMIT startUpFinished();
 }
 
@@ -182,8 +183,8 @@ void FrmMain::loadPictures() {
     if (std::filesystem::exists(logo, ec)) {
         QPixmap picture(QString::fromStdString(logo.string()));
         if (!picture.isNull()) {
-            Image1->setPixmap(picture);
-            Image1->adjustSize();
+            logo_->setPixmap(picture);
+            logo_->adjustSize();
         }
     }
     for (const char* name : {"orvell.ico", "Orvell.ico"}) {
@@ -192,9 +193,9 @@ void FrmMain::loadPictures() {
         const QIcon loaded(QString::fromStdString(icon.string()));
         if (loaded.isNull()) continue;
         setWindowIcon(loaded);
-        Picture1->setPixmap(loaded.pixmap(48, 48));
-        Picture1->adjustSize();
-        Picture1->show();
+        pictureBox_->setPixmap(loaded.pixmap(48, 48));
+        pictureBox_->adjustSize();
+        pictureBox_->show();
         break;
     }
     placeGeneralItems();
@@ -208,8 +209,8 @@ void FrmMain::setCaption(const char* ending) {
 }
 
 void FrmMain::showSelectedController() {
-    Text1->setText(QString::fromStdString(session_.selectedName));
-    Command5->setVisible(session_.selectedName.find("RS") != std::string::npos);
+    activeName_->setText(QString::fromStdString(session_.selectedName));
+    releaseButton_->setVisible(session_.selectedName.find("RS") != std::string::npos);
 }
 
 // ---- controller list ----------------------------------------------------------------------
@@ -222,17 +223,18 @@ void FrmMain::getctrname() {
 }
 
 void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
-    Grid1->clearContents();
-    Grid1->setRowCount(std::max(9, list_.listed()));
+    controllerGrid_->clearContents();
+    controllerGrid_->setRowCount(std::max(9, list_.listed()));
     for (int i = 1; i <= list_.listed(); ++i) {
         const auto slot = static_cast<std::size_t>(i);
-        Grid1->setItem(i - 1, 0, new QTableWidgetItem(QString::number(i)));
-        Grid1->setItem(i - 1, 1, new QTableWidgetItem(QString::fromStdString(list_.names[slot])));
+        controllerGrid_->setItem(i - 1, 0, new QTableWidgetItem(QString::number(i)));
+        controllerGrid_->setItem(i - 1, 1,
+                                 new QTableWidgetItem(QString::fromStdString(list_.names[slot])));
         if (slot - 1 < displayColumn.size())
-            Grid1->setItem(i - 1, 2,
-                           new QTableWidgetItem(QString::fromStdString(displayColumn[slot - 1])));
+            controllerGrid_->setItem(
+                i - 1, 2, new QTableWidgetItem(QString::fromStdString(displayColumn[slot - 1])));
     }
-    if (list_.selected > 0) Grid1->selectRow(list_.selected - 1);
+    if (list_.selected > 0) controllerGrid_->selectRow(list_.selected - 1);
 }
 
 void FrmMain::Grid1_Click(int row) {
@@ -245,7 +247,7 @@ void FrmMain::Grid1_Click(int row) {
     busy_ = true; // a second click while the pages are reread waits for this one
     list_.selected = slot;
     session_.selectedName = name.toStdString();
-    Grid1->selectRow(row);
+    controllerGrid_->selectRow(row);
     showSelectedController();
     bool opened = false;
     {
@@ -263,14 +265,21 @@ void FrmMain::Grid1_Click(int row) {
 
 void FrmMain::Timer1_Timer() {
     ready_ = true;
-    Timer1->stop();
+    readyTimer_->stop();
 }
 
 // ---- exits --------------------------------------------------------------------------------
 
 void FrmMain::Form_Terminate() {
     if (terminating_) return;
+    if (gui::insideWait()) {
+        // A procedure waits for the controller: it ends first, then the exit sequence runs.
+        hide();
+        gui::afterWaits(this, [this] { Form_Terminate(); });
+        return;
+    }
     terminating_ = true;
+    hide();
     sendExitCommands(session_);
     if (instanceAtom_) instanceAtom_->remove();
     instanceAtom_.reset();
@@ -292,8 +301,10 @@ void FrmMain::Command5_Click() {
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {
+    // The window goes when the exit sequence has run (at once, or after the procedure that
+    // is waiting for the controller).
+    event->ignore();
     Form_Terminate();
-    event->accept();
 }
 
 // ---- window events ------------------------------------------------------------------------

@@ -11,9 +11,15 @@
 //   5 "Advance"    the controller's parameters with their "Confirm"
 //
 // "Exit" and "Scale / Offset " stand below the tabs. Every control carries its design name
-// as objectName and its caption as accessible name. The procedures keep their design names;
-// what they do with the controller lives in sequences.h, settings reads in ranges.h, the
-// message texts in messages.h and the customisation file in customisation.h.
+// as objectName (how tests and tools find it) and its caption as accessible name; the members
+// are named for what they are. The procedures keep their design names; what they do with the
+// controller lives in sequences.h, settings reads in ranges.h, the message texts in
+// messages.h and the customisation file in customisation.h. Values the procedures use are
+// kept in typed members; the labels only show them.
+//
+// Every library call goes through the program's library worker. A way out of the program
+// (Exit, Ctrl+E, the window's close, "Release comport and Exit") taken while a procedure
+// waits for the controller hides the window and ends the program once that procedure is done.
 
 #include "panel/companions.h"
 #include "panel/customisation.h"
@@ -29,7 +35,6 @@
 #include <optional>
 #include <string>
 
-class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -52,7 +57,8 @@ inline constexpr const char* kVersionText = "Version :  3.2.0";
 // Tabs of SSTab1.
 enum Tab : int { General = 0, Settings, Parameter, Tools, Device, Advance, TabCount };
 
-// A slider as the form shows it: caption, end labels, the scroll bar and its value label.
+// A slider as the form shows it: caption, end labels, the scroll bar and its value label
+// (objectNames NAME, NAMECaption, NAMELow, NAMEHigh, NAMEValue).
 struct SliderRow {
     QLabel* caption = nullptr;
     QLabel* low = nullptr;
@@ -86,6 +92,7 @@ public:
     [[nodiscard]] const ControllerList& controllers() const { return list_; }
     [[nodiscard]] const std::string& dialogTitle() const { return dialogTitle_; }
     [[nodiscard]] const Customisation& customisation() const { return customisation_; }
+    [[nodiscard]] const std::string& identityText() const { return identityText_; }
 
 Q_SIGNALS:
     // Form_Terminate ran: the program ends now.
@@ -167,10 +174,12 @@ private:
     // Page helpers.
     void applyFirmwarePage(const FirmwarePage& page);
     void setSliderValue(SliderRow& row, int value);
-    void clearSlider(SliderRow& row);
+    void clearLevelRow(SliderRow& row, std::optional<std::uint32_t>& level);
     void selectOption(QRadioButton* option);
     void placeHelpFrame();
+    void showRightClickTime(int ms);
     std::uint32_t firmwareNumber() const;
+    AdvanceValues advanceValues() const;
     void startLinearity(int points);
     void showMessage(std::size_t slot, std::uint32_t type = 0);
     int ask(std::size_t slot, std::uint32_t type);
@@ -181,86 +190,92 @@ private:
     // True when the key was one of the window's (Ctrl+E, a hidden key).
     bool Form_KeyDown(int key, Qt::KeyboardModifiers modifiers);
 
-public:
-    // Controls (objectName = design name).
-    QTabWidget* SSTab1 = nullptr;
-    QPushButton* cmdExit = nullptr;
-    QPushButton* cmd2pts = nullptr;
+    // Below the tabs.
+    QTabWidget* tabs_ = nullptr;               // SSTab1
+    QPushButton* exitButton_ = nullptr;        // cmdExit
+    QPushButton* scaleOffsetButton_ = nullptr; // cmd2pts
 
     // General.
-    QWidget* generalPage = nullptr;
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr; // title label
-    QLabel* Label2 = nullptr; // second text label
-    QLabel* Picture1 = nullptr;
+    QWidget* generalPage_ = nullptr;
+    QLabel* logo_ = nullptr;        // Image1
+    QLabel* titleLabel_ = nullptr;  // Label1
+    QLabel* secondLabel_ = nullptr; // Label2
+    QLabel* pictureBox_ = nullptr;  // Picture1
 
     // Settings.
-    QGroupBox* fraTouchMode = nullptr;
-    std::array<QRadioButton*, 3> Option3{};
-    QGroupBox* fraRotation = nullptr;
-    std::array<QRadioButton*, 4> Option2{};
-    QGroupBox* fraRightClick = nullptr;
-    QCheckBox* Check4 = nullptr;
-    QCheckBox* Check6 = nullptr;
-    QGroupBox* fraSound = nullptr;
-    QRadioButton* Option1 = nullptr; // "Audio"
-    QRadioButton* Option4 = nullptr; // "Buzzer"
-    QCheckBox* Check1 = nullptr;
-    QCheckBox* Check2 = nullptr;
-    QGroupBox* fraBuzzer = nullptr;
-    QLabel* lblFrequency = nullptr;
-    QScrollBar* VScroll1 = nullptr;
-    QLabel* lblFrequencyValue = nullptr;
-    QLabel* lblDuration = nullptr;
-    QScrollBar* VScroll2 = nullptr;
-    QLabel* lblDurationValue = nullptr;
-    QPushButton* Command9 = nullptr;
-    QPushButton* Command17 = nullptr;
-    QCheckBox* Check5 = nullptr;
-    QGroupBox* fraHelpText = nullptr;
-    QPlainTextEdit* Text2 = nullptr;
-    QCheckBox* Check3 = nullptr;
-    QPushButton* Command18 = nullptr;
+    QGroupBox* touchModeFrame_ = nullptr;             // fraTouchMode
+    std::array<QRadioButton*, 3> touchModeOptions_{}; // Option3(0..2)
+    QGroupBox* rotationFrame_ = nullptr;              // fraRotation
+    std::array<QRadioButton*, 4> rotationOptions_{};  // Option2(0..3)
+    QGroupBox* rightClickFrame_ = nullptr;            // fraRightClick
+    QCheckBox* autoRightClick_ = nullptr;             // Check4
+    QCheckBox* manualRightClick_ = nullptr;           // Check6
+    QGroupBox* soundFrame_ = nullptr;                 // fraSound
+    QRadioButton* audioOption_ = nullptr;             // Option1
+    QRadioButton* buzzerOption_ = nullptr;            // Option4
+    QCheckBox* upSound_ = nullptr;                    // Check1
+    QCheckBox* downSound_ = nullptr;                  // Check2
+    QGroupBox* buzzerFrame_ = nullptr;                // fraBuzzer
+    QLabel* frequencyCaption_ = nullptr;              // lblFrequency
+    QScrollBar* frequencyBar_ = nullptr;              // VScroll1
+    QLabel* frequencyLabel_ = nullptr;                // VScroll1Value
+    QLabel* durationCaption_ = nullptr;               // lblDuration
+    QScrollBar* durationBar_ = nullptr;               // VScroll2
+    QLabel* durationLabel_ = nullptr;                 // VScroll2Value
+    QPushButton* buzzerSetButton_ = nullptr;          // Command9
+    QPushButton* hideCursorButton_ = nullptr;         // Command17
+    QCheckBox* disableTouch_ = nullptr;               // Check5
+    QGroupBox* helpFrame_ = nullptr;                  // fraHelpText
+    QPlainTextEdit* helpText_ = nullptr;              // Text2
+    QCheckBox* doubleClick_ = nullptr;                // Check3
+    QPushButton* helpOkButton_ = nullptr;             // Command18
 
     // Parameter.
-    QLabel* lblSensitivity = nullptr;
-    QComboBox* Combo1 = nullptr;
-    SliderRow rightClickRow, areaRow, speedRow;
-    QPushButton* Command6 = nullptr;
+    QLabel* sensitivityCaption_ = nullptr;    // lblSensitivity
+    QComboBox* sensitivityList_ = nullptr;    // Combo1
+    SliderRow rightClickTimeRow_;             // HScrRightClickTime
+    SliderRow doubleClickAreaRow_;            // HScroll2
+    SliderRow doubleClickSpeedRow_;           // HScroll1
+    QPushButton* parameterConfirm_ = nullptr; // Command6
 
     // Tools.
-    QPushButton* Command7 = nullptr;
-    QPushButton* Command19 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QLabel* lblDraw = nullptr;
-    QPushButton* Command3 = nullptr;
-    QLabel* lblReset = nullptr;
-    QPushButton* Command2 = nullptr;
-    QLabel* lblDefaults = nullptr;
-    QGroupBox* fraInfo = nullptr;
-    QLabel* lblInfo = nullptr;
-    QPushButton* Command4 = nullptr;
+    QPushButton* backupButton_ = nullptr;    // Command7
+    QPushButton* restoreButton_ = nullptr;   // Command19
+    QPushButton* drawButton_ = nullptr;      // Command1
+    QLabel* drawCaption_ = nullptr;          // lblDraw
+    QPushButton* resetButton_ = nullptr;     // Command3
+    QLabel* resetCaption_ = nullptr;         // lblReset
+    QPushButton* defaultsButton_ = nullptr;  // Command2
+    QLabel* defaultsCaption_ = nullptr;      // lblDefaults
+    QGroupBox* infoFrame_ = nullptr;         // fraInfo
+    QLabel* infoLabel_ = nullptr;            // lblInfo
+    QPushButton* infoCloseButton_ = nullptr; // Command4
 
     // Device.
-    QLabel* Label3 = nullptr; // "Touch Controller"
-    QTableWidget* Grid1 = nullptr;
-    QLabel* lblActive = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QLabel* lblFirmwareCaption = nullptr;
-    QLabel* lblFirmware = nullptr; // the identity text
-    QPushButton* cmd5pts = nullptr;
-    QPushButton* cmd9pts = nullptr;
-    QPushButton* Command5 = nullptr;
+    QLabel* controllerTitle_ = nullptr;      // Label3
+    QTableWidget* controllerGrid_ = nullptr; // Grid1
+    QLabel* activeCaption_ = nullptr;        // lblActive
+    QLineEdit* activeName_ = nullptr;        // Text1
+    QLabel* firmwareCaption_ = nullptr;      // lblFirmwareCaption
+    QLabel* identityLabel_ = nullptr;        // lblFirmware
+    QPushButton* fivePointButton_ = nullptr; // cmd5pts
+    QPushButton* ninePointButton_ = nullptr; // cmd9pts
+    QPushButton* releaseButton_ = nullptr;   // Command5
 
     // Advance.
-    SliderRow measTimeRow, measDelayRow, inFocusRow, outFocusRow, accRow, noiseRow;
-    QCheckBox* chkAccLevel = nullptr;
-    QCheckBox* chkNoiseLevel = nullptr;
-    QPushButton* Command8 = nullptr;
+    SliderRow measTimeRow_;                 // HScra1
+    SliderRow measDelayRow_;                // HScra2
+    SliderRow inFocusRow_;                  // HScrInfocus
+    SliderRow outFocusRow_;                 // HScrOutfocus
+    SliderRow accLevelRow_;                 // HScroll3
+    SliderRow noiseLevelRow_;               // HScroll4
+    QCheckBox* accLevelBox_ = nullptr;      // chkAccLevel
+    QCheckBox* noiseLevelBox_ = nullptr;    // chkNoiseLevel
+    QPushButton* advanceConfirm_ = nullptr; // Command8
 
-    QTimer* Timer1 = nullptr;
+    QTimer* readyTimer_ = nullptr; // Timer1
 
-private:
+    // Values.
     Session session_;
     MessageTable messages_;
     Customisation customisation_;
@@ -268,7 +283,11 @@ private:
     ControllerList list_;
     std::optional<desktop::GlobalAtom> instanceAtom_;
     std::string dialogTitle_;
-    std::string kept03_, kept05_;
+    std::string identityText_;                // shown after "Firmware Version : "
+    std::string kept03_, kept05_;             // first bytes of 03 and 05 as read
+    std::optional<std::uint32_t> accLevel_;   // "Acc.Level" as shown (none: row empty)
+    std::optional<std::uint32_t> noiseLevel_; // "A.D.N.L." as shown (none: row empty)
+    int rightClickTimeMs_ = 0;                // the right-click response time shown
     std::uint8_t savedReportMode_ = 1;
     bool ready_ = false;
     bool busy_ = false;

@@ -1,13 +1,12 @@
 // tactivo: the control panel of the Lumarcon touch controllers.
 
+#include "gui/library_worker.h"
 #include "gui/program.h"
 #include "panel/frm_main.h"
 #include "platform/desktop/command_line.h"
 
 #include <QApplication>
 #include <QTimer>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -42,14 +41,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("tactivo");
     QGuiApplication::setDesktopFileName("tactivo");
     kvr::gui::installProgramHooks(app);
+    // The window says when the program ends: once its exit sequence has run.
+    QApplication::setQuitOnLastWindowClosed(false);
+    kvr::gui::LibraryWorker worker; // closed (and joined) after the window is gone
 
     kvr::panel::FrmMain frmMain;
     if (!frmMain.Form_Load()) return 0; // another copy runs
-    // The program ends as soon as the exit sequence has run, even from inside a wait.
-    QObject::connect(&frmMain, &kvr::panel::FrmMain::terminated, [] {
-        std::fflush(nullptr);
-        std::_Exit(0);
-    });
+    QObject::connect(&frmMain, &kvr::panel::FrmMain::terminated, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     frmMain.show();
     QTimer::singleShot(0, &frmMain, &kvr::panel::FrmMain::startUp);
     return QApplication::exec();

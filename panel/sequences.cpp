@@ -1,6 +1,6 @@
 #include "panel/sequences.h"
 
-#include "panel/library.h"
+#include "gui/library_worker.h"
 #include "panel/ranges.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
@@ -30,6 +30,7 @@ constexpr std::uint16_t kCapabilityWaitMs = 100;
 constexpr std::uint16_t kStoreFirstWaitMs = 30;
 constexpr std::uint16_t kStoreSecondWaitMs = 100;
 
+constexpr std::size_t kReplyBytes = protocol::kReplyReadSize;
 constexpr int kSensitivityAttempts = 10;
 constexpr std::size_t kSensitivityReadSize = 3;
 constexpr int kMaxSensitivityLevel = 4;
@@ -50,10 +51,8 @@ constexpr int kExtendedMin = 20, kExtendedMax = 250; // valid 9F bytes
 
 std::optional<protocol::ParameterWord> readParameter(ControllerLink& link, std::string_view address,
                                                      bool flush) {
-    if (flush) link.flush();
-    link.sendGetParameter(address);
-    ControllerLink::wait(kPageWaitMs);
-    const auto reply = protocol::judgeParameterReply(link.read());
+    const auto reply = protocol::judgeParameterReply(
+        link.exchangeGetParameter(address, kPageWaitMs, flush ? Flush::Before : Flush::None));
     if (!reply.valid()) return std::nullopt;
     return reply.value;
 }
@@ -63,21 +62,17 @@ bool inExtendedRange(int value) {
 }
 
 int extensionLevelOf(ControllerLink& link) {
-    link.send(command::kExtensionLevel);
-    ControllerLink::wait(kPageWaitMs);
-    return protocol::extensionLevel(link.read());
+    return protocol::extensionLevel(
+        link.exchange(command::kExtensionLevel, kPageWaitMs, kReplyBytes, Flush::None));
 }
 
 // Unit type ("UT", else the eight characters of an exactly 10-byte "OI" reply).
 std::optional<std::string> readUnitType(ControllerLink& link) {
-    link.flush();
-    link.send(command::kUnitType);
-    ControllerLink::wait(kPageWaitMs);
-    if (auto unit = protocol::judgeUnitType(link.read())) return unit;
-    link.flush();
-    link.send(command::kIdentity);
-    ControllerLink::wait(kPageWaitMs);
-    return protocol::judgeUnitType(link.read());
+    if (auto unit = protocol::judgeUnitType(
+            link.exchange(command::kUnitType, kPageWaitMs, kReplyBytes, Flush::Before)))
+        return unit;
+    return protocol::judgeUnitType(
+        link.exchange(command::kIdentity, kPageWaitMs, kReplyBytes, Flush::Before));
 }
 
 void readExtendedRows(ControllerLink& link, std::uint32_t firmwareNumber, FirmwarePage& page) {
@@ -95,25 +90,17 @@ void readExtendedRows(ControllerLink& link, std::uint32_t firmwareNumber, Firmwa
                             (word->second & kNoiseEnableBit) != 0};
 }
 
-bool acknowledged(ControllerLink& link) {
-    ControllerLink::wait(kResetWaitMs);
-    return protocol::judgeAcknowledge(link.read());
-}
-
-// "R" or "RD" with its one repetition.
+// "R" or "RD" with its one repetition (written again without a flush).
 bool restartCommand(ControllerLink& link, std::string_view text) {
-    link.flush();
-    link.send(text);
-    if (acknowledged(link)) return true;
-    link.send(text);
-    return acknowledged(link);
+    if (protocol::judgeAcknowledge(link.exchange(text, kResetWaitMs, kReplyBytes, Flush::Before)))
+        return true;
+    return protocol::judgeAcknowledge(link.exchange(text, kResetWaitMs, kReplyBytes, Flush::None));
 }
 
 void writeParameter(ControllerLink& link, std::string_view address, std::string_view first,
                     std::string_view second) {
-    link.sendSetParameter(address, first, second);
-    ControllerLink::wait(kPageWaitMs);
-    link.read(); // not judged
+    // The reply is read and not judged.
+    link.exchangeSetParameter(address, first, second, kPageWaitMs, kReplyBytes, Flush::None);
 }
 
 } // namespace
@@ -134,15 +121,16 @@ std::string controllerSlotName(std::string_view libraryName) {
 }
 
 ControllerList enumerateControllers() {
-    ControllerList list;
-    list.count = lib::call([] { return GetExistControllers(); });
-    for (int i = 1; i <= list.listed(); ++i) {
-        std::array<char, 21> buffer{};
-        const auto index = static_cast<std::uint8_t>(i);
-        if (lib::call([&] { return GetControllerName(index, buffer.data(), 20); }) == 0) continue;
-        list.names[static_cast<std::size_t>(i)] = controllerSlotName(buffer.data());
-    }
-    return list;
+    return gui::libraryCall([] {
+        ControllerList list;
+        list.count = GetExistControllers();
+        for (int i = 1; i <= list.listed(); ++i) {
+            std::array<char, 21> buffer{};
+            if (GetControllerName(static_cast<std::uint8_t>(i), buffer.data(), 20) == 0) continue;
+            list.names[static_cast<std::size_t>(i)] = controllerSlotName(buffer.data());
+        }
+        return list;
+    });
 }
 
 void probeControllers(ControllerList& list, Session& session) {
@@ -151,9 +139,9 @@ void probeControllers(ControllerList& list, Session& session) {
         session.selectedName = list.names[static_cast<std::size_t>(i)];
         ControllerLink link(session);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            link.send(command::kUnitType);
-            ControllerLink::wait(kProbeWaitMs);
-            if (protocol::probeAnswered(link.read())) return;
+            if (protocol::probeAnswered(
+                    link.exchange(command::kUnitType, kProbeWaitMs, kReplyBytes, Flush::None)))
+                return;
         }
         link.close();
         ControllerLink::wait(kProbeGapMs);
@@ -176,12 +164,10 @@ std::vector<std::string> readDisplayColumn(const ControllerList& list, Session& 
 
 std::string readIdentityText(Session& session) {
     ControllerLink link(session);
-    link.send(command::kIdentity);
-    ControllerLink::wait(kIdentityWaitMs);
-    link.flush();
-    link.send(command::kIdentity);
-    ControllerLink::wait(kIdentityWaitMs);
-    return protocol::identityText(link.read());
+    // Written once, then flushed and written again: only the second reply is read.
+    link.exchange(command::kIdentity, kIdentityWaitMs, 0, Flush::None);
+    return protocol::identityText(
+        link.exchange(command::kIdentity, kIdentityWaitMs, kReplyBytes, Flush::Before));
 }
 
 FirmwarePage readFirmwarePage(Session& session, std::uint32_t firmwareNumber,
@@ -189,9 +175,7 @@ FirmwarePage readFirmwarePage(Session& session, std::uint32_t firmwareNumber,
                               const std::function<void(int level)>& sensitivityRead) {
     FirmwarePage page;
     ControllerLink link(session);
-    link.flush();
-    link.send(command::kStopReports);
-    ControllerLink::wait(kStopReportsWaitMs);
+    link.exchange(command::kStopReports, kStopReportsWaitMs, 0, Flush::Before);
 
     const auto unit = readUnitType(link);
     page.recognised = unit && protocol::isFamilyUnitType(*unit);
@@ -219,28 +203,23 @@ FirmwarePage readFirmwarePage(Session& session, std::uint32_t firmwareNumber,
     return page;
 }
 
-std::string labelHex(std::string_view caption) {
-    std::uint64_t value = 0;
-    std::size_t at = 0;
-    while (at < caption.size() && caption[at] == ' ')
-        ++at;
-    for (; at < caption.size() && caption[at] >= '0' && caption[at] <= '9'; ++at)
-        value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(caption[at] - '0'),
-                                        0xFFFFFFFFu);
-    return protocol::hexText(static_cast<std::uint32_t>(value));
-}
-
 void writeAdvancePage(Session& session, const AdvanceValues& v) {
     ControllerLink link(session);
-    const std::string measTime = labelHex(v.measTime);
-    const std::string inFocus = labelHex(v.inFocus);
+    const std::string measTime = protocol::hexText(v.measTime);
+    const std::string inFocus = protocol::hexText(v.inFocus);
     writeParameter(link, kAddrTiming, measTime, inFocus);
-    writeParameter(link, kAddrOutFocus, v.kept03, labelHex(v.outFocus));
-    writeParameter(link, kAddrDelay, v.kept05, labelHex(v.measDelay));
+    writeParameter(link, kAddrOutFocus, v.kept03, protocol::hexText(v.outFocus));
+    writeParameter(link, kAddrDelay, v.kept05, protocol::hexText(v.measDelay));
     writeParameter(link, kAddrTiming, measTime, inFocus);
     if (v.firmwareNumber >= protocol::kNoiseLevelFirmware) {
-        if (v.noiseLevel.size() > 1 && v.accLevel.size() > 1)
-            writeParameter(link, kAddrLevels, labelHex(v.noiseLevel), labelHex(v.accLevel));
+        // Both levels shown with more than one character: values 10 and up (an empty row has
+        // none).
+        const auto shownWide = [](const std::optional<std::uint32_t>& level) {
+            return level && *level >= 10;
+        };
+        if (shownWide(v.noiseLevel) && shownWide(v.accLevel))
+            writeParameter(link, kAddrLevels, protocol::hexText(*v.noiseLevel),
+                           protocol::hexText(*v.accLevel));
         if (extensionLevelOf(link) >= kEnablesExtension) {
             if (const auto word = readParameter(link, kAddrEnables, true)) {
                 std::uint8_t bits = word->second & ~(kAccEnableBit | kNoiseEnableBit);
@@ -260,21 +239,19 @@ bool sendSensitivity(Session& session, int level) {
     ControllerLink link(session);
     bool done = false;
     for (int attempt = 1; attempt <= kSensitivityAttempts && !done; ++attempt) {
-        link.send(std::string(command::kSensitivity) + digit);
-        link.flush();
-        ControllerLink::wait(kSensitivityWaitMs);
-        link.sendSetParameter(kSensitivityAddress, "0" + digit, kSensitivitySecondByte);
-        link.flush();
-        ControllerLink::wait(kSensitivityWaitMs);
-        done = protocol::judgeAcknowledgeStatus(link.read(kSensitivityReadSize));
+        // The flush comes after each write: a slow line's late replies are dropped.
+        link.exchange(std::string(command::kSensitivity) + digit, kSensitivityWaitMs, 0,
+                      Flush::After);
+        done = protocol::judgeAcknowledgeStatus(
+            link.exchangeSetParameter(kSensitivityAddress, "0" + digit, kSensitivitySecondByte,
+                                      kSensitivityWaitMs, kSensitivityReadSize, Flush::After));
     }
     link.close();
     session.settingsChanged = true;
     return done;
 }
 
-// ---- tools
-// ----------------------------------------------------------------------------------------
+// ---- tools -------------------------------------------------------------------------------------
 
 bool resetController(Session& session, std::uint8_t savedReportMode) {
     ControllerLink link(session);
@@ -291,37 +268,30 @@ bool restoreDefaults(Session& session) {
 
 std::uint8_t readDisplayNumber(Session& session) {
     ControllerLink link(session);
-    const std::int32_t handle = link.handle();
-    return lib::aside([=] { return GetDisplayNumber(handle); });
+    return link.onHandle([](std::int32_t h) { return GetDisplayNumber(h); });
 }
 
-// ---- exit
-// -------------------------------------------------------------------------------------------
+// ---- exit --------------------------------------------------------------------------------------
 
 bool queryCapability(Session& session) {
     ControllerLink link(session);
-    link.flush();
-    link.send(command::kCapability);
-    ControllerLink::wait(kCapabilityWaitMs);
-    return protocol::judgeCapability(link.read());
+    return protocol::judgeCapability(
+        link.exchange(command::kCapability, kCapabilityWaitMs, kReplyBytes, Flush::Before));
 }
 
 bool sendExitCommands(Session& session) {
     if (!session.settingsChanged) return false;
     queryCapability(session); // asked as the family expects; the answer changes nothing
     ControllerLink link(session);
-    link.send(command::kStoreSettings);
-    ControllerLink::wait(kStoreFirstWaitMs);
-    link.send(command::kStoreSettings);
-    ControllerLink::wait(kStoreSecondWaitMs);
-    link.read(); // not judged
+    link.exchange(command::kStoreSettings, kStoreFirstWaitMs, 0, Flush::None);
+    link.exchange(command::kStoreSettings, kStoreSecondWaitMs, kReplyBytes,
+                  Flush::None); // not judged
     return true;
 }
 
 bool releasePort(Session& session) {
     ControllerLink link(session);
-    const std::int32_t handle = link.handle();
-    return lib::aside([=] { return CloseCOMPort(handle); }) != 0;
+    return link.onHandle([](std::int32_t h) { return CloseCOMPort(h); }) != 0;
 }
 
 } // namespace kvr::panel

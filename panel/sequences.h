@@ -71,20 +71,20 @@ FirmwarePage readFirmwarePage(Session& session, std::uint32_t firmwareNumber,
                               std::uint8_t savedReportMode,
                               const std::function<void(int level)>& sensitivityRead);
 
-// The "Advance" page's values as its labels hold them (label texts), and what it keeps.
+// The "Advance" page's values as its value labels show them, and what it keeps. A level row
+// that was disabled shows nothing (no value).
 struct AdvanceValues {
-    std::string measTime, inFocus, outFocus, measDelay, noiseLevel, accLevel;
-    std::string kept03, kept05;
+    std::uint32_t measTime = 0, inFocus = 0, outFocus = 0, measDelay = 0;
+    std::optional<std::uint32_t> noiseLevel, accLevel;
+    std::string kept03, kept05; // hex texts as read; empty when never read
     bool accBox = false, noiseBox = false;
     std::uint32_t firmwareNumber = 0;
 };
-// Command8_Click: the parameter writes. The settings-changed flag is set; the message is
-// the caller's ("Update OK" when the session's last write status is non-zero).
+// Command8_Click: the parameter writes, each value as two hex digits ("0" in front when
+// needed; a value above 255 gives three, which the frame builder refuses, so nothing goes out
+// for it). The settings-changed flag is set; the message is the caller's ("Update OK" when
+// the session's last write status is non-zero).
 void writeAdvancePage(Session& session, const AdvanceValues& values);
-
-// A label caption read as a number (leading digits; 0 when there are none), as two hex
-// digits with a leading "0" when needed ("100" -> "64", "300" -> "12C").
-std::string labelHex(std::string_view caption);
 
 // Combo1_Click: the sensitivity level 0..4 ("SE" and "SP" 9C, up to 10 attempts, silent).
 // True when the controller acknowledged. Sets the settings-changed flag.

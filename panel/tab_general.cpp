@@ -42,40 +42,40 @@ constexpr int kPageMarginPx = 12;
 } // namespace
 
 QWidget* FrmMain::buildGeneralTab() {
-    generalPage = new QWidget;
-    generalPage->setObjectName("General");
-    Image1 = gui::named(new QLabel(generalPage), "Image1", "logo");
-    Image1->setPixmap(designLogo(generalPage->logicalDpiX()));
-    Label1 = gui::named(new QLabel("Tactivo", generalPage), "Label1", "Tactivo");
-    QFont title = Label1->font();
+    generalPage_ = new QWidget;
+    generalPage_->setObjectName("General");
+    logo_ = gui::named(new QLabel(generalPage_), "Image1", "logo");
+    logo_->setPixmap(designLogo(generalPage_->logicalDpiX()));
+    titleLabel_ = gui::named(new QLabel("Tactivo", generalPage_), "Label1", "Tactivo");
+    QFont title = titleLabel_->font();
     title.setPointSize(kTitlePointSize);
     title.setBold(true);
-    Label1->setFont(title);
-    Label2 = gui::named(new QLabel("Touch screen settings", generalPage), "Label2",
-                        "Touch screen settings");
-    QFont second = Label2->font();
+    titleLabel_->setFont(title);
+    secondLabel_ = gui::named(new QLabel("Touch screen settings", generalPage_), "Label2",
+                              "Touch screen settings");
+    QFont second = secondLabel_->font();
     second.setPointSize(kSecondPointSize);
-    Label2->setFont(second);
-    Picture1 = gui::named(new QLabel(generalPage), "Picture1", "picture");
-    Picture1->hide(); // until the window icon is loaded
+    secondLabel_->setFont(second);
+    pictureBox_ = gui::named(new QLabel(generalPage_), "Picture1", "picture");
+    pictureBox_->hide(); // until the window icon is loaded
     placeGeneralItems();
-    return generalPage;
+    return generalPage_;
 }
 
 void FrmMain::placeGeneralItems() {
-    const double dpi = generalPage->logicalDpiX();
+    const double dpi = generalPage_->logicalDpiX();
     auto place = [&](QWidget* item, QPoint twips) {
         item->adjustSize();
         item->move(twipsToPixels(twips.x(), dpi), twipsToPixels(twips.y(), dpi));
     };
-    place(Image1, imageTwips_);
-    place(Label1, label1Twips_);
-    place(Label2, label2Twips_);
-    place(Picture1, pictureTwips_);
+    place(logo_, imageTwips_);
+    place(titleLabel_, label1Twips_);
+    place(secondLabel_, label2Twips_);
+    place(pictureBox_, pictureTwips_);
     QRect used;
-    for (QWidget* item : {Image1, Label1, Label2, Picture1})
+    for (QWidget* item : {logo_, titleLabel_, secondLabel_, pictureBox_})
         used |= item->geometry();
-    generalPage->setMinimumSize(used.right() + kPageMarginPx, used.bottom() + kPageMarginPx);
+    generalPage_->setMinimumSize(used.right() + kPageMarginPx, used.bottom() + kPageMarginPx);
 }
 
 } // namespace kvr::panel

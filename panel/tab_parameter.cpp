@@ -1,9 +1,9 @@
 // The "Parameter" tab: touch sensitivity (sent to the controller at once), double click
 // speed and area and the right-click response time (sent with "Confirm").
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/frm_main.h"
-#include "panel/library.h"
 #include "panel/ranges.h"
 #include "platform/desktop/message_box.h"
 #include "tsapi/tsapi.h"
@@ -21,10 +21,11 @@ namespace {
 constexpr int kSettingAttempts = 10;
 constexpr std::uint16_t kSettingRetryMs = 200;
 
-// A library setter called until it succeeds, 200 ms after each call, 10 calls at most.
+// A library setter called until it succeeds, 200 ms after each call, 10 calls at most. The
+// calls go to the library worker; the pause between them is the window's wait.
 template <class F> bool setWithRetries(F&& setter) {
     for (int attempt = 0; attempt < kSettingAttempts; ++attempt) {
-        const bool ok = lib::aside(setter) != 0;
+        const bool ok = gui::libraryCall(setter) != 0;
         ControllerLink::wait(kSettingRetryMs);
         if (ok) return true;
     }
@@ -44,44 +45,50 @@ void addSliderRow(QGridLayout* grid, int row, const SliderRow& slider) {
 QWidget* FrmMain::buildParameterTab() {
     auto* page = new QWidget;
     page->setObjectName("Parameter");
-    lblSensitivity = new QLabel("Touch Sensitivity");
-    lblSensitivity->setObjectName("lblSensitivity");
-    Combo1 = gui::named(new QComboBox, "Combo1", "Touch Sensitivity");
-    lblSensitivity->setBuddy(Combo1);
-    connect(Combo1, &QComboBox::activated, this, &FrmMain::Combo1_Click);
+    sensitivityCaption_ = new QLabel("Touch Sensitivity");
+    sensitivityCaption_->setObjectName("lblSensitivity");
+    sensitivityList_ = gui::named(new QComboBox, "Combo1", "Touch Sensitivity");
+    sensitivityCaption_->setBuddy(sensitivityList_);
+    connect(sensitivityList_, &QComboBox::activated, this, &FrmMain::Combo1_Click);
 
-    rightClickRow = makeSlider("HScrRightClickTime", "Right Click Response Time", "Fast", "Slow",
-                               kRightClickTime.minimum, kRightClickTime.maximum,
-                               kRightClickTime.largeStep, kRightClickTime.initial);
-    rightClickRow.value->setText(QString::number(kRightClickTime.initial * kRightClickMsPerStep));
-    connect(rightClickRow.bar, &QScrollBar::valueChanged, this, [this](int v) {
-        rightClickRow.value->setText(QString::number(v * kRightClickMsPerStep));
-    });
-    areaRow =
+    rightClickTimeRow_ = makeSlider("HScrRightClickTime", "Right Click Response Time", "Fast",
+                                    "Slow", kRightClickTime.minimum, kRightClickTime.maximum,
+                                    kRightClickTime.largeStep, kRightClickTime.initial);
+    showRightClickTime(kRightClickTime.initial * kRightClickMsPerStep);
+    connect(rightClickTimeRow_.bar, &QScrollBar::valueChanged, this,
+            [this](int v) { showRightClickTime(v * kRightClickMsPerStep); });
+    doubleClickAreaRow_ =
         makeSlider("HScroll2", "Double Click Area", "Small", "Large", kDoubleClickArea.minimum,
                    kDoubleClickArea.maximum, kDoubleClickArea.largeStep, kDoubleClickArea.initial);
-    connect(areaRow.bar, &QScrollBar::valueChanged, this,
-            [this](int v) { areaRow.value->setText(QString::number(v)); });
-    speedRow = makeSlider("HScroll1", "Double Click Speed", "Fast", "Slow",
-                          kDoubleClickSpeed.minimum, kDoubleClickSpeed.maximum,
-                          kDoubleClickSpeed.largeStep, kDoubleClickSpeed.initial);
-    speedRow.value->setText(QString::number(kDoubleClickSpeed.initial * kSpeedLabelFactor));
-    connect(speedRow.bar, &QScrollBar::valueChanged, this,
-            [this](int v) { speedRow.value->setText(QString::number(v * kSpeedLabelFactor)); });
+    connect(doubleClickAreaRow_.bar, &QScrollBar::valueChanged, this,
+            [this](int v) { doubleClickAreaRow_.value->setText(QString::number(v)); });
+    doubleClickSpeedRow_ = makeSlider("HScroll1", "Double Click Speed", "Fast", "Slow",
+                                      kDoubleClickSpeed.minimum, kDoubleClickSpeed.maximum,
+                                      kDoubleClickSpeed.largeStep, kDoubleClickSpeed.initial);
+    doubleClickSpeedRow_.value->setText(
+        QString::number(kDoubleClickSpeed.initial * kSpeedLabelFactor));
+    connect(doubleClickSpeedRow_.bar, &QScrollBar::valueChanged, this, [this](int v) {
+        doubleClickSpeedRow_.value->setText(QString::number(v * kSpeedLabelFactor));
+    });
 
-    Command6 = gui::named(new QPushButton("Confirm"), "Command6", "Confirm");
-    connect(Command6, &QPushButton::clicked, this, &FrmMain::Command6_Click);
+    parameterConfirm_ = gui::named(new QPushButton("Confirm"), "Command6", "Confirm");
+    connect(parameterConfirm_, &QPushButton::clicked, this, &FrmMain::Command6_Click);
 
     auto* grid = new QGridLayout(page);
-    grid->addWidget(lblSensitivity, 0, 0, 1, 3);
-    grid->addWidget(Combo1, 1, 0, 1, 3);
-    addSliderRow(grid, 2, rightClickRow);
-    addSliderRow(grid, 4, areaRow);
-    addSliderRow(grid, 6, speedRow);
-    grid->addWidget(Command6, 8, 3);
+    grid->addWidget(sensitivityCaption_, 0, 0, 1, 3);
+    grid->addWidget(sensitivityList_, 1, 0, 1, 3);
+    addSliderRow(grid, 2, rightClickTimeRow_);
+    addSliderRow(grid, 4, doubleClickAreaRow_);
+    addSliderRow(grid, 6, doubleClickSpeedRow_);
+    grid->addWidget(parameterConfirm_, 8, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(9, 1);
     return page;
+}
+
+void FrmMain::showRightClickTime(int ms) {
+    rightClickTimeMs_ = ms;
+    rightClickTimeRow_.value->setText(QString::number(ms));
 }
 
 void FrmMain::Combo1_Click(int index) {
@@ -93,9 +100,9 @@ void FrmMain::Combo1_Click(int index) {
 void FrmMain::Command6_Click() {
     if (busy_) return;
     busy_ = true;
-    const std::int32_t ms = rightClickRow.value->text().toInt();
-    const auto speed = static_cast<std::uint8_t>(speedRow.bar->value());
-    const auto area = static_cast<std::uint8_t>(areaRow.bar->value());
+    const std::int32_t ms = rightClickTimeMs_;
+    const auto speed = static_cast<std::uint8_t>(doubleClickSpeedRow_.bar->value());
+    const auto area = static_cast<std::uint8_t>(doubleClickAreaRow_.bar->value());
     bool ok = false;
     {
         ControllerLink link(session_);

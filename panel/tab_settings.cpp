@@ -1,9 +1,9 @@
 // The "Settings" tab: how the driver turns touches into pointer actions and sounds. Each
 // control calls one library export on the selected controller; readset reads them all back.
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/frm_main.h"
-#include "panel/library.h"
 #include "panel/ranges.h"
 #include "panel/text_file.h"
 #include "platform/common/paths.h"
@@ -50,138 +50,139 @@ QWidget* FrmMain::buildSettingsTab() {
     auto* page = new QWidget;
     page->setObjectName("Settings");
 
-    fraTouchMode = named(new QGroupBox("Touch Mode"), "fraTouchMode", "Touch Mode");
-    auto* modes = new QVBoxLayout(fraTouchMode);
+    touchModeFrame_ = named(new QGroupBox("Touch Mode"), "fraTouchMode", "Touch Mode");
+    auto* modes = new QVBoxLayout(touchModeFrame_);
     const std::array<const char*, 3> modeCaptions = {"Desk Top", "Drawing", "Button"};
-    for (std::size_t i = 0; i < Option3.size(); ++i) {
+    for (std::size_t i = 0; i < touchModeOptions_.size(); ++i) {
         const std::string name = "Option3(" + std::to_string(i) + ")";
-        Option3[i] = option(name.c_str(), modeCaptions[i]);
-        modes->addWidget(Option3[i]);
-        connect(Option3[i], &QRadioButton::clicked, this,
+        touchModeOptions_[i] = option(name.c_str(), modeCaptions[i]);
+        modes->addWidget(touchModeOptions_[i]);
+        connect(touchModeOptions_[i], &QRadioButton::clicked, this,
                 [this, i] { Option3_Click(static_cast<int>(i)); });
     }
 
-    fraRotation = named(new QGroupBox("Rotation :"), "fraRotation", "Rotation :");
-    auto* rotations = new QVBoxLayout(fraRotation);
+    rotationFrame_ = named(new QGroupBox("Rotation :"), "fraRotation", "Rotation :");
+    auto* rotations = new QVBoxLayout(rotationFrame_);
     const std::array<const char*, 4> rotationCaptions = {" 0", "90", "180", "270"};
-    for (std::size_t i = 0; i < Option2.size(); ++i) {
+    for (std::size_t i = 0; i < rotationOptions_.size(); ++i) {
         const std::string name = "Option2(" + std::to_string(i) + ")";
-        Option2[i] = option(name.c_str(), rotationCaptions[i]);
-        rotations->addWidget(Option2[i]);
-        connect(Option2[i], &QRadioButton::clicked, this,
+        rotationOptions_[i] = option(name.c_str(), rotationCaptions[i]);
+        rotations->addWidget(rotationOptions_[i]);
+        connect(rotationOptions_[i], &QRadioButton::clicked, this,
                 [this, i] { Option2_Click(static_cast<int>(i)); });
     }
 
-    fraRightClick = named(new QGroupBox("Right Click Mode"), "fraRightClick", "Right Click Mode");
-    auto* rightClick = new QVBoxLayout(fraRightClick);
-    Check4 = check("Check4", "Enable Auto Right Click");
-    Check6 = check("Check6", "Enable Manual Right Click");
-    rightClick->addWidget(Check4);
-    rightClick->addWidget(Check6);
+    rightClickFrame_ =
+        named(new QGroupBox("Right Click Mode"), "fraRightClick", "Right Click Mode");
+    auto* rightClick = new QVBoxLayout(rightClickFrame_);
+    autoRightClick_ = check("Check4", "Enable Auto Right Click");
+    manualRightClick_ = check("Check6", "Enable Manual Right Click");
+    rightClick->addWidget(autoRightClick_);
+    rightClick->addWidget(manualRightClick_);
     rightClick->addStretch(1);
-    connect(Check4, &QCheckBox::toggled, this, &FrmMain::Check4_Click);
-    connect(Check6, &QCheckBox::toggled, this, &FrmMain::Check6_Click);
+    connect(autoRightClick_, &QCheckBox::toggled, this, &FrmMain::Check4_Click);
+    connect(manualRightClick_, &QCheckBox::toggled, this, &FrmMain::Check6_Click);
 
-    fraSound = named(new QGroupBox("Sound Mode"), "fraSound", "Sound Mode");
-    Option1 = option("Option1", "Audio");
-    Option4 = option("Option4", "Buzzer");
-    Check1 = check("Check1", "Enable Touch Up  Sound");
-    Check2 = check("Check2", "Enable Touch Down  Sound");
-    connect(Option1, &QRadioButton::clicked, this, [this] { soundTypeChosen(false); });
-    connect(Option4, &QRadioButton::clicked, this, [this] { soundTypeChosen(true); });
-    connect(Check1, &QCheckBox::toggled, this, &FrmMain::Check1_Click);
-    connect(Check2, &QCheckBox::toggled, this, &FrmMain::Check2_Click);
+    soundFrame_ = named(new QGroupBox("Sound Mode"), "fraSound", "Sound Mode");
+    audioOption_ = option("Option1", "Audio");
+    buzzerOption_ = option("Option4", "Buzzer");
+    upSound_ = check("Check1", "Enable Touch Up  Sound");
+    downSound_ = check("Check2", "Enable Touch Down  Sound");
+    connect(audioOption_, &QRadioButton::clicked, this, [this] { soundTypeChosen(false); });
+    connect(buzzerOption_, &QRadioButton::clicked, this, [this] { soundTypeChosen(true); });
+    connect(upSound_, &QCheckBox::toggled, this, &FrmMain::Check1_Click);
+    connect(downSound_, &QCheckBox::toggled, this, &FrmMain::Check2_Click);
 
-    fraBuzzer = named(new QGroupBox, "fraBuzzer", "Buzzer");
-    auto* buzzer = new QGridLayout(fraBuzzer);
-    lblFrequency = new QLabel("Frequency");
-    lblFrequency->setObjectName("lblFrequency");
-    VScroll1 = named(new QScrollBar(Qt::Vertical), "VScroll1", "Frequency");
-    VScroll1->setRange(kBuzzerFrequency.minimum, kBuzzerFrequency.maximum);
-    VScroll1->setPageStep(kBuzzerFrequency.largeStep);
-    VScroll1->setMinimumHeight(90);
-    lblFrequencyValue = new QLabel;
-    lblFrequencyValue->setObjectName("VScroll1Value");
-    lblDuration = new QLabel("Duration");
-    lblDuration->setObjectName("lblDuration");
-    VScroll2 = named(new QScrollBar(Qt::Vertical), "VScroll2", "Duration");
-    VScroll2->setRange(kBuzzerDuration.minimum, kBuzzerDuration.maximum);
-    VScroll2->setPageStep(kBuzzerDuration.largeStep);
-    VScroll2->setMinimumHeight(90);
-    lblDurationValue = new QLabel;
-    lblDurationValue->setObjectName("VScroll2Value");
-    Command9 = named(new QPushButton("Set"), "Command9", "Set");
-    connect(VScroll1, &QScrollBar::valueChanged, this,
-            [this](int v) { lblFrequencyValue->setText(QString::number(v * kBuzzerHzPerStep)); });
-    connect(VScroll2, &QScrollBar::valueChanged, this,
-            [this](int v) { lblDurationValue->setText(QString::number(v * kBuzzerMsPerStep)); });
-    connect(Command9, &QPushButton::clicked, this, &FrmMain::Command9_Click);
-    VScroll1->setValue(kBuzzerFrequency.initial);
-    VScroll2->setValue(kBuzzerDuration.initial);
-    lblFrequencyValue->setText(QString::number(kBuzzerFrequency.initial * kBuzzerHzPerStep));
-    lblDurationValue->setText(QString::number(kBuzzerDuration.initial * kBuzzerMsPerStep));
-    buzzer->addWidget(lblFrequency, 0, 0, Qt::AlignHCenter);
-    buzzer->addWidget(lblDuration, 0, 1, Qt::AlignHCenter);
-    buzzer->addWidget(VScroll1, 1, 0, Qt::AlignHCenter);
-    buzzer->addWidget(VScroll2, 1, 1, Qt::AlignHCenter);
-    buzzer->addWidget(lblFrequencyValue, 2, 0, Qt::AlignHCenter);
-    buzzer->addWidget(lblDurationValue, 2, 1, Qt::AlignHCenter);
-    buzzer->addWidget(Command9, 3, 0, 1, 2);
-    fraBuzzer->hide(); // shown while the buzzer is the sound type
+    buzzerFrame_ = named(new QGroupBox, "fraBuzzer", "Buzzer");
+    auto* buzzer = new QGridLayout(buzzerFrame_);
+    frequencyCaption_ = new QLabel("Frequency");
+    frequencyCaption_->setObjectName("lblFrequency");
+    frequencyBar_ = named(new QScrollBar(Qt::Vertical), "VScroll1", "Frequency");
+    frequencyBar_->setRange(kBuzzerFrequency.minimum, kBuzzerFrequency.maximum);
+    frequencyBar_->setPageStep(kBuzzerFrequency.largeStep);
+    frequencyBar_->setMinimumHeight(90);
+    frequencyLabel_ = new QLabel;
+    frequencyLabel_->setObjectName("VScroll1Value");
+    durationCaption_ = new QLabel("Duration");
+    durationCaption_->setObjectName("lblDuration");
+    durationBar_ = named(new QScrollBar(Qt::Vertical), "VScroll2", "Duration");
+    durationBar_->setRange(kBuzzerDuration.minimum, kBuzzerDuration.maximum);
+    durationBar_->setPageStep(kBuzzerDuration.largeStep);
+    durationBar_->setMinimumHeight(90);
+    durationLabel_ = new QLabel;
+    durationLabel_->setObjectName("VScroll2Value");
+    buzzerSetButton_ = named(new QPushButton("Set"), "Command9", "Set");
+    connect(frequencyBar_, &QScrollBar::valueChanged, this,
+            [this](int v) { frequencyLabel_->setText(QString::number(v * kBuzzerHzPerStep)); });
+    connect(durationBar_, &QScrollBar::valueChanged, this,
+            [this](int v) { durationLabel_->setText(QString::number(v * kBuzzerMsPerStep)); });
+    connect(buzzerSetButton_, &QPushButton::clicked, this, &FrmMain::Command9_Click);
+    frequencyBar_->setValue(kBuzzerFrequency.initial);
+    durationBar_->setValue(kBuzzerDuration.initial);
+    frequencyLabel_->setText(QString::number(kBuzzerFrequency.initial * kBuzzerHzPerStep));
+    durationLabel_->setText(QString::number(kBuzzerDuration.initial * kBuzzerMsPerStep));
+    buzzer->addWidget(frequencyCaption_, 0, 0, Qt::AlignHCenter);
+    buzzer->addWidget(durationCaption_, 0, 1, Qt::AlignHCenter);
+    buzzer->addWidget(frequencyBar_, 1, 0, Qt::AlignHCenter);
+    buzzer->addWidget(durationBar_, 1, 1, Qt::AlignHCenter);
+    buzzer->addWidget(frequencyLabel_, 2, 0, Qt::AlignHCenter);
+    buzzer->addWidget(durationLabel_, 2, 1, Qt::AlignHCenter);
+    buzzer->addWidget(buzzerSetButton_, 3, 0, 1, 2);
+    buzzerFrame_->hide(); // shown while the buzzer is the sound type
 
-    auto* sound = new QGridLayout(fraSound);
-    sound->addWidget(Option1, 0, 0);
-    sound->addWidget(Option4, 1, 0);
-    sound->addWidget(Check1, 2, 0);
-    sound->addWidget(Check2, 3, 0);
+    auto* sound = new QGridLayout(soundFrame_);
+    sound->addWidget(audioOption_, 0, 0);
+    sound->addWidget(buzzerOption_, 1, 0);
+    sound->addWidget(upSound_, 2, 0);
+    sound->addWidget(downSound_, 3, 0);
     sound->setRowStretch(4, 1);
-    sound->addWidget(fraBuzzer, 0, 1, 5, 1);
+    sound->addWidget(buzzerFrame_, 0, 1, 5, 1);
 
-    Command17 = named(new QPushButton("Hide Cursor"), "Command17", "Hide Cursor");
-    Check5 = check("Check5", "Disable Touch Panel");
-    connect(Command17, &QPushButton::clicked, this, &FrmMain::Command17_Click);
-    connect(Check5, &QCheckBox::toggled, this, &FrmMain::Check5_Click);
+    hideCursorButton_ = named(new QPushButton("Hide Cursor"), "Command17", "Hide Cursor");
+    disableTouch_ = check("Check5", "Disable Touch Panel");
+    connect(hideCursorButton_, &QPushButton::clicked, this, &FrmMain::Command17_Click);
+    connect(disableTouch_, &QCheckBox::toggled, this, &FrmMain::Check5_Click);
 
     auto* grid = new QGridLayout(page);
-    grid->addWidget(fraTouchMode, 0, 0);
-    grid->addWidget(fraRotation, 0, 1);
-    grid->addWidget(fraRightClick, 1, 0);
-    grid->addWidget(fraSound, 1, 1);
+    grid->addWidget(touchModeFrame_, 0, 0);
+    grid->addWidget(rotationFrame_, 0, 1);
+    grid->addWidget(rightClickFrame_, 1, 0);
+    grid->addWidget(soundFrame_, 1, 1);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(Command17);
+    bottom->addWidget(hideCursorButton_);
     bottom->addStretch(1);
-    bottom->addWidget(Check5);
+    bottom->addWidget(disableTouch_);
     grid->addLayout(bottom, 2, 0, 1, 2);
     grid->setRowStretch(3, 1);
 
     // The hidden text frame lies over the page while it shows.
-    fraHelpText = named(new QGroupBox(page), "fraHelpText", "Hide Cursor");
-    Text2 = named(new QPlainTextEdit, "Text2", "help text");
-    Text2->setReadOnly(true);
-    Check3 = check("Check3", "Enable Double Click");
-    Command18 = named(new QPushButton("OK"), "Command18", "OK");
-    connect(Check3, &QCheckBox::toggled, this, &FrmMain::Check3_Click);
-    connect(Command18, &QPushButton::clicked, this, &FrmMain::Command18_Click);
-    auto* help = new QVBoxLayout(fraHelpText);
-    help->addWidget(Text2, 1);
+    helpFrame_ = named(new QGroupBox(page), "fraHelpText", "Hide Cursor");
+    helpText_ = named(new QPlainTextEdit, "Text2", "help text");
+    helpText_->setReadOnly(true);
+    doubleClick_ = check("Check3", "Enable Double Click");
+    helpOkButton_ = named(new QPushButton("OK"), "Command18", "OK");
+    connect(doubleClick_, &QCheckBox::toggled, this, &FrmMain::Check3_Click);
+    connect(helpOkButton_, &QPushButton::clicked, this, &FrmMain::Command18_Click);
+    auto* help = new QVBoxLayout(helpFrame_);
+    help->addWidget(helpText_, 1);
     auto* helpButtons = new QHBoxLayout;
-    helpButtons->addWidget(Check3);
+    helpButtons->addWidget(doubleClick_);
     helpButtons->addStretch(1);
-    helpButtons->addWidget(Command18);
+    helpButtons->addWidget(helpOkButton_);
     help->addLayout(helpButtons);
-    fraHelpText->setAutoFillBackground(true);
-    fraHelpText->hide();
+    helpFrame_->setAutoFillBackground(true);
+    helpFrame_->hide();
     return page;
 }
 
 void FrmMain::placeHelpFrame() {
-    QWidget* page = fraHelpText->parentWidget();
+    QWidget* page = helpFrame_->parentWidget();
     const double dpi = page->logicalDpiX();
     const QPoint at(twipsToPixels(kHelpFrameLeftTwips, dpi),
                     twipsToPixels(kHelpFrameTopTwips, dpi));
     const QSize room = page->size() - QSize(2 * at.x(), at.y() + at.x());
-    fraHelpText->setGeometry(QRect(at, room.expandedTo(fraHelpText->minimumSizeHint())));
-    fraHelpText->raise();
+    helpFrame_->setGeometry(QRect(at, room.expandedTo(helpFrame_->minimumSizeHint())));
+    helpFrame_->raise();
 }
 
 // ---- reading the settings -------------------------------------------------------------------
@@ -189,60 +190,64 @@ void FrmMain::placeHelpFrame() {
 void FrmMain::readset() {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::aside([=] { return ReopenCOMPort(h); });
+    gui::libraryCall([=] { return ReopenCOMPort(h); });
 
     // Report mode: a value outside 1..3 is taken as drawing mode, which the option's handler
     // also gives the driver and makes the saved mode.
-    const std::uint8_t mode = lib::call([=] { return GetReportMode(h); });
+    const std::uint8_t mode = gui::libraryCall([=] { return GetReportMode(h); });
     savedReportMode_ = shownReportMode(mode);
     const int modeIndex = savedReportMode_ - 1;
-    selectOption(Option3[static_cast<std::size_t>(modeIndex)]);
+    selectOption(touchModeOptions_[static_cast<std::size_t>(modeIndex)]);
     Option3_Click(modeIndex);
 
-    const std::uint32_t hz = lib::call([] { return Get_BuzzerFreq(); });
-    VScroll1->setValue(buzzerFrequencySlider(hz, VScroll1->value()));
-    const std::uint32_t ms = lib::call([] { return Get_BuzzerDuration(); });
-    VScroll2->setValue(buzzerDurationSlider(ms, VScroll2->value()));
+    const std::uint32_t hz = gui::libraryCall([] { return Get_BuzzerFreq(); });
+    frequencyBar_->setValue(buzzerFrequencySlider(hz, frequencyBar_->value()));
+    const std::uint32_t ms = gui::libraryCall([] { return Get_BuzzerDuration(); });
+    durationBar_->setValue(buzzerDurationSlider(ms, durationBar_->value()));
 
-    Check6->setChecked(lib::call([] { return Get_Manual_RightClick_Status(); }) != 0);
+    manualRightClick_->setChecked(gui::libraryCall([] { return Get_Manual_RightClick_Status(); }) !=
+                                  0);
 
-    const bool buzzer = lib::call([] { return Get_Sound_Type(); }) == kSoundBuzzer;
-    (buzzer ? Option4 : Option1)->setChecked(true);
+    const bool buzzer = gui::libraryCall([] { return Get_Sound_Type(); }) == kSoundBuzzer;
+    (buzzer ? buzzerOption_ : audioOption_)->setChecked(true);
     soundTypeChosen(buzzer);
 
-    const int rightClickMs = shownRightClickTime(lib::aside([=] { return GetRightClickTime(h); }));
-    rightClickRow.value->setText(QString::number(rightClickMs)); // the label keeps t itself
+    const int rightClickMs =
+        shownRightClickTime(gui::libraryCall([=] { return GetRightClickTime(h); }));
     {
-        const QSignalBlocker quiet(rightClickRow.bar);
-        rightClickRow.bar->setValue(rightClickSlider(rightClickMs));
+        // The time shown is t itself, not the slider's step nearest to it.
+        const QSignalBlocker quiet(rightClickTimeRow_.bar);
+        rightClickTimeRow_.bar->setValue(rightClickSlider(rightClickMs));
     }
+    showRightClickTime(rightClickMs);
 
-    Check4->setChecked(lib::call([=] { return GetRightClickEnabled(h); }) != 0);
+    autoRightClick_->setChecked(gui::libraryCall([=] { return GetRightClickEnabled(h); }) != 0);
 
-    const int speed = shownDoubleClickSpeed(lib::call([=] { return GetDoubleClickSpeed(h); }));
-    speedRow.bar->setValue(speed);
-    speedRow.value->setText(QString::number(speed * kSpeedLabelFactor));
-    const int area = shownDoubleClickArea(lib::call([=] { return GetDoubleClickArea(h); }));
-    areaRow.bar->setValue(area);
-    areaRow.value->setText(QString::number(area));
+    const int speed =
+        shownDoubleClickSpeed(gui::libraryCall([=] { return GetDoubleClickSpeed(h); }));
+    doubleClickSpeedRow_.bar->setValue(speed);
+    doubleClickSpeedRow_.value->setText(QString::number(speed * kSpeedLabelFactor));
+    const int area = shownDoubleClickArea(gui::libraryCall([=] { return GetDoubleClickArea(h); }));
+    doubleClickAreaRow_.bar->setValue(area);
+    doubleClickAreaRow_.value->setText(QString::number(area));
     {
         // The hidden double-click box shows the driver's state; showing it sends nothing.
-        const QSignalBlocker quiet(Check3);
-        Check3->setChecked(lib::call([=] { return GetDoubleClickEnabled(h); }) != 0);
+        const QSignalBlocker quiet(doubleClick_);
+        doubleClick_->setChecked(gui::libraryCall([=] { return GetDoubleClickEnabled(h); }) != 0);
     }
 
-    Check5->setChecked(lib::call([=] { return GetReportStatus(h); }) != 0);
-    Check1->setChecked(lib::call([=] { return GetUpSoundStatus(h); }) != 0);
-    Check2->setChecked(lib::call([=] { return GetDownSoundStatus(h); }) != 0);
+    disableTouch_->setChecked(gui::libraryCall([=] { return GetReportStatus(h); }) != 0);
+    upSound_->setChecked(gui::libraryCall([=] { return GetUpSoundStatus(h); }) != 0);
+    downSound_->setChecked(gui::libraryCall([=] { return GetDownSoundStatus(h); }) != 0);
 
-    const int rotation = shownRotation(lib::call([=] { return GetRotation(h); }));
-    selectOption(Option2[static_cast<std::size_t>(rotation)]);
+    const int rotation = shownRotation(gui::libraryCall([=] { return GetRotation(h); }));
+    selectOption(rotationOptions_[static_cast<std::size_t>(rotation)]);
     Option2_Click(rotation);
 
-    Check5->setChecked(lib::call([=] { return GetReportStatus(h); }) != 0);
+    disableTouch_->setChecked(gui::libraryCall([=] { return GetReportStatus(h); }) != 0);
     link.close();
     cmdInfo1();
-    fraInfo->hide();
+    infoFrame_->hide();
 }
 
 // ---- handlers -------------------------------------------------------------------------------
@@ -254,69 +259,68 @@ void FrmMain::Option3_Click(int index) {
         link.setReportMode(mode);
     }
     savedReportMode_ = mode;
-    Check4->setVisible(index != 2); // no automatic right click in button mode
+    autoRightClick_->setVisible(index != 2); // no automatic right click in button mode
 }
 
 void FrmMain::Option2_Click(int index) {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return SetRotation(h, static_cast<std::uint8_t>(index)); });
+    gui::libraryCall([=] { return SetRotation(h, static_cast<std::uint8_t>(index)); });
 }
 
 void FrmMain::Check4_Click(bool ticked) {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return EnableRightClick(h, ticked ? 1 : 0); });
+    gui::libraryCall([=] { return EnableRightClick(h, ticked ? 1 : 0); });
 }
 
 void FrmMain::Check6_Click(bool ticked) {
     if (!activated_) return;
-    lib::call([=] { return Set_MRightClick_App(ticked ? -1 : 0); });
+    gui::libraryCall([=] { return Set_MRightClick_App(ticked ? -1 : 0); });
 }
 
 void FrmMain::Check3_Click(bool ticked) {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return EnableDoubleClick(h, ticked ? 1 : 0); });
+    gui::libraryCall([=] { return EnableDoubleClick(h, ticked ? 1 : 0); });
 }
 
 void FrmMain::Check1_Click(bool ticked) {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return EnableUpSound(h, ticked ? 1 : 0); });
+    gui::libraryCall([=] { return EnableUpSound(h, ticked ? 1 : 0); });
 }
 
 void FrmMain::Check2_Click(bool ticked) {
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return EnableDownSound(h, ticked ? 1 : 0); });
+    gui::libraryCall([=] { return EnableDownSound(h, ticked ? 1 : 0); });
 }
 
 void FrmMain::Check5_Click(bool ticked) {
     // Only the user's own tick on the "Settings" tab, once the window is ready.
-    if (!ready_ || SSTab1->tabText(SSTab1->currentIndex()) != SSTab1->tabText(Tab::Settings))
-        return;
+    if (!ready_ || tabs_->tabText(tabs_->currentIndex()) != tabs_->tabText(Tab::Settings)) return;
     if (ticked && ask(msg::kDisableQuestion, desktop::MB_YESNO) != desktop::IDYES) {
-        const QSignalBlocker quiet(Check5); // reports are still on: nothing to send
-        Check5->setChecked(false);
+        const QSignalBlocker quiet(disableTouch_); // reports are still on: nothing to send
+        disableTouch_->setChecked(false);
         return;
     }
     ControllerLink link(session_);
     const std::int32_t h = link.handle();
-    lib::call([=] { return DisableTouchReport(h, ticked ? kReportsOff : kReportsOn); });
+    gui::libraryCall([=] { return DisableTouchReport(h, ticked ? kReportsOff : kReportsOn); });
 }
 
 void FrmMain::soundTypeChosen(bool buzzer) {
-    fraBuzzer->setVisible(buzzer);
+    buzzerFrame_->setVisible(buzzer);
     if (!activated_) return;
-    lib::call([=] { return Set_Sound_Type(buzzer ? kSoundBuzzer : kSoundAudio); });
+    gui::libraryCall([=] { return Set_Sound_Type(buzzer ? kSoundBuzzer : kSoundAudio); });
 }
 
 void FrmMain::Command9_Click() {
-    const auto hz = lblFrequencyValue->text().toUInt();
-    const auto ms = lblDurationValue->text().toUInt();
-    lib::call([=] { return Set_BuzzerFreq(hz); });
-    lib::call([=] { return Set_BuzzerDuration(ms); });
+    const auto hz = static_cast<std::uint32_t>(frequencyBar_->value() * kBuzzerHzPerStep);
+    const auto ms = static_cast<std::uint32_t>(durationBar_->value() * kBuzzerMsPerStep);
+    gui::libraryCall([=] { return Set_BuzzerFreq(hz); });
+    gui::libraryCall([=] { return Set_BuzzerDuration(ms); });
 }
 
 void FrmMain::Command17_Click() {
@@ -324,13 +328,13 @@ void FrmMain::Command17_Click() {
     if (const auto lines = readTextLines(paths::findConfigFile("cursoroff.txt")))
         for (const std::string& line : *lines)
             text += QString::fromStdString(line) + "\n";
-    Text2->setPlainText(text);
+    helpText_->setPlainText(text);
     placeHelpFrame();
-    fraHelpText->show();
+    helpFrame_->show();
 }
 
 void FrmMain::Command18_Click() {
-    fraHelpText->hide();
+    helpFrame_->hide();
 }
 
 } // namespace kvr::panel

@@ -20,53 +20,54 @@ using gui::named;
 QWidget* FrmMain::buildToolsTab() {
     auto* page = new QWidget;
     page->setObjectName("Tools");
-    Command7 =
+    backupButton_ =
         named(new QPushButton("Backup system settings "), "Command7", "Backup system settings ");
-    Command19 = named(new QPushButton("Restore last backup"), "Command19", "Restore last backup");
-    Command1 = named(new QPushButton("Draw"), "Command1", "Draw");
-    lblDraw = new QLabel("Draw on the screen to test the calibration");
-    lblDraw->setObjectName("lblDraw");
-    Command3 = named(new QPushButton("Reset"), "Command3", "Reset");
-    lblReset = new QLabel("Restart the touch controller");
-    lblReset->setObjectName("lblReset");
-    Command2 = named(new QPushButton("Defaults"), "Command2", "Defaults");
-    lblDefaults = new QLabel("Restore the controller's factory settings");
-    lblDefaults->setObjectName("lblDefaults");
-    for (QLabel* description : {lblDraw, lblReset, lblDefaults})
+    restoreButton_ =
+        named(new QPushButton("Restore last backup"), "Command19", "Restore last backup");
+    drawButton_ = named(new QPushButton("Draw"), "Command1", "Draw");
+    drawCaption_ = new QLabel("Draw on the screen to test the calibration");
+    drawCaption_->setObjectName("lblDraw");
+    resetButton_ = named(new QPushButton("Reset"), "Command3", "Reset");
+    resetCaption_ = new QLabel("Restart the touch controller");
+    resetCaption_->setObjectName("lblReset");
+    defaultsButton_ = named(new QPushButton("Defaults"), "Command2", "Defaults");
+    defaultsCaption_ = new QLabel("Restore the controller's factory settings");
+    defaultsCaption_->setObjectName("lblDefaults");
+    for (QLabel* description : {drawCaption_, resetCaption_, defaultsCaption_})
         description->setWordWrap(true);
-    connect(Command7, &QPushButton::clicked, this, &FrmMain::Command7_Click);
-    connect(Command19, &QPushButton::clicked, this, &FrmMain::Command19_Click);
-    connect(Command1, &QPushButton::clicked, this, &FrmMain::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &FrmMain::Command3_Click);
-    connect(Command2, &QPushButton::clicked, this, &FrmMain::Command2_Click);
+    connect(backupButton_, &QPushButton::clicked, this, &FrmMain::Command7_Click);
+    connect(restoreButton_, &QPushButton::clicked, this, &FrmMain::Command19_Click);
+    connect(drawButton_, &QPushButton::clicked, this, &FrmMain::Command1_Click);
+    connect(resetButton_, &QPushButton::clicked, this, &FrmMain::Command3_Click);
+    connect(defaultsButton_, &QPushButton::clicked, this, &FrmMain::Command2_Click);
 
     auto* grid = new QGridLayout(page);
     auto* backup = new QHBoxLayout;
-    backup->addWidget(Command7);
-    backup->addWidget(Command19);
+    backup->addWidget(backupButton_);
+    backup->addWidget(restoreButton_);
     backup->addStretch(1);
     grid->addLayout(backup, 0, 0, 1, 2);
-    grid->addWidget(Command1, 1, 0);
-    grid->addWidget(lblDraw, 1, 1);
-    grid->addWidget(Command3, 2, 0);
-    grid->addWidget(lblReset, 2, 1);
-    grid->addWidget(Command2, 3, 0);
-    grid->addWidget(lblDefaults, 3, 1);
+    grid->addWidget(drawButton_, 1, 0);
+    grid->addWidget(drawCaption_, 1, 1);
+    grid->addWidget(resetButton_, 2, 0);
+    grid->addWidget(resetCaption_, 2, 1);
+    grid->addWidget(defaultsButton_, 3, 0);
+    grid->addWidget(defaultsCaption_, 3, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(4, 1);
 
     // The controller information frame lies over the page while it shows.
-    fraInfo = named(new QGroupBox("Controller", page), "fraInfo", "Controller");
-    lblInfo = new QLabel(fraInfo);
-    lblInfo->setObjectName("lblInfo");
-    Command4 = named(new QPushButton("close"), "Command4", "close");
-    connect(Command4, &QPushButton::clicked, this, &FrmMain::Command4_Click);
-    auto* info = new QVBoxLayout(fraInfo);
-    info->addWidget(lblInfo, 1);
-    info->addWidget(Command4, 0, Qt::AlignRight);
-    fraInfo->setAutoFillBackground(true);
-    fraInfo->adjustSize();
-    fraInfo->hide();
+    infoFrame_ = named(new QGroupBox("Controller", page), "fraInfo", "Controller");
+    infoLabel_ = new QLabel(infoFrame_);
+    infoLabel_->setObjectName("lblInfo");
+    infoCloseButton_ = named(new QPushButton("close"), "Command4", "close");
+    connect(infoCloseButton_, &QPushButton::clicked, this, &FrmMain::Command4_Click);
+    auto* info = new QVBoxLayout(infoFrame_);
+    info->addWidget(infoLabel_, 1);
+    info->addWidget(infoCloseButton_, 0, Qt::AlignRight);
+    infoFrame_->setAutoFillBackground(true);
+    infoFrame_->adjustSize();
+    infoFrame_->hide();
     return page;
 }
 
@@ -106,13 +107,13 @@ void FrmMain::Command1_Click() {
 
 void FrmMain::Command7_Click() {
     if (!companions_.present(companion::kBackup)) return;
-    Command7->setEnabled(false); // until the next tab change
+    backupButton_->setEnabled(false); // until the next tab change
     companions_.start(companion::kBackup);
 }
 
 void FrmMain::Command19_Click() {
     if (!companions_.present(companion::kRestore)) return;
-    Command19->setEnabled(false);
+    restoreButton_->setEnabled(false);
     companions_.start(companion::kRestore);
 }
 
@@ -132,13 +133,13 @@ void FrmMain::Command2_Click() {
 }
 
 void FrmMain::Command4_Click() {
-    fraInfo->hide();
+    infoFrame_->hide();
 }
 
 void FrmMain::SSTab1_Click(int) {
-    Command7->setEnabled(true);
-    Command19->setEnabled(true);
-    fraHelpText->hide();
+    backupButton_->setEnabled(true);
+    restoreButton_->setEnabled(true);
+    helpFrame_->hide();
 }
 
 } // namespace kvr::panel

@@ -7,6 +7,7 @@
 // Nothing here throws on its own account; exports still wrap their bodies in guarded() so that
 // an allocation failure never crosses the library's boundary.
 
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "protocol/replies.h"
 
@@ -22,49 +23,9 @@
 
 namespace kvr::tsapi {
 
-// ---- control codes (0x220000 + 4 * function, buffered) ---------------------------------------
+// ---- control codes: the drivers' control interface ---------------------------------------
 
-// clang-format off
-inline constexpr std::uint32_t IOCTL_RS232_SET_ROTATION           = 0x22000C;
-inline constexpr std::uint32_t IOCTL_RS232_DISABLE_REPORT         = 0x220010;
-inline constexpr std::uint32_t IOCTL_RS232_SET_UP_EVENT           = 0x220018;
-inline constexpr std::uint32_t IOCTL_RS232_GET_ROTATION           = 0x22001C;
-inline constexpr std::uint32_t IOCTL_RS232_SET_UP_SOUND           = 0x220020;
-inline constexpr std::uint32_t IOCTL_RS232_SET_DOWN_SOUND         = 0x220024;
-inline constexpr std::uint32_t IOCTL_RS232_GET_REPORT_STATUS      = 0x220028;
-inline constexpr std::uint32_t IOCTL_RS232_CHANGE_COM_PORT        = 0x22002C;
-inline constexpr std::uint32_t IOCTL_RS232_CLOSE_COM_PORT         = 0x220030;
-inline constexpr std::uint32_t IOCTL_RS232_WRITE_BUFFER           = 0x220034;
-inline constexpr std::uint32_t IOCTL_RS232_READ_BUFFER            = 0x220038;
-inline constexpr std::uint32_t IOCTL_RS232_READ_LENGTH            = 0x22003C;
-inline constexpr std::uint32_t IOCTL_RS232_FLUSH_READ_BUFFER      = 0x220040;
-inline constexpr std::uint32_t IOCTL_RS232_SET_REPORT_MODE        = 0x220044;
-inline constexpr std::uint32_t IOCTL_RS232_CAL_POINT_READY        = 0x220048;
-inline constexpr std::uint32_t IOCTL_RS232_SET_CAL_POINT          = 0x22004C;
-inline constexpr std::uint32_t IOCTL_RS232_IS_PEN_UP              = 0x220050;
-inline constexpr std::uint32_t IOCTL_RS232_REOPEN_COM_PORT        = 0x220054;
-inline constexpr std::uint32_t IOCTL_RS232_GET_SOUND_STATUS       = 0x22005C;
-inline constexpr std::uint32_t IOCTL_RS232_GET_REPORT_MODE        = 0x220064;
-inline constexpr std::uint32_t IOCTL_RS232_SET_RIGHT_CLICK        = 0x22006C;
-inline constexpr std::uint32_t IOCTL_RS232_GET_RIGHT_CLICK        = 0x220070;
-inline constexpr std::uint32_t IOCTL_RS232_SET_DOUBLE_CLICK       = 0x220074;
-inline constexpr std::uint32_t IOCTL_RS232_GET_DOUBLE_CLICK       = 0x220078;
-inline constexpr std::uint32_t IOCTL_RS232_CURRENT_COM_PORT       = 0x22007C;
-inline constexpr std::uint32_t IOCTL_RS232_READ_DISPLAY_NUMBER    = 0x220084;
-inline constexpr std::uint32_t IOCTL_RS232_SET_3P_CAL_POINT       = 0x220094;
-inline constexpr std::uint32_t IOCTL_RS232_GET_3P_CAL_DATA        = 0x220098;
-inline constexpr std::uint32_t IOCTL_RS232_SAVE_CAL_DATA          = 0x22009C;
-inline constexpr std::uint32_t IOCTL_RS232_SET_BASE_POINT         = 0x2200A8;
-inline constexpr std::uint32_t IOCTL_RS232_GET_BASE_POINT         = 0x2200AC;
-inline constexpr std::uint32_t IOCTL_RS232_SET_EXPAND             = 0x2200C4;
-inline constexpr std::uint32_t IOCTL_RS232_GET_EXPAND             = 0x2200C8;
-// Driver-wide: the request has no unit byte.
-inline constexpr std::uint32_t IOCTL_RS232_ARM_TOUCH_SEARCH       = 0x220088;
-inline constexpr std::uint32_t IOCTL_RS232_QUERY_TOUCH_SEARCH     = 0x22008C;
-inline constexpr std::uint32_t IOCTL_RS232_SET_DISPLAY_PARTITION  = 0x220090;
-inline constexpr std::uint32_t IOCTL_RS232_SET_MANUAL_RIGHT_CLICK = 0x2200A0;
-inline constexpr std::uint32_t IOCTL_RS232_SET_MANUAL_RIGHT_EVENT = 0x2200A4;
-// clang-format on
+using namespace ::kvr::control;
 
 // ---- registry --------------------------------------------------------------------------------
 
@@ -164,7 +125,7 @@ inline constexpr std::size_t kMaxWriteBytes = 255;
 // or a failed device call.
 bool writeBuffer(const Controller& controller, std::span<const std::uint8_t> bytes);
 // Longest read the drivers serve in one call.
-inline constexpr std::size_t kMaxReadBytes = 512;
+inline constexpr std::size_t kMaxReadBytes = kReadBufferMaxBytes;
 
 // Up to out.size() (at most 512) reply bytes from the driver's reply queue, oldest first;
 // the count delivered.

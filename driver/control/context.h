@@ -21,6 +21,7 @@
 #include "driver/control/watch.h"
 #include "engine/device.h"
 #include "engine/interfaces.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/event.h"
 
 #include <array>
@@ -54,7 +55,7 @@ static_assert(kSerialRole.deviceCount <= engine::kMaxDevices);
 static_assert(kUsbRole.deviceCount <= engine::kMaxDevices);
 
 inline constexpr std::uint32_t kDefaultBaudRate = 9600;
-inline constexpr std::uint8_t kMaxComPort = 16;
+using ::kvr::control::kMaxComPort; // the highest COM number CHANGE_COM_PORT takes
 
 // ---- the serial connection, as the control interface sees it ----------------------------------
 

@@ -1,12 +1,12 @@
 #include "driver/control/dispatch.h"
 
-#include "driver/control/control_codes.h"
 #include "driver/control/registry_params.h"
 #include "engine/calibration.h"
 #include "engine/decode.h"
 #include "engine/pipeline.h"
 #include "platform/clock/clock.h"
 #include "platform/common/log.h"
+#include "platform/ipc/control_codes.h"
 
 #include <algorithm>
 #include <array>
@@ -17,6 +17,11 @@
 #include <string_view>
 
 namespace kvr::driver {
+
+using namespace ::kvr::control; // the control interface the driver serves
+namespace ntstatus = ::kvr::ipc::status;
+static_assert(engine::kPacketFormatMax == kMaxPacketFormat,
+              "the engine decodes every format a client may name");
 
 namespace {
 

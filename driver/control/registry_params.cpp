@@ -1,13 +1,16 @@
 #include "driver/control/registry_params.h"
 
-#include "driver/control/control_codes.h"
 #include "engine/calibration.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 
 #include <array>
 #include <mutex>
 
 namespace kvr::driver {
+
+using namespace ::kvr::control; // the control interface the driver serves
+namespace ntstatus = ::kvr::ipc::status;
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "driver/control/watch.h"
+#include "platform/ipc/nt_status.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <sys/socket.h>
 
 namespace kvr::driver {
+namespace ntstatus = ::kvr::ipc::status;
 namespace {
 
 thread_local std::uint8_t t_readingUnit = kWatchEveryUnit;

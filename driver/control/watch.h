@@ -9,8 +9,8 @@
 // Called from read threads with the device lock (and for pointer records the pointer-port
 // lock) held: the list's own lock is a leaf and nothing under it blocks.
 
-#include "driver/control/control_codes.h"
 #include "engine/interfaces.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/common/unique_fd.h"
 
 #include <atomic>
@@ -20,6 +20,13 @@
 #include <vector>
 
 namespace kvr::driver {
+
+using control::kMaxWatchers;
+using control::kMaxWatchPayload;
+using control::kWatchEveryUnit;
+using control::WatchHeader;
+using control::WatchKind;
+using control::WatchPointer;
 
 class WatchList {
 public:

@@ -1,15 +1,18 @@
-#include "driver/control/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/core/driver.h"
 #include "driver/core/pointer_delivery.h"
 #include "driver/core/serial_connection.h"
 #include "platform/common/log.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 
 #include <cstdio>
 
 namespace kvr::driver {
+
+using namespace ::kvr::control; // the control interface the driver serves
+namespace ntstatus = ::kvr::ipc::status;
 
 namespace {
 

@@ -1,10 +1,12 @@
 #include "memtools/forms/backup_form.h"
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "platform/common/paths.h"
+#include "protocol/session.h"
 #include "tsapi/tsapi.h"
 
 #include <QLabel>
@@ -80,32 +82,52 @@ bool BackupForm::getctrname() {
 }
 
 void BackupForm::readset() {
-    handle_ = OpenController(currentName_.c_str());
-    ReopenCOMPort(handle_);
-    contents_.record = fetchSettings(handle_, kBackupProgramRules);
-    CloseController(handle_);
+    struct Read {
+        std::int32_t handle = -1;
+        SettingsRecord record{};
+    };
+    const Read read = gui::libraryCall([name = currentName_] {
+        const protocol::ControllerSession controller(name);
+        ReopenCOMPort(controller.handle());
+        return Read{controller.handle(), fetchSettings(controller.handle(), kBackupProgramRules)};
+    });
+    handle_ = read.handle;
+    contents_.record = read.record;
 }
 
 void BackupForm::rdeep() {
-    handle_ = OpenController(currentName_.c_str());
+    struct Read {
+        std::int32_t handle = -1;
+        ImageReadResult image;
+    };
+    // The "Please wait" label shows once the controller is open; the bar moves per word.
+    const Read read = gui::libraryCall(
+        [name = currentName_, progress = progress_->fromWorker(), wait = QPointer<QLabel>(wait_)] {
+            protocol::ControllerSession controller(name);
+            Read r{controller.handle(), {}};
+            if (!controller.isOpen()) return r;
+            gui::detail::toGuiThread([wait] {
+                if (wait) wait->show();
+            });
+            r.image = readImage(controller, progress);
+            return r;
+        });
+    handle_ = read.handle;
     if (handle_ < 0) {
         toolMessage("KVR Handler Error! Please select the device again");
         return; // the window stays until the user closes it
     }
-    wait_->show();
-    const ImageReadResult read =
-        readImage(handle_, [this](int words) { progress_->setWords(words); });
-    CloseController(handle_);
-    if (!read.complete) {
-        std::fprintf(stderr, "nvbackup: %s\n", read.reason.c_str());
+    if (!read.image.complete) {
+        std::fprintf(stderr, "nvbackup: %s\n", read.image.reason.c_str());
         toolMessage("Error Reading!!!");
         exitprg(ReadFailed);
         return;
     }
-    contents_.image = read.image;
+    contents_.image = read.image.image;
+    // Written and flushed to the disk beside the window, on the worker.
     const std::filesystem::path file = chooseBackupFile(paths::stateDir());
     std::string error;
-    if (!writeBackupFile(file, contents_, &error)) {
+    if (!gui::libraryCall([&] { return writeBackupFile(file, contents_, &error); })) {
         toolMessage("The backup file could not be written!!\n" + error);
         exitprg(FileNotWritten);
         return;

@@ -1,9 +1,10 @@
 #include "memtools/forms/pinmap_form.h"
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
 #include "memtools/forms/tool_form.h"
-#include "tsapi/tsapi.h"
+#include "protocol/session.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -136,9 +137,10 @@ void PinmapForm::confirmClicked() {
         return;
     }
     busy_ = true;
-    const std::int32_t handle = OpenController(currentName_.c_str());
-    const PinWriteOutcome outcome = writeWiringCode(handle, entry_.code());
-    CloseController(handle);
+    const PinWriteOutcome outcome = gui::libraryCall([name = currentName_, code = entry_.code()] {
+        protocol::ControllerSession controller(name);
+        return writeWiringCode(controller, code);
+    });
     busy_ = false;
     switch (outcome) {
     case PinWriteOutcome::ReadFailed:
@@ -206,7 +208,7 @@ void PinmapForm::vlbloff() {
 }
 
 void PinmapForm::getctrname() {
-    const SearchResult found = searchController(kPinmapSearch);
+    const SearchResult found = gui::libraryCall([] { return searchController(kPinmapSearch); });
     currentName_ = found.current;
     if (found.count == 0) toolMessage("No device was found ! "); // the window stays usable
 }

@@ -1,10 +1,12 @@
 #include "memtools/forms/restore_form.h"
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "platform/common/paths.h"
+#include "protocol/session.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
 
@@ -181,24 +183,35 @@ void RestoreForm::restore() {
         break;
     }
     protocol::WaitMilliseconds(kBeforeSettingsMs);
-    handle_ = OpenController(currentName_.c_str());
-    applySettings(handle_, contents_.record);
-    CloseController(handle_);
+    handle_ = gui::libraryCall([name = currentName_, record = contents_.record] {
+        const protocol::ControllerSession controller(name);
+        applySettings(controller.handle(), record);
+        return controller.handle();
+    });
     exitprg(Restored);
 }
 
 RestoreForm::WriteOutcome RestoreForm::wrteep() {
     if (!toolQuestion("Are you sure ??")) return WriteOutcome::Declined;
     showWorking(true);
-    handle_ = OpenController(currentName_.c_str());
+    struct Transfer {
+        std::int32_t handle = -1;
+        ImageWriteResult image;
+    };
+    const Transfer outcome = gui::libraryCall(
+        [name = currentName_, image = contents_.image, progress = progress_->fromWorker()] {
+            protocol::ControllerSession controller(name);
+            Transfer w{controller.handle(), {}};
+            if (controller.isOpen()) w.image = writeImage(controller, image, progress);
+            return w;
+        });
+    handle_ = outcome.handle;
     if (handle_ < 0) {
         toolMessage("KVR Handler Error! ");
         showWorking(false);
         return WriteOutcome::NoHandle;
     }
-    const ImageWriteResult written =
-        writeImage(handle_, contents_.image, [this](int words) { progress_->setWords(words); });
-    CloseController(handle_);
+    const ImageWriteResult& written = outcome.image;
     if (!written.complete) {
         std::fprintf(stderr, "nvrestore: %s after %d of %d words\n", written.reason.c_str(),
                      written.wordsWritten, kImageWords);

@@ -1,5 +1,6 @@
 #include "memtools/forms/tool_form.h"
 
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "platform/desktop/message_box.h"
 
@@ -37,21 +38,30 @@ int ProgressFrame::barWidth() const {
     return bar_->isVisible() ? bar_->width() : 0;
 }
 
+Progress ProgressFrame::fromWorker() {
+    return [frame = QPointer<ProgressFrame>(this)](int words) {
+        gui::detail::toGuiThread([frame, words] {
+            if (frame) frame->setWords(words);
+        });
+    };
+}
+
 ReportingToolWindow::ReportingToolWindow(int closedExitCode, QWidget* parent)
     : QWidget(parent), closedExitCode_(closedExitCode) {}
 
 SearchResult ReportingToolWindow::findController() {
-    SearchResult found = searchController(kBackupSearch);
+    SearchResult found = gui::libraryCall([] { return searchController(kBackupSearch); });
     currentName_ = found.current;
     return found;
 }
 
 void ReportingToolWindow::disablerpt() {
-    suspendReports(currentName_);
+    gui::libraryCall([name = currentName_] { suspendReports(name); });
 }
 
 void ReportingToolWindow::exitprg(int exitCode) {
-    resumeReports(currentName_, kResumeAtExitWaitMs, true);
+    gui::libraryCall(
+        [name = currentName_] { return resumeReports(name, kResumeAtExitWaitMs, true); });
     ended_ = true;
     hide();
     Q_EMIT ended(exitCode);
@@ -63,7 +73,8 @@ void ReportingToolWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    resumeReports(currentName_, kResumeAtUnloadWaitMs, false);
+    gui::libraryCall(
+        [name = currentName_] { return resumeReports(name, kResumeAtUnloadWaitMs, false); });
     ended_ = true;
     event->accept();
     Q_EMIT ended(closedExitCode_);

@@ -3,6 +3,7 @@
 // message boxes with the program's name as caption, and the way a tool ends.
 
 #include "memtools/controller_search.h"
+#include "memtools/image_transfer.h"
 #include "memtools/settings_image.h"
 
 #include <QFrame>
@@ -30,6 +31,9 @@ public:
 
     [[nodiscard]] int unit() const { return unit_; }
     [[nodiscard]] int barWidth() const;
+    // The progress of a transfer running on the library worker: each word moves the bar on
+    // the GUI thread (nothing once the frame is gone).
+    Progress fromWorker();
 
 private:
     QLabel* bar_;
@@ -39,7 +43,8 @@ private:
 // What the backup and the restore window have in common: they find the controller, suspend
 // its reports while they are open, and resume them however they end (exitprg when their work
 // ends them, the unload handling when the window is closed). A window busy with a transfer
-// does not close: it finishes and ends by itself.
+// does not close: it finishes and ends by itself. Every library call goes through the
+// program's library worker.
 class ReportingToolWindow : public QWidget {
     Q_OBJECT
 public:

@@ -14,7 +14,8 @@ namespace {
 
 std::atomic<Level> g_level{Level::Info};
 std::atomic<bool> g_syslog{false};
-std::mutex g_writeLock; // keeps lines of different threads whole
+std::atomic<const char*> g_libraryTag{nullptr}; // set: syslog only, each line tagged
+std::mutex g_writeLock;                         // keeps lines of different threads whole
 
 const char* tag(Level l) {
     switch (l) {
@@ -85,6 +86,10 @@ void setSyslog(const char* ident) {
     }
 }
 
+void setLibraryTag(const char* tag) {
+    g_libraryTag = tag;
+}
+
 void write(Level l, const char* fmt, ...) {
     if (l > level()) return;
     char line[1024];
@@ -92,6 +97,10 @@ void write(Level l, const char* fmt, ...) {
     va_start(ap, fmt);
     std::vsnprintf(line, sizeof line, fmt, ap);
     va_end(ap);
+    if (const char* library = g_libraryTag.load()) {
+        ::syslog(LOG_USER | syslogPriority(l), "%s: %s", library, line);
+        return;
+    }
     {
         std::lock_guard lock(g_writeLock);
         // Every line names its program, as users expect of a message on a terminal.

@@ -1,6 +1,7 @@
 #pragma once
 // Diagnostic lines to stderr, one per call, with a level filter: "<program>: <level>: <text>".
-// Daemons may also route them to syslog (setSyslog); tests read stderr.
+// Daemons may also route them to syslog (setSyslog); tests read stderr. A library routes its
+// own lines to syslog alone (setLibraryTag): it never writes on its caller's stderr.
 
 #include <string_view>
 
@@ -17,6 +18,9 @@ bool setLevel(std::string_view name);
 void setSyslog(const char* ident);
 // True when stderr is connected to the systemd journal ($JOURNAL_STREAM names it).
 bool stderrIsJournal();
+// From now on lines go to syslog only, as "<tag>: <text>", without openlog: the process keeps
+// its own syslog identity. For a shared library's copy of this log.
+void setLibraryTag(const char* tag);
 
 void write(Level level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 

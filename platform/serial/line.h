@@ -18,10 +18,21 @@ struct LineControl {
     std::uint8_t wordLength = 8; // 5..8
 };
 
-// Why an open or a setting failed: the errno value and a text for a person.
+// What kind of trouble kept a port from being opened and set up.
+enum class OpenFailure : std::uint8_t {
+    None,
+    PermissionDenied, // the user may not open the tty (not in its group)
+    Busy,             // another program holds it (an exclusive tty, or locked with flock)
+    Gone,             // no such device (a link to nothing, an adapter unplugged)
+    NotSerial,        // it opens, but it is no serial port
+    Failed,           // anything else (`code` says what)
+};
+
+// Why an open or a setting failed: the errno value, its kind and a text for a person.
 struct Error {
     int code = 0;
     std::string text;
+    OpenFailure kind = OpenFailure::Failed;
 };
 
 // Speed: any rate termios knows (50 .. 4000000); others fail with EINVAL.

@@ -10,10 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,12 +28,33 @@ namespace {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-bool fail(Error* error, int code, std::string text) {
+bool fail(Error* error, int code, std::string text, OpenFailure kind = OpenFailure::Failed) {
     if (error != nullptr) {
         error->code = code;
         error->text = std::move(text);
+        error->kind = kind;
     }
     return false;
+}
+
+// The kind of an open(2) or access(2) failure.
+OpenFailure failureOf(int e) {
+    switch (e) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return OpenFailure::PermissionDenied;
+    case EBUSY:
+        return OpenFailure::Busy;
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case ELOOP:
+        return OpenFailure::Gone;
+    default:
+        return OpenFailure::Failed;
+    }
 }
 
 // Errors after which the tty is gone for good: hang-up, adapter unplugged, pty master closed.
@@ -65,27 +91,48 @@ const char* ioStatusText(IoStatus status) {
     return "failed";
 }
 
+Port::~Port() {
+    if (!restore_ || !fd_) return;
+    if (restore_->settings) {
+        ::tcflush(fd_.get(), TCIOFLUSH);
+        ::tcsetattr(fd_.get(), TCSANOW, &*restore_->settings);
+    }
+    if (restore_->exclusiveTty) ::ioctl(fd_.get(), TIOCNXCL);
+}
+
 std::unique_ptr<Port> Port::open(const std::filesystem::path& device, const OpenOptions& options,
                                  Error* error) {
     // O_NONBLOCK: open() must not wait for carrier; all I/O afterwards goes through poll.
     int raw = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (raw < 0) {
         int e = errno;
-        fail(error, e, describe(device, e));
+        fail(error, e, describe(device, e), failureOf(e));
         return nullptr;
     }
     UniqueFd fd(raw);
     termios t{};
     if (::tcgetattr(fd.get(), &t) != 0) {
         int e = errno;
-        fail(error, e, device.string() + ": not a serial port (" + std::strerror(e) + ")");
+        fail(error, e, device.string() + ": not a serial port (" + std::strerror(e) + ")",
+             OpenFailure::NotSerial);
         return nullptr;
+    }
+    auto restore = std::make_unique<Restore>();
+    if (options.restoreOnClose) restore->settings = t;
+    if (options.exclusiveTty) {
+        // Root may open an exclusive tty; this Port still keeps its hands off it.
+        int exclusive = 0;
+        if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+            fail(error, EBUSY, device.string() + ": port is in use", OpenFailure::Busy);
+            return nullptr;
+        }
     }
     if (options.exclusive && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         int e = errno;
         fail(error, e,
              device.string() + ": " +
-                 (e == EWOULDBLOCK ? std::string("port is in use") : std::strerror(e)));
+                 (e == EWOULDBLOCK ? std::string("port is in use") : std::strerror(e)),
+             e == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Failed);
         return nullptr;
     }
     makeRaw(t);
@@ -99,8 +146,12 @@ std::unique_ptr<Port> Port::open(const std::filesystem::path& device, const Open
         return nullptr;
     }
     if (options.lowLatency) lowerReceiveLatency(fd.get(), device);
+    // Exclusive from here on; the Port (and so its destructor) exists from the next line.
+    if (options.exclusiveTty) restore->exclusiveTty = ::ioctl(fd.get(), TIOCEXCL) == 0;
     KVR_LOG_DEBUG("serial: opened %s at %u baud", device.c_str(), options.baudRate);
-    return std::unique_ptr<Port>(new Port(std::move(fd), device));
+    std::unique_ptr<Port> port(new Port(std::move(fd), device));
+    if (restore->settings || restore->exclusiveTty) port->restore_ = std::move(restore);
+    return port;
 }
 
 std::unique_ptr<Port> Port::openDosName(std::string_view dosName, const OpenOptions& options,
@@ -275,6 +326,46 @@ bool Port::discard(Queue queue, Error* error) {
     int which = queue == Queue::Input ? TCIFLUSH : queue == Queue::Output ? TCOFLUSH : TCIOFLUSH;
     if (::tcflush(fd_.get(), which) != 0) return fail(error, errno, describe(path_, errno));
     return true;
+}
+
+OpenFailure accessProblem(const std::filesystem::path& device) {
+    if (::access(device.c_str(), R_OK | W_OK) == 0) return OpenFailure::None;
+    const OpenFailure kind = failureOf(errno);
+    return kind == OpenFailure::PermissionDenied || kind == OpenFailure::Gone ? kind
+                                                                              : OpenFailure::None;
+}
+
+std::string portHolder(const std::filesystem::path& device) {
+    struct stat node {};
+    if (::stat(device.c_str(), &node) != 0) return {};
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:05:1234 0 EOF"
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> file)) continue;
+        if (kind != "FLOCK" || file != id) continue;
+        std::ifstream comm("/proc/" + pid + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        return (name.empty() ? std::string("process") : name) + " (pid " + pid + ")";
+    }
+    return {};
+}
+
+std::string portGroup(const std::filesystem::path& device) {
+    struct stat node {};
+    if (::stat(device.c_str(), &node) != 0) return {};
+    std::array<char, 1024> buffer{};
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(node.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr)
+        return {};
+    return found->gr_name;
 }
 
 LatencyResult lowerReceiveLatency(int fd, const std::filesystem::path& device,

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <termios.h>
 
 namespace kvr::serial {
 
@@ -55,6 +56,12 @@ struct OpenOptions {
     // Refuse the port while another Port (in any process) has it open, as the serial driver
     // refuses a second opener.
     bool exclusive = true;
+    // Also refuse a tty another program has made exclusive (TIOCEXCL; root could open it all
+    // the same), and make it exclusive while this Port holds it.
+    bool exclusiveTty = false;
+    // Put the line settings found at open back when the Port goes (a probe that must leave
+    // the port as it found it).
+    bool restoreOnClose = false;
     // Ask a USB adapter to pass received bytes on at once (best effort, see lowerReceiveLatency).
     bool lowLatency = true;
 };
@@ -89,7 +96,7 @@ public:
 
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
-    ~Port() = default;
+    ~Port(); // with restoreOnClose: the settings found at open, and the tty no longer exclusive
 
     // Any rate that termios knows (50 .. 4000000); others fail with EINVAL.
     bool setBaudRate(std::uint32_t baudRate, Error* error = nullptr);
@@ -130,6 +137,11 @@ public:
 
 private:
     Port(UniqueFd fd, std::filesystem::path path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    // What is put back when the Port goes.
+    struct Restore {
+        std::optional<::termios> settings; // the line settings found at open
+        bool exclusiveTty = false;         // TIOCEXCL was set by this Port
+    };
 
     IoResult readSome(std::span<std::uint8_t> buffer, int stopFd,
                       std::optional<std::chrono::steady_clock::time_point> until);
@@ -139,7 +151,20 @@ private:
     mutable std::mutex timeoutsMutex_;
     Timeouts timeouts_ = kReturnImmediately;
     std::mutex writeMutex_; // one writer at a time
+    std::unique_ptr<Restore> restore_;
 };
+
+// Whether this user could open the tty at all, asked without opening it (a port the driver
+// holds cannot be opened to find out): PermissionDenied, Gone, or None (opening may still
+// find it busy or no serial port).
+OpenFailure accessProblem(const std::filesystem::path& device);
+
+// Who holds the tty locked (flock), as "NAME (pid N)", read from /proc/locks; empty when no
+// process can be named.
+std::string portHolder(const std::filesystem::path& device);
+
+// The group whose members may open the tty ("dialout"); empty when it has none.
+std::string portGroup(const std::filesystem::path& device);
 
 // Lowers the receive latency of a USB-serial adapter: sets ASYNC_LOW_LATENCY (TIOCSSERIAL)
 // and, for FTDI adapters, writes 1 to <sysClassTty>/<tty name>/device/latency_timer when it

@@ -15,6 +15,7 @@
 //
 // repeated up to the command's number of attempts.
 
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/ipc/event.h"
 
@@ -27,28 +28,13 @@
 
 namespace kvr::touchsvc {
 
-// ---- control codes the service sends (0x220000 + 4 * function, buffered) ---------------------
-// clang-format off
-inline constexpr std::uint32_t IOCTL_RS232_SET_DOWN_EVENT        = 0x220014; // unit, handle
-inline constexpr std::uint32_t IOCTL_RS232_SET_UP_EVENT          = 0x220018; // unit, handle
-inline constexpr std::uint32_t IOCTL_RS232_CHANGE_COM_PORT       = 0x22002C; // unit, port, baud
-inline constexpr std::uint32_t IOCTL_RS232_WRITE_BUFFER          = 0x220034; // unit, bytes
-inline constexpr std::uint32_t IOCTL_RS232_READ_BUFFER           = 0x220038; // unit
-inline constexpr std::uint32_t IOCTL_RS232_FLUSH_READ_BUFFER     = 0x220040; // unit
-inline constexpr std::uint32_t IOCTL_RS232_GET_REPORT_MODE       = 0x220064; // unit
-inline constexpr std::uint32_t IOCTL_RS232_CURRENT_COM_PORT      = 0x22007C; // unit
-inline constexpr std::uint32_t IOCTL_RS232_READ_DISPLAY_NUMBER   = 0x220084; // unit
-// Driver-wide: no unit byte.
-inline constexpr std::uint32_t IOCTL_RS232_GET_LAST_DOWN_DEVICE  = 0x2200B4;
-inline constexpr std::uint32_t IOCTL_RS232_GET_LAST_UP_DEVICE    = 0x2200B8;
-inline constexpr std::uint32_t IOCTL_RS232_SET_GLOBAL_DOWN_EVENT = 0x2200BC; // handle
-inline constexpr std::uint32_t IOCTL_RS232_SET_GLOBAL_UP_EVENT   = 0x2200C0; // handle
-// clang-format on
+// ---- the control codes the service sends: the drivers' control interface -------------------
+using namespace ::kvr::control;
 
 // The driver's report mode in which the controller sends point reports ("MP").
 inline constexpr std::uint8_t kButtonReportMode = 3;
 // What the last-touched query answers when no device raised the notification.
-inline constexpr std::uint8_t kNoDevice = 0xFF;
+inline constexpr std::uint8_t kNoDevice = kNoLastDevice;
 
 // ---- controllers ------------------------------------------------------------------------------
 enum class Bus : std::uint8_t { Serial, Usb };

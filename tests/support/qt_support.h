@@ -4,10 +4,10 @@
 
 #include <QColor>
 #include <QImage>
+#include <QString>
+#include <QWidget>
 #include <chrono>
 #include <functional>
-
-class QWidget;
 
 namespace kvr::test {
 
@@ -20,5 +20,11 @@ void pumpGui(std::chrono::milliseconds duration);
 
 // The widget's picture as its paint events make it (QWidget::grab), as an image.
 QImage grabImage(QWidget* widget);
+
+// The control of `window` with this objectName and type, as tools and tests find it; null
+// when there is none.
+template <class W> W* control(const QWidget& window, const char* objectName) {
+    return window.findChild<W*>(QString::fromLatin1(objectName));
+}
 
 } // namespace kvr::test

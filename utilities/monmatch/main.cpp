@@ -2,6 +2,7 @@
 // that shows its number and asks for a touch; the controller touched is bound to that display
 // (the touch library records it). Esc skips a display. Takes no arguments.
 
+#include "gui/library_worker.h"
 #include "gui/program.h"
 #include "gui/terminate.h"
 #include "gui/window_system.h"
@@ -39,18 +40,24 @@ int main(int argc, char** argv) {
     kvr::desktop::windowMessageFd();
     QApplication app(argc, argv);
     kvr::gui::installProgramHooks(app);
+    kvr::gui::LibraryWorker worker;
+    using kvr::gui::libraryCall;
 
     kvr::monmatch::ReportModes modes;
-    modes.saveAndSwitch();
+    libraryCall([&] { modes.saveAndSwitch(); });
     kvr::monmatch::MonitorMatcher matcher;
-    if (!matcher.start() || !matcher.area(1)) {
-        modes.restore();
+    if (!libraryCall([&] { return matcher.start() && matcher.area(1).has_value(); })) {
+        libraryCall([&] { modes.restore(); });
         return 0;
     }
-    kvr::monmatch::MonmatchWindow window(matcher);
-    kvr::gui::closeOnTerminate(&window);
-    window.showOnCurrentDisplay();
-    const int code = app.exec();
-    modes.restore();
+    int code = 0;
+    {
+        kvr::monmatch::MonmatchWindow window(matcher);
+        window.showOnCurrentDisplay();
+        // After the window shows: a SIGTERM sent during the start-up closes it now.
+        kvr::gui::closeOnTerminate(&window);
+        if (window.isVisible()) code = app.exec();
+    }
+    libraryCall([&] { modes.restore(); });
     return code;
 }

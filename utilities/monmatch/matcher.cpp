@@ -1,5 +1,6 @@
 #include "utilities/monmatch/matcher.h"
 
+#include "protocol/session.h"
 #include "tsapi/tsapi.h"
 
 #include <algorithm>
@@ -10,22 +11,6 @@ namespace kvr::monmatch {
 namespace {
 
 constexpr std::uint8_t kNameBytes = 20;
-
-// An open controller handle, closed when it goes away.
-class Opened {
-public:
-    explicit Opened(const std::string& name) : handle_(OpenController(name.c_str())) {}
-    ~Opened() {
-        if (ok()) CloseController(handle_);
-    }
-    Opened(const Opened&) = delete;
-    Opened& operator=(const Opened&) = delete;
-    [[nodiscard]] bool ok() const { return handle_ != -1; }
-    [[nodiscard]] std::int32_t handle() const { return handle_; }
-
-private:
-    std::int32_t handle_;
-};
 
 bool isReportMode(std::uint8_t mode) {
     return mode >= 1 && mode <= 3;
@@ -39,8 +24,8 @@ void ReportModes::saveAndSwitch() {
         std::array<char, kNameBytes> name{};
         GetControllerName(static_cast<std::uint8_t>(i + 1), name.data(), kNameBytes);
         names_.emplace_back(name.data());
-        Opened controller(names_.back());
-        if (!controller.ok()) continue;
+        const protocol::ControllerSession controller(names_.back());
+        if (!controller.isOpen()) continue;
         // A mode that could not be read stays "drawing mode", which is never written back:
         // a failed read must not become a mode change at exit.
         const std::uint8_t mode = GetReportMode(controller.handle());
@@ -54,8 +39,8 @@ void ReportModes::restore() {
     if (restored_) return;
     restored_ = true;
     for (std::size_t i = 0; i < names_.size(); ++i) {
-        Opened controller(names_[i]);
-        if (controller.ok() && saved_[i] != kDrawingMode)
+        const protocol::ControllerSession controller(names_[i]);
+        if (controller.isOpen() && saved_[i] != kDrawingMode)
             SetReportMode(controller.handle(), saved_[i]);
     }
 }

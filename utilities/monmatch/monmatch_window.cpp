@@ -1,12 +1,15 @@
 #include "utilities/monmatch/monmatch_window.h"
 
 #include "gui/display_window.h"
+#include "gui/library_worker.h"
 #include "gui/widgets.h"
 
 #include <QKeyEvent>
 #include <QPainter>
 
 namespace kvr::monmatch {
+
+using gui::LibraryWorker;
 
 namespace {
 
@@ -29,7 +32,8 @@ void drawCentred(QPainter& p, const QString& text, const QFont& font, const QCol
 
 } // namespace
 
-MonmatchWindow::MonmatchWindow(MonitorMatcher& matcher) : matcher_(matcher) {
+MonmatchWindow::MonmatchWindow(MonitorMatcher& matcher)
+    : matcher_(matcher), shownDisplay_(matcher.current()) {
     setObjectName(QStringLiteral("MONMATCH"));
     setAccessibleName(QStringLiteral("MONMATCH"));
     setFocusPolicy(Qt::StrongFocus);
@@ -42,8 +46,13 @@ MonmatchWindow::MonmatchWindow(MonitorMatcher& matcher) : matcher_(matcher) {
 }
 
 void MonmatchWindow::showOnCurrentDisplay() {
-    if (const auto a = matcher_.area(matcher_.current()))
-        gui::showOnDisplayNotOnTop(this, gui::displayRect(a->left, a->top, a->right, a->bottom));
+    const auto [display, area] = gui::libraryCall([this] {
+        return std::pair{matcher_.current(), matcher_.area(matcher_.current())};
+    });
+    shownDisplay_ = display;
+    if (area)
+        gui::showOnDisplayNotOnTop(
+            this, gui::displayRect(area->left, area->top, area->right, area->bottom));
     else if (!isVisible())
         show();
     update();
@@ -51,12 +60,26 @@ void MonmatchWindow::showOnCurrentDisplay() {
 }
 
 void MonmatchWindow::poll() {
-    if (matcher_.touched()) advance();
+    // One question at a time; the answer belongs to the display it was asked for.
+    if (polling_) return;
+    LibraryWorker* worker = LibraryWorker::current();
+    const std::uint8_t display = shownDisplay_;
+    if (worker == nullptr) return pollAnswered(display, matcher_.touched());
+    polling_ = true;
+    worker->request(
+        this, [this] { return matcher_.touched(); },
+        [this, display](bool touched) { pollAnswered(display, touched); });
+}
+
+void MonmatchWindow::pollAnswered(std::uint8_t display, bool touched) {
+    polling_ = false;
+    if (touched && display == shownDisplay_ && pollTimer_.isActive()) advance();
 }
 
 void MonmatchWindow::advance() {
     pollTimer_.stop();
-    if (matcher_.advance() == MonitorMatcher::Advance::Finished) {
+    if (gui::libraryCall([this] { return matcher_.advance(); }) ==
+        MonitorMatcher::Advance::Finished) {
         close();
         return;
     }
@@ -73,7 +96,7 @@ void MonmatchWindow::keyPressEvent(QKeyEvent* event) {
 void MonmatchWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const int w = width(), h = height();
-    drawCentred(p, QString::number(matcher_.current()), gui::cellFont(kNumberCellPx, kNumberCellPx),
+    drawCentred(p, QString::number(shownDisplay_), gui::cellFont(kNumberCellPx, kNumberCellPx),
                 kBlue, w / 2, h / 2 - 250);
     const QFont textFont = gui::cellFont(kTextCellPx, kTextCellPx);
     drawCentred(p, QStringLiteral("Touch me to match."), textFont, kWhite, w / 2, h / 2 - 30);

@@ -9,9 +9,9 @@ namespace {
 constexpr const char* kLineEnd = "\r\n";
 constexpr std::size_t kInitialLines = 4;
 
-std::string line(const ListedPort& port, PortState state) {
+std::string line(const ListedPort& port, const PortReport& report) {
     std::string text = port.name + ":";
-    switch (state) {
+    switch (report.state) {
     case PortState::NotProbed:
         break;
     case PortState::Detecting:
@@ -23,12 +23,19 @@ std::string line(const ListedPort& port, PortState state) {
     case PortState::NoDevice:
         text += " no device.";
         break;
+    case PortState::CannotProbe:
+        text += " " + report.why + ".";
+        break;
     }
     return text + kLineEnd;
 }
 
-PortState resultOf(const std::vector<bool>& found, std::size_t j) {
-    return j < found.size() && found[j] ? PortState::Found : PortState::NoDevice;
+std::string line(const ListedPort& port, PortState state) {
+    return line(port, PortReport{state, {}});
+}
+
+PortReport resultOf(const std::vector<PortReport>& results, std::size_t j) {
+    return j < results.size() ? results[j] : PortReport{PortState::NoDevice, {}};
 }
 
 } // namespace
@@ -41,23 +48,26 @@ std::string initialText(const std::vector<ListedPort>& ports) {
     return text;
 }
 
-std::string progressText(const std::vector<ListedPort>& ports, const std::vector<bool>& found,
-                         std::size_t probed) {
+std::string progressText(const std::vector<ListedPort>& ports,
+                         const std::vector<PortReport>& results, std::size_t probed) {
     std::string text;
     for (std::size_t j = 0; j < ports.size(); ++j) {
         if (j <= probed)
-            text += line(ports[j], resultOf(found, j));
+            text += line(ports[j], resultOf(results, j));
         else
             text += line(ports[j], j == probed + 1 ? PortState::Detecting : PortState::NotProbed);
     }
     return text;
 }
 
-std::string finalText(const std::vector<ListedPort>& ports, const std::vector<bool>& found,
-                      std::size_t lastProbed, bool maxReached, unsigned maxControllers) {
+std::string finalText(const std::vector<ListedPort>& ports, const std::vector<PortReport>& results,
+                      std::size_t lastProbed, bool maxReached, unsigned maxControllers,
+                      const std::vector<std::string>& notes) {
     std::string text;
     for (std::size_t j = 0; j < ports.size() && j <= lastProbed; ++j)
-        text += line(ports[j], resultOf(found, j));
+        text += line(ports[j], resultOf(results, j));
+    for (const std::string& note : notes)
+        text += note + kLineEnd;
     if (maxReached) {
         text += "Had found " + std::to_string(maxControllers) + " devices." + kLineEnd;
         text += "Max supported Devices-->" + std::to_string(maxControllers) + kLineEnd;

@@ -1,23 +1,21 @@
 #include "utilities/portscan/scanner.h"
 
-#include "driver/control/control_codes.h"
 #include "platform/common/log.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 #include "platform/serial/dos_names.h"
+#include "platform/serial/port.h"
 #include "protocol/frame.h"
-#include "utilities/portscan/probe.h"
-#include "utilities/portscan/report_text.h"
 
-#include <array>
-#include <optional>
+#include <algorithm>
 #include <string_view>
 
 namespace kvr::portscan {
 
 namespace {
 
-using namespace kvr::driver; // the control codes
+using namespace kvr::control; // the drivers' control interface
 
 constexpr const char* kDriverDevice = R"(\\.\KvrRs232D)";
 constexpr std::string_view kComPortValue = "COMPORT";
@@ -26,6 +24,9 @@ constexpr std::uint8_t kReportModeButton = 3;
 constexpr int kModeCommandSends = 10;
 constexpr std::chrono::milliseconds kModeReplyWait{50};
 constexpr std::uint32_t kModeReplyBytes = 3;
+
+constexpr const char* kLeftAsItIs = " (its controller is left as it is)";
+constexpr const char* kConnectedAgain = " (its controller is connected again)";
 
 void appendDword(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
@@ -64,6 +65,31 @@ bool sendModeCommand(ipc::ControlDevice& driver, std::uint8_t device, std::strin
     return true;
 }
 
+// A driver that is not running is passed over.
+bool releaseInDriver(std::uint8_t device, const ipc::Event& stop) {
+    auto driver = ipc::ControlDevice::open(kDriverDevice);
+    if (!driver) return true;
+    if (!sendModeCommand(*driver, device, "MI", stop)) return false;
+    request(*driver, IOCTL_RS232_CLOSE_COM_PORT, device, {}, 0);
+    return true;
+}
+
+bool connectInDriver(std::uint8_t device, unsigned comPort, const ipc::Event& stop) {
+    auto driver = ipc::ControlDevice::open(kDriverDevice);
+    if (!driver) return true;
+    std::vector<std::uint8_t> connect;
+    appendDword(connect, comPort);
+    appendDword(connect, kProbeBaudRate);
+    request(*driver, IOCTL_RS232_CHANGE_COM_PORT, device, connect, 1);
+    const auto mode = request(*driver, IOCTL_RS232_GET_REPORT_MODE, device, {}, 1);
+    const bool button = mode.size() == 1 && mode[0] == kReportModeButton;
+    return sendModeCommand(*driver, device, button ? "MP" : "MS", stop);
+}
+
+std::string comName(unsigned comPort) {
+    return "COM" + std::to_string(comPort);
+}
+
 } // namespace
 
 std::string deviceKeyPath(std::uint8_t device) {
@@ -75,61 +101,146 @@ void deleteConnectMarkers() {
         reg::deleteValue(kProductKey, "RS232_DEVICE" + std::to_string(n));
 }
 
-Scanner::Scanner(std::vector<ListedPort> ports, const ipc::Event& stop, Show show)
-    : ports_(std::move(ports)), stop_(stop), show_(std::move(show)), found_(ports_.size(), false) {}
+ScanCalls systemCalls() {
+    return {
+        .resolve = [](unsigned comPort) { return serial::resolveDosName(comName(comPort)); },
+        .accessProblem = serial::accessProblem,
+        .probe = probePort,
+        .release = releaseInDriver,
+        .connect = connectInDriver,
+    };
+}
+
+Scanner::Scanner(std::vector<ListedPort> ports, const ipc::Event& stop, Show show, ScanCalls calls)
+    : ports_(std::move(ports)), stop_(stop), show_(std::move(show)), calls_(std::move(calls)),
+      results_(ports_.size()) {}
+
+void Scanner::warn(const std::string& port, const std::string& why) {
+    KVR_LOG_WARN("%s: %s", port.c_str(), why.c_str());
+}
+
+Scanner::Configured* Scanner::configuredOn(unsigned comPort) {
+    for (Configured& c : configured_)
+        if (c.comPort == comPort) return &c;
+    return nullptr;
+}
 
 bool Scanner::releaseServedControllers() {
     for (std::uint8_t n = 0; n < kDeviceSlots; ++n) {
         std::uint32_t com = 0;
         const std::string key = deviceKeyPath(n);
         if (reg::queryDword(key, kComPortValue, com) != reg::Status::Ok || com == 0) continue;
-        // A driver that is not running is passed over; the registry is released all the same.
-        if (auto driver = ipc::ControlDevice::open(kDriverDevice)) {
-            if (!sendModeCommand(*driver, n, "MI", stop_)) return false;
-            request(*driver, IOCTL_RS232_CLOSE_COM_PORT, n, {}, 0);
+        Configured& c = configured_.emplace_back();
+        c.device = n;
+        c.comPort = com;
+        // A port this user cannot open cannot be probed: its controller stays as it is.
+        const auto tty = calls_.resolve(com);
+        const serial::OpenFailure problem =
+            tty ? calls_.accessProblem(*tty) : serial::OpenFailure::Gone;
+        if (problem == serial::OpenFailure::PermissionDenied ||
+            problem == serial::OpenFailure::Gone) {
+            c.keptBecause =
+                problem == serial::OpenFailure::Gone ? "not present" : permissionText(*tty);
+            c.settled = true;
+            taken_[n] = true;
+            warn(comName(com), c.keptBecause + kLeftAsItIs);
+            continue;
         }
+        c.released = true; // from the first "MI" on, the controller is silenced
+        if (!calls_.release(n, stop_)) return false;
         reg::setDword(key, kComPortValue, 0);
         if (stop_.isSet()) return false;
     }
     return true;
 }
 
-bool Scanner::handOver(std::uint8_t device, const ListedPort& port) {
-    const std::string key = deviceKeyPath(device);
-    if (reg::keyExists(key) == reg::Status::Ok) reg::setDword(key, kComPortValue, port.number);
-    auto driver = ipc::ControlDevice::open(kDriverDevice);
-    if (!driver) return true;
-    std::vector<std::uint8_t> connect;
-    appendDword(connect, port.number);
-    appendDword(connect, kProbeBaudRate);
-    request(*driver, IOCTL_RS232_CHANGE_COM_PORT, device, connect, 1);
-    const auto mode = request(*driver, IOCTL_RS232_GET_REPORT_MODE, device, {}, 1);
-    const bool button = mode.size() == 1 && mode[0] == kReportModeButton;
-    return sendModeCommand(*driver, device, button ? "MP" : "MS", stop_);
+std::optional<std::uint8_t> Scanner::freeDevice(std::optional<std::uint8_t> preferred) const {
+    if (preferred && !taken_[*preferred]) return preferred;
+    for (std::uint8_t n = 0; n < kDeviceSlots; ++n)
+        if (!taken_[n]) return n;
+    return std::nullopt;
+}
+
+std::optional<std::uint8_t> Scanner::handOver(unsigned comPort,
+                                              std::optional<std::uint8_t> preferred) {
+    const auto device = freeDevice(preferred);
+    if (!device) {
+        warn(comName(comPort), "no free device left for its controller");
+        return std::nullopt;
+    }
+    taken_[*device] = true;
+    const std::string key = deviceKeyPath(*device);
+    if (reg::keyExists(key) == reg::Status::Ok) reg::setDword(key, kComPortValue, comPort);
+    calls_.connect(*device, comPort, stop_);
+    return device;
+}
+
+void Scanner::reconnectUnsettled() {
+    for (Configured& c : configured_) {
+        if (!c.released || c.settled) continue;
+        c.settled = true;
+        handOver(c.comPort, c.device);
+        notes_.push_back(comName(c.comPort) + ": not probed" + kConnectedAgain + ".");
+        warn(comName(c.comPort), std::string("not probed") + kConnectedAgain);
+    }
 }
 
 bool Scanner::run() {
-    if (!releaseServedControllers()) return false;
+    bool completed = releaseServedControllers();
     std::size_t last = ports_.empty() ? 0 : ports_.size() - 1;
     bool maxReached = false;
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-        const auto device = serial::resolveDosName(ports_[i].path);
-        const ProbeResult result = device ? probePort(*device, stop_) : ProbeResult::Unusable;
-        if (result == ProbeResult::Stopped) return false;
-        KVR_LOG_DEBUG("portscan: %s: %s", ports_[i].name.c_str(), probeResultText(result));
-        if (result == ProbeResult::Found) {
-            found_[i] = true;
-            if (!handOver(static_cast<std::uint8_t>(count_), ports_[i])) return false;
-            if (++count_ >= kMaxControllers) {
+    for (std::size_t i = 0; completed && i < ports_.size(); ++i) {
+        const ListedPort& port = ports_[i];
+        Configured* before = configuredOn(port.number);
+        if (before != nullptr && !before->keptBecause.empty()) {
+            results_[i] = {PortState::CannotProbe, before->keptBecause + kLeftAsItIs};
+        } else {
+            const auto tty = calls_.resolve(port.number);
+            const ProbeOutcome outcome =
+                tty ? calls_.probe(*tty, stop_) : ProbeOutcome{ProbeResult::Gone, "not present"};
+            KVR_LOG_DEBUG("portscan: %s: %s", port.name.c_str(), probeResultText(outcome.result));
+            if (outcome.result == ProbeResult::Stopped) {
+                completed = false;
+                break;
+            }
+            if (before != nullptr) before->settled = provesPort(outcome.result);
+            if (outcome.result == ProbeResult::Found) {
+                results_[i].state = PortState::Found;
+                handOver(port.number, std::nullopt);
+                ++count_;
+            } else if (outcome.result == ProbeResult::NoDevice) {
+                results_[i].state = PortState::NoDevice;
+            } else {
+                // Not proven empty: a controller released from this port goes back on it.
+                const bool reconnect = before != nullptr && before->released && !before->settled;
+                results_[i] = {PortState::CannotProbe,
+                               outcome.why + (reconnect ? kConnectedAgain : "")};
+                warn(port.name, results_[i].why);
+                if (reconnect) {
+                    before->settled = true;
+                    handOver(port.number, before->device);
+                    ++count_;
+                }
+            }
+            if (count_ >= kMaxControllers) {
                 maxReached = true;
                 last = i;
                 break;
             }
         }
-        show_(progressText(ports_, found_, i));
-        if (stop_.isSet()) return false;
+        show_(progressText(ports_, results_, i));
+        if (stop_.isSet()) completed = false;
     }
-    final_ = finalText(ports_, found_, last, maxReached, kMaxControllers);
+    reconnectUnsettled();
+    if (!completed) return false;
+    // Controllers left as they were on ports the list does not hold.
+    for (const Configured& c : configured_) {
+        const bool listed = std::any_of(ports_.begin(), ports_.end(),
+                                        [&](const ListedPort& p) { return p.number == c.comPort; });
+        if (!c.keptBecause.empty() && !listed)
+            notes_.push_back(comName(c.comPort) + ": " + c.keptBecause + kLeftAsItIs + ".");
+    }
+    final_ = finalText(ports_, results_, last, maxReached, kMaxControllers, notes_);
     show_(final_);
     return true;
 }

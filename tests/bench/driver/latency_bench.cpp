@@ -9,8 +9,8 @@
 //
 //   latency_bench [--packets N] [--idle-seconds S] [--daemon PATH]
 
-#include "driver/control/control_codes.h"
 #include "platform/common/unique_fd.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 
 #include <algorithm>
@@ -250,7 +250,7 @@ struct Bench {
                         in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
                 std::uint8_t reply[4];
                 std::uint32_t returned = 0;
-                dev.ioctl(kvr::driver::IOCTL_RS232_CHANGE_COM_PORT, in.data(), 9, reply, 1,
+                dev.ioctl(kvr::control::IOCTL_RS232_CHANGE_COM_PORT, in.data(), 9, reply, 1,
                           &returned);
                 ++done;
             });
@@ -279,7 +279,7 @@ struct Bench {
 
     void disconnect(int count) {
         for (int n = 0; n < count; ++n)
-            request(kvr::driver::IOCTL_RS232_CLOSE_COM_PORT, {static_cast<std::uint8_t>(n)}, 0);
+            request(kvr::control::IOCTL_RS232_CLOSE_COM_PORT, {static_cast<std::uint8_t>(n)}, 0);
     }
 
     void drainMasters() {

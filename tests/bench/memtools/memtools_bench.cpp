@@ -9,8 +9,10 @@
 //   memtools_bench [--gtest_repeat=N]
 
 #include "memtools/image_transfer.h"
+#include "protocol/session.h"
 #include "protocol/wait.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
+#include "tsapi/tsapi.h"
 
 #include <algorithm>
 #include <chrono>
@@ -66,13 +68,14 @@ TEST(MemtoolsBench, BackupAndRestoreOfTheSettingsImage) {
     Bench bench;
     ASSERT_TRUE(bench.ready()) << bench.diagnostics();
     ASSERT_NE(bench.addSerial(0, 1), nullptr);
-    OpenedController controller("RS232_DEVICE0");
-    ASSERT_TRUE(controller.ok());
+    GetExistControllers();
+    protocol::ControllerSession controller("RS232_DEVICE0");
+    ASSERT_TRUE(controller.isOpen());
 
     StallMeter meter;
     meter.start();
     auto t0 = Clock::now();
-    const auto read = memtools::readImage(controller.handle());
+    const auto read = memtools::readImage(controller);
     const Ms readTotal = Clock::now() - t0;
     meter.stop();
     ASSERT_TRUE(read.complete) << read.reason;
@@ -83,7 +86,7 @@ TEST(MemtoolsBench, BackupAndRestoreOfTheSettingsImage) {
 
     meter.start();
     t0 = Clock::now();
-    const auto written = memtools::writeImage(controller.handle(), read.image);
+    const auto written = memtools::writeImage(controller, read.image);
     const Ms writeTotal = Clock::now() - t0;
     meter.stop();
     ASSERT_TRUE(written.complete) << written.reason;

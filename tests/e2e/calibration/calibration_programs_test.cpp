@@ -2,7 +2,7 @@
 // with, and one full calibration under Xvfb where the driver's XTest sink turns the save tap
 // into real pointer input for the window.
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 #include "platform/sound/sound.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
@@ -136,7 +136,7 @@ TEST(CalibrationPrograms, SaveTapArrivesAsRealPointerInputUnderXvfb) {
     EXPECT_EQ(second.exitCode, 226) << second.err; // -30: one copy at a time
     // The driver holds a captured point until the program has taken it and armed the next.
     const auto pointHeld = [&] {
-        return client.ioctl(kvr::driver::IOCTL_RS232_GET_3P_CAL_DATA, {0}, 8).reply.size() == 8;
+        return client.ioctl(kvr::control::IOCTL_RS232_GET_3P_CAL_DATA, {0}, 8).reply.size() == 8;
     };
     const std::vector<std::pair<int, int>> raw = {{130, 120}, {3950, 3900}, {3940, 140}};
     for (std::size_t k = 0; k < raw.size(); ++k) {

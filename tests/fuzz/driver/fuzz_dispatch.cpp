@@ -5,11 +5,11 @@
 // engine can use (a calibration set it can divide by, a COM port 0..16, a known format).
 
 #include "driver/control/context.h"
-#include "driver/control/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/control/registry_params.h"
 #include "engine/calibration.h"
 #include "engine/decode.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/event.h"
 #include "platform/registry/registry.h"
 #include "tests/unit/driver_control/control_test_support.h"
@@ -26,6 +26,7 @@ namespace {
 
 using namespace kvr;
 using namespace kvr::driver;
+using namespace kvr::control;
 
 // Reads the fuzz input front to back; past the end everything reads as 0.
 class Input {

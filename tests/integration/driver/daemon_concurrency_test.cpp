@@ -1,7 +1,7 @@
 // Eight controllers streaming while eight clients send control codes: nothing deadlocks, no
 // packet is lost or doubled, and no setting is ever seen half-changed.
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
@@ -14,7 +14,7 @@
 namespace kvr::test::driver {
 namespace {
 
-using namespace kvr::driver;
+using namespace kvr::control;
 
 constexpr int kDevices = 8;
 constexpr int kSamples = 1500; // pen-down samples per controller, then one pen-up

@@ -1,6 +1,6 @@
 // Lines that hang up, unloading with controllers connected, and the USB role's units.
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
@@ -18,7 +18,7 @@
 namespace kvr::test::driver {
 namespace {
 
-using namespace kvr::driver;
+using namespace kvr::control;
 
 std::size_t countOf(const std::vector<std::string>& texts, const std::string& text) {
     std::size_t n = 0;

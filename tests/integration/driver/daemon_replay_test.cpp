@@ -1,7 +1,7 @@
 // Recorded controller byte streams replayed through the daemon, compared with the pointer
 // records they must give (tests/data/driver: <name>.hex and <name>.trace).
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
 
@@ -57,7 +57,7 @@ TEST_P(DriverReplay, StreamGivesTheRecordedPointerTrace) {
     // packet format) and asked for its display setting, the last step of its greeting.
     ASSERT_TRUE(connectUntilGreeted(daemon.process(), client, 0, profile,
                                     [&] { return client.connect(0, 1); }));
-    client.ioctl(kvr::driver::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0); // the greeting's replies
+    client.ioctl(kvr::control::IOCTL_RS232_FLUSH_READ_BUFFER, {0}, 0); // the greeting's replies
     std::vector<std::string> lines;
     for (const auto& group : stream)
         lines.push_back("raw " + group);

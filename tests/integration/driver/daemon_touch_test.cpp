@@ -1,7 +1,7 @@
 // Touches from an emulated controller to the trace sink, in the three report modes; the
 // restart announcement; command exchanges through the pass-through codes.
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/event.h"
 #include "tests/integration/driver/driver_harness.h"
 #include "tests/support/test_env.h"
@@ -14,7 +14,7 @@
 namespace kvr::test::driver {
 namespace {
 
-using namespace kvr::driver;
+using namespace kvr::control;
 
 constexpr std::uint16_t kLeftDown = 0x0001, kLeftUp = 0x0002;
 constexpr std::uint16_t kRightDown = 0x0004, kRightUp = 0x0008;

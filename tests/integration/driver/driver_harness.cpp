@@ -1,6 +1,6 @@
 #include "tests/integration/driver/driver_harness.h"
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "tests/support/test_env.h"
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 
 namespace kvr::test::driver {
 
-using namespace kvr::driver;
+using namespace kvr::control;
 
 void putDword(std::vector<std::uint8_t>& buf, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)

@@ -5,6 +5,7 @@
 #include "memtools/image_transfer.h"
 #include "memtools/settings_transfer.h"
 #include "protocol/frame.h"
+#include "protocol/session.h"
 #include "tests/integration/memtools/memtools_bench.h"
 #include "tsapi/tsapi.h"
 
@@ -22,13 +23,15 @@ using memtools::SettingsImage;
 class TransferBench : public MemtoolsBench {
 public:
     TransferBench() {
-        if (MemtoolsBench::ok()) opened_ = std::make_unique<OpenedController>("RS232_DEVICE0");
+        if (!MemtoolsBench::ok()) return;
+        GetExistControllers();
+        controller_ = protocol::ControllerSession("RS232_DEVICE0");
     }
-    [[nodiscard]] bool ok() const { return opened_ && opened_->ok(); }
-    [[nodiscard]] std::int32_t h() const { return opened_->handle(); }
+    [[nodiscard]] bool ok() const { return controller_.isOpen(); }
+    protocol::ControllerSession& h() { return controller_; }
 
 private:
-    std::unique_ptr<OpenedController> opened_;
+    protocol::ControllerSession controller_;
 };
 
 #define START_BENCH(b)                                                                             \
@@ -119,8 +122,8 @@ TEST(SettingsTransfer, AppliedRecordIsFetchedBack) {
     };
     for (const auto& [s, v] : values)
         ASSERT_TRUE(record.set(s, v));
-    memtools::applySettings(b.h(), record);
-    const memtools::SettingsRecord back = memtools::fetchSettings(b.h());
+    memtools::applySettings(b.h().handle(), record);
+    const memtools::SettingsRecord back = memtools::fetchSettings(b.h().handle());
     for (const auto& [s, v] : values) {
         // Reports are always switched on by a restore.
         const std::int32_t expected = s == Setting::ReportStatus ? 0 : v;

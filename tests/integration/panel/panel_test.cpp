@@ -31,6 +31,7 @@ namespace {
 
 using kvr::panel::FrmMain;
 using kvr::panel::Session;
+using kvr::test::control;
 using tsapi::Bench;
 using tsapi::framesSince;
 using tsapi::sameExchanges;
@@ -96,9 +97,8 @@ Session selected() {
 void setWord(const std::string& address, const std::string& hex4) {
     Session s = selected();
     kvr::panel::ControllerLink link(s);
-    link.sendSetParameter(address, hex4.substr(0, 2), hex4.substr(2, 2));
-    kvr::panel::ControllerLink::wait(60);
-    link.read();
+    link.exchangeSetParameter(address, hex4.substr(0, 2), hex4.substr(2, 2), 60, 10,
+                              kvr::panel::Flush::None);
 }
 
 // Runs `attempt` until `done` holds, three times at most. The panel's pages read each word
@@ -145,17 +145,19 @@ TEST_P(PanelStartUp, FramesInOrderAndTheAdvanceTabByUnitType) {
     EXPECT_EQ((*lines)[1], " 10  50 ") << "word 81 = 0x0A32";
     EXPECT_EQ((*lines)[48], " 10 ") << "no duration stored yet: the panel's own fallback";
     EXPECT_EQ(count(frames, "SE1"), 0u) << "nothing is sent while starting";
-    EXPECT_EQ(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance), family);
-    EXPECT_EQ(frm.Grid1->item(0, 1)->text(), "RS232_DEVICE0");
-    EXPECT_EQ(frm.Grid1->item(0, 2)->text(), "No. #1");
-    EXPECT_EQ(frm.Text1->text(), "RS232_DEVICE0");
+    EXPECT_EQ(control<QTabWidget>(frm, "SSTab1")->isTabEnabled(kvr::panel::Tab::Advance), family);
+    const auto* grid = control<QTableWidget>(frm, "Grid1");
+    EXPECT_EQ(grid->item(0, 1)->text(), "RS232_DEVICE0");
+    EXPECT_EQ(grid->item(0, 2)->text(), "No. #1");
+    EXPECT_EQ(control<QLineEdit>(frm, "Text1")->text(), "RS232_DEVICE0");
     EXPECT_TRUE(frm.windowTitle().endsWith("[ Version :  3.2.0 -11]  "));
     EXPECT_FALSE(readyAtOnce);
     EXPECT_TRUE(waitForGui([&] { return frm.ready(); }));
     if (family) {
-        EXPECT_EQ(frm.measTimeRow.value->text(), "20");
-        EXPECT_EQ(frm.noiseRow.value->text(), "50");
-        EXPECT_TRUE(!frm.chkAccLevel->isHidden() && frm.chkAccLevel->isChecked());
+        EXPECT_EQ(control<QLabel>(frm, "HScra1Value")->text(), "20");
+        EXPECT_EQ(control<QLabel>(frm, "HScroll4Value")->text(), "50");
+        const auto* accBox = control<QCheckBox>(frm, "chkAccLevel");
+        EXPECT_TRUE(!accBox->isHidden() && accBox->isChecked());
     }
 
     // Leaving with nothing changed sends nothing.
@@ -264,7 +266,7 @@ TEST(PanelFirmwarePage, ClampsEnablesAndWritesBack) {
     // "Confirm" after 9F 0x14 0xFB: no "SP9F" (the acceleration label is empty); address 98's
     // second byte 0xF2 with only the A.D.N.L. box ticked is written back as 0xF1.
     setWord("98", "07F2");
-    kvr::panel::AdvanceValues v{"100", "3", "250", "250", "20", "", "00", "00", false, true, 32110};
+    kvr::panel::AdvanceValues v{100, 3, 250, 250, 20, std::nullopt, "00", "00", false, true, 32110};
     const Frames written = {"SP016403", "SP0300FA", "SP0500FA", "SP016403",
                             "ii",       "GP98",     "SP9807F1"};
     Frames frames;
@@ -357,7 +359,7 @@ TEST(PanelTools, ResetAndDefaultsReportByMessage) {
     kvr::panel::sendSensitivity(const_cast<Session&>(frm->session()), 1);
     from = b.mark();
     QSignalSpy ended(frm.get(), &FrmMain::terminated);
-    frm->cmdExit->click();
+    QTest::mouseClick(control<QPushButton>(*frm, "cmdExit"), Qt::LeftButton);
     EXPECT_EQ(ended.count(), 1);
     Frames exit = b.since(from);
     std::erase(exit, "MS"); // the driver's, when the controller restarts after "RD"
@@ -377,11 +379,9 @@ TEST(PanelTools, CompanionProgramsStartBesideThePanel) {
     auto frm = b.window();
     ASSERT_TRUE(frm);
     frm->setCompanions(kvr::panel::Companions(folder));
-    frm->cmd2pts->click();
-    frm->cmd9pts->click();
-    frm->Command1->click();
-    frm->Command7->click();
-    EXPECT_FALSE(frm->Command7->isEnabled());
+    for (const char* button : {"cmd2pts", "cmd9pts", "Command1", "Command7"})
+        control<QPushButton>(*frm, button)->click();
+    EXPECT_FALSE(control<QPushButton>(*frm, "Command7")->isEnabled());
     auto lines = [&] {
         std::ifstream in(log);
         std::vector<std::string> out;
@@ -396,12 +396,29 @@ TEST(PanelTools, CompanionProgramsStartBesideThePanel) {
 
     // A missing program: the calibration buttons say so; "Restore last backup" does nothing.
     testing::internal::CaptureStderr();
-    frm->cmd5pts->setEnabled(true);
+    control<QPushButton>(*frm, "cmd5pts")->setEnabled(true);
     std::filesystem::remove(folder / "linear");
-    frm->cmd5pts->click();
-    frm->Command19->click();
+    control<QPushButton>(*frm, "cmd5pts")->click();
+    control<QPushButton>(*frm, "Command19")->click();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : linear.exe !?\n");
-    EXPECT_TRUE(frm->Command19->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(*frm, "Command19")->isEnabled());
+}
+
+// Ctrl+E while the start-up waits for the controller: the window goes at once, the start-up
+// finishes its reads, and then the exit sequence runs and the program may end.
+TEST(PanelTools, ExitDuringTheStartUpEndsAfterIt) {
+    START_BENCH(b, Sim::defaultProfile(), "ok");
+    FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    frm.show();
+    bool endedDuringStartUp = true;
+    QObject::connect(&frm, &FrmMain::terminated, [&] { endedDuringStartUp = !frm.startUpDone(); });
+    QSignalSpy ended(&frm, &FrmMain::terminated);
+    QTimer::singleShot(0, &frm, [&] { QTest::keyClick(&frm, Qt::Key_E, Qt::ControlModifier); });
+    frm.startUp();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_TRUE(waitForGui([&] { return ended.count() == 1; }));
+    EXPECT_FALSE(endedDuringStartUp);
 }
 
 TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
@@ -414,14 +431,14 @@ TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
     const std::string boxes = testing::internal::GetCapturedStderr();
     EXPECT_NE(boxes.find("messagebox: : No device was found\n"), std::string::npos) << boxes;
     EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
-    EXPECT_FALSE(frm.SSTab1->isTabEnabled(kvr::panel::Tab::Advance));
+    EXPECT_FALSE(control<QTabWidget>(frm, "SSTab1")->isTabEnabled(kvr::panel::Tab::Advance));
 
     // A controller listed while no driver serves it cannot be opened when it is chosen.
     ASSERT_TRUE(tsapi::writeMarkers({"RS232_DEVICE0"}));
     testing::internal::CaptureStderr();
     frm.Grid1_Click(0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : Open Controller Error!!\n");
-    EXPECT_EQ(frm.Text1->text(), "RS232_DEVICE0");
+    EXPECT_EQ(control<QLineEdit>(frm, "Text1")->text(), "RS232_DEVICE0");
 }
 
 } // namespace

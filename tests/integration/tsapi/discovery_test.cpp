@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <poll.h>
@@ -119,6 +120,19 @@ TEST(TsapiDiscovery, NoControllerKeyMeansNoController) {
     EXPECT_EQ(GetExistControllers(), 0);
     EXPECT_EQ(controllerName(1), "");
     EXPECT_EQ(OpenController("RS232_DEVICE0"), -1);
+}
+
+// A settings store the library cannot open is its result (no controller), never a line on the
+// calling program's stderr.
+TEST(TsapiDiscovery, AnUnusableStoreIsNoControllerAndNoOutput) {
+    const auto file = stateDir() / "not-a-folder";
+    std::ofstream(file) << "x";
+    ::setenv("KVR_STATE_DIR", file.c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GetExistControllers(), 0);
+    EXPECT_EQ(OpenController("RS232_DEVICE0"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ::setenv("KVR_STATE_DIR", stateDir().c_str(), 1);
 }
 
 TEST(TsapiDiscovery, TheTableIsRebuiltByEveryEnumeration) {

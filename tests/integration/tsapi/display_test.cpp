@@ -2,7 +2,7 @@
 // the requests the library sends are recorded by a stand-in control device, and the driver
 // daemon with an emulated controller shows the assignment and the layout taking effect.
 
-#include "driver/control/control_codes.h"
+#include "platform/ipc/control_codes.h"
 #include "platform/ipc/control_device.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
@@ -322,7 +322,7 @@ TEST(DisplayAssign, TouchedControllerGetsTheDisplayAndTheDriverItsLayout) {
         const auto records = sim->play({"tap 512 512 1"}) ? daemon.waitRecords(seen + 2)
                                                           : std::vector<driver::TraceRecord>{};
         if (records.size() >= seen + 2 && records[seen].x == x) return true;
-        Client().ioctl(kvr::driver::IOCTL_RS232_READ_DISPLAY_NUMBER, {0}, 0);
+        Client().ioctl(kvr::control::IOCTL_RS232_READ_DISPLAY_NUMBER, {0}, 0);
         return false;
     };
     EXPECT_TRUE(waitUntil([&] { return tapLandsAt(pointerX(65535, 52376)); }));

@@ -3,9 +3,9 @@
 // sends one buffered request straight into the dispatch.
 
 #include "driver/control/context.h"
-#include "driver/control/control_codes.h"
 #include "driver/control/dispatch.h"
 #include "driver/control/registry_params.h"
+#include "platform/ipc/control_codes.h"
 
 #include <array>
 #include <cstdint>
@@ -15,6 +15,9 @@
 #include <vector>
 
 namespace kvr::driver::test {
+
+using namespace ::kvr::control;
+namespace ntstatus = ::kvr::ipc::status;
 
 // Serial connection stand-in: connects when a COM port is stored (running the registry part of
 // a connect as the core does), records every write, and lets a test answer writes by queueing

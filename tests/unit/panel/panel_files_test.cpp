@@ -6,6 +6,8 @@
 #include "panel/frm_main.h"
 #include "panel/messages.h"
 #include "panel/ranges.h"
+#include "protocol/frame.h"
+#include "tests/support/qt_support.h"
 #include "tests/support/test_env.h"
 
 #include <QGroupBox>
@@ -95,19 +97,22 @@ TEST_P(PanelCustomisationWindow, AppliesItsFormatAndHiddenKeys) {
     FrmMain frm;
     ASSERT_TRUE(frm.Form_Load());
     EXPECT_EQ(frm.dialogTitle(), c.title);
-    EXPECT_EQ(frm.SSTab1->tabText(Tab::Advance), c.tab5);
-    EXPECT_EQ(frm.fraSound->title(), c.sound);
-    EXPECT_EQ(frm.lblFrequency->text(), c.pitch);
+    using kvr::test::control;
+    EXPECT_EQ(control<QTabWidget>(frm, "SSTab1")->tabText(Tab::Advance), c.tab5);
+    EXPECT_EQ(control<QGroupBox>(frm, "fraSound")->title(), c.sound);
+    EXPECT_EQ(control<QLabel>(frm, "lblFrequency")->text(), c.pitch);
     EXPECT_TRUE(frm.windowTitle().startsWith(QString(*c.title ? c.title : "Tactivo") +
                                              QString(30, ' ') + "[ Version :  3.2.0 -0]  "));
 
     // Hidden key 4 ("t" in the files, built-in "T") unlocks "Reset"; Alt+X locks it again.
-    ASSERT_FALSE(frm.Command3->isEnabled());
+    const auto* reset = control<QPushButton>(frm, "Command3");
+    ASSERT_FALSE(reset->isEnabled());
     QTest::keyClick(&frm, Qt::Key_T, Qt::AltModifier);
-    EXPECT_EQ(frm.Command3->isEnabled(), c.keysActive);
+    EXPECT_EQ(reset->isEnabled(), c.keysActive);
     QTest::keyClick(&frm, Qt::Key_X, Qt::AltModifier);
-    EXPECT_FALSE(frm.Command3->isEnabled());
-    EXPECT_EQ(frm.Command6->isEnabled(), !c.keysActive) << "Alt+X does nothing when inactive";
+    EXPECT_FALSE(reset->isEnabled());
+    EXPECT_EQ(control<QPushButton>(frm, "Command6")->isEnabled(), !c.keysActive)
+        << "Alt+X does nothing when inactive";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,8 +142,8 @@ TEST(PanelRanges, ReadValuesBecomeSliderPositions) {
     EXPECT_EQ(shownRotation(4), 0);
     EXPECT_EQ(twipsToPixels(480, 96), 32);
     EXPECT_EQ(twipsToPixels(480, 192), 64);
-    EXPECT_EQ(labelHex("300"), "12C");
-    EXPECT_EQ(labelHex("7"), "07");
+    EXPECT_EQ(protocol::hexText(300), "12C"); // the "Advance" page's values as sent
+    EXPECT_EQ(protocol::hexText(7), "07");
     EXPECT_EQ(controllerSlotName("xxRS232_DEVICE3yy"), "RS232_DEVICE3");
     EXPECT_EQ(controllerSlotName("COM1_DEVICE0"), "");
 }

@@ -1,14 +1,69 @@
 #pragma once
-// Control codes of the driver's control device and the NT statuses its requests complete with.
+// The control interface of the touch drivers (KvrRs232, KvrUsbMgr): the control codes and the
+// layout of their request and reply bytes. It is the contract between a driver and every
+// client (the library, the service, kvrctl, portscan): both sides include this header and
+// nothing else of each other.
 //
 // Every code is device type 0x22 (unknown device), function F, buffered, any access:
 //   code = 0x22 << 16 | 0 (any access) << 14 | F << 2 | 0 (buffered)  =  0x220000 + 4 * F
+//
+// Request and reply bytes (little-endian DWORDs, unaligned; "u" = device index byte, the first
+// byte of every per-device request; "-" = nothing). A reply "ack" is one byte 1.
+//
+//   code                      F   request                         reply
+//   SET_ROTATION              3   u, rotation                     ack
+//   DISABLE_REPORT            4   u, 0 on / 1 off now / 2 off     ack
+//   SET_DOWN_EVENT            5   u, handle value (4) + eventfd   -
+//   SET_UP_EVENT              6   u, handle value (4) + eventfd   -
+//   GET_ROTATION              7   u                               rotation
+//   SET_UP_SOUND              8   u, flag                         ack
+//   SET_DOWN_SOUND            9   u, flag                         ack
+//   GET_REPORT_STATUS        10   u                               1 reports off
+//   CHANGE_COM_PORT          11   u, COM number, baud [, format]  ack
+//   CLOSE_COM_PORT           12   u                               -
+//   WRITE_BUFFER             13   u, frame (3..10 bytes)          -
+//   READ_BUFFER              14   u                               up to 512 reply bytes
+//   READ_LENGTH              15   u                               DWORD bytes waiting
+//   FLUSH_READ_BUFFER        16   u                               -
+//   SET_REPORT_MODE          17   u, mode 1..3                    ack
+//   CAL_POINT_READY          18   u                               ready, raw x, raw y (1+4+4)
+//   SET_CAL_POINT            19   u, point, point count           ack
+//   IS_PEN_UP                20   u                               1 pen up
+//   REOPEN_COM_PORT          21   u                               ack
+//   GET_SOUND_STATUS         23   u                               down flag, up flag
+//   GET_REPORT_MODE          25   u                               mode
+//   SET_RIGHT_CLICK          27   u, flag                         ack
+//   GET_RIGHT_CLICK          28   u                               DWORD time, flag
+//   SET_DOUBLE_CLICK         29   u, flag (USB role only)         ack
+//   GET_DOUBLE_CLICK         30   u (USB role only)               flag
+//   CURRENT_COM_PORT         31   u                               COM number
+//   READ_DISPLAY_NUMBER      33   u (the driver rereads word 9E)  -
+//   SET_3P_CAL_POINT         37   u, point (255 ends)             ack while capturing
+//   GET_3P_CAL_DATA          38   u                               raw x, raw y (4+4)
+//   SAVE_CAL_DATA            39   u, x0 y0 x1 y1 x2 y2 (6 DWORDs) ack
+//   SET_BASE_POINT           42   u, x, y (2 DWORDs)              ack
+//   GET_BASE_POINT           43   u                               x, y (2 DWORDs)
+//   SET_EXPAND               49   u, side 1..4, DWORD value       ack
+//   GET_EXPAND               50   u, side 1..4                    DWORD value
+// Driver-wide (no device index):
+//   ARM_TOUCH_SEARCH         34   display index | arrangement<<2  ack
+//   QUERY_TOUCH_SEARCH       35   -                               found, unit, index, arrangement
+//   SET_DISPLAY_PARTITION    36   number, l, t, r, b (4 DWORDs)   ack
+//   SET_MANUAL_RIGHT_CLICK   40   flag                            ack (when room)
+//   SET_MANUAL_RIGHT_EVENT   41   handle value (4) + eventfd      -
+//   GET_LAST_DOWN_DEVICE     45   -                               unit (0xFF none)
+//   GET_LAST_UP_DEVICE       46   -                               unit (0xFF none)
+//   SET_GLOBAL_DOWN_EVENT    47   handle value (4) + eventfd      -
+//   SET_GLOBAL_UP_EVENT      48   handle value (4) + eventfd      -
+//
+// The statuses the requests complete with are those of platform/ipc/nt_status.h.
 
 #include "platform/ipc/nt_status.h"
 
+#include <cstddef>
 #include <cstdint>
 
-namespace kvr::driver {
+namespace kvr::control {
 
 constexpr std::uint32_t Rs232ControlCode(std::uint32_t function) {
     return 0x220000u + 4u * function;
@@ -90,10 +145,28 @@ constexpr bool IsGlobalCode(std::uint32_t code) {
     }
 }
 
-// The NT statuses the driver completes requests with (one list for the whole suite).
-namespace ntstatus = ::kvr::ipc::status;
+// ---- field layouts the clients build ---------------------------------------------------
 
-} // namespace kvr::driver
+// CHANGE_COM_PORT: u, DWORD COM number at 1, DWORD baud rate at 5, optional packet format
+// byte at 9 (taken when the request has at least 13 bytes).
+inline constexpr std::size_t kChangeComPortComAt = 1;
+inline constexpr std::size_t kChangeComPortBaudAt = 5;
+inline constexpr std::size_t kChangeComPortRequestBytes = 9;
+// The packet formats the optional format byte names (0 M, 2 E, 3 M with Y inverted, ...).
+inline constexpr std::uint8_t kMaxPacketFormat = 4;
+// The COM numbers a driver connects (1..16).
+inline constexpr std::uint8_t kMaxComPort = 16;
+// WRITE_BUFFER: u, then a command frame of 3 to 10 bytes.
+inline constexpr std::size_t kWriteBufferMinFrame = 3;
+inline constexpr std::size_t kWriteBufferMaxFrame = 10;
+// READ_BUFFER answers at most this many bytes in one request.
+inline constexpr std::size_t kReadBufferMaxBytes = 512;
+// Event registrations carry the handle value in 4 bytes after the index byte (per device) or
+// at 0 (driver-wide); the eventfd itself travels beside the request.
+inline constexpr std::size_t kEventHandleBytes = 4;
+// GET_LAST_DOWN_DEVICE / GET_LAST_UP_DEVICE: no device raised the event yet.
+inline constexpr std::uint8_t kNoLastDevice = 0xFF;
+
 
 // ---- Live watch (not one of the Windows driver's codes) -----------------------------------------
 // Diagnostics for `kvrctl watch`: a client hands the driver one end of a SOCK_SEQPACKET socket
@@ -101,8 +174,6 @@ namespace ntstatus = ::kvr::ipc::status;
 // one record per message, until it closes its end or its control connection. Nothing is
 // recorded while nobody watches. Only the control device's group may watch (touches are
 // private).
-namespace kvr::driver {
-
 // Request: in >= 1, byte 0 = the unit to watch (a device index) or kWatchEveryUnit; the
 // socket attached as the request's descriptor. Success, info 0. No descriptor:
 // STATUS_INVALID_HANDLE; not a SOCK_SEQPACKET socket: STATUS_OBJECT_TYPE_MISMATCH; no such
@@ -137,4 +208,4 @@ struct WatchPointer {
 static_assert(sizeof(WatchPointer) == 12);
 inline constexpr std::uint32_t kMaxWatchPayload = 255;
 
-} // namespace kvr::driver
+} // namespace kvr::control
