@@ -3,6 +3,7 @@
 // with status 0 without sending anything to the controller. With KVR_SCREENSHOT_DIR set,
 // each tab is saved there as a PNG.
 
+#include "tests/integration/memtools/first_backup.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
@@ -91,11 +92,13 @@ TEST(PanelXvfb, ShowsItsTabsAndLeavesWithCtrlE) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("KVR_MESSAGE_ANSWERS", "ok", 1);
     ::setenv("KVR_CONFIG_DIR", makeTempDir("config").c_str(), 1);
+    // Not the first start: the backup is there, so the start-up only reads the settings.
+    ASSERT_TRUE(writeFirstBackup(tsapi::Sim::defaultProfile()));
     ChildProcess panel(program("tactivo"), {});
     ::Window w = 0;
     ASSERT_TRUE(waitUntil([&] { return (w = findPanel(dpy)) != 0; })) << panel.stderrText();
-    // The start-up is over when the first backup has read the last word.
-    ASSERT_TRUE(sim->waitFrame("GPA3", 1, std::chrono::seconds(40))) << panel.stderrText();
+    // The start-up is over when the firmware page's last word has been read.
+    ASSERT_TRUE(sim->waitFrame("GP98", 1, std::chrono::seconds(40))) << panel.stderrText();
 
     XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
     const char* shots = std::getenv("KVR_SCREENSHOT_DIR");

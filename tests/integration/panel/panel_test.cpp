@@ -6,6 +6,7 @@
 #include "panel/frm_main.h"
 #include "panel/sequences.h"
 #include "panel/text_file.h"
+#include "tests/integration/memtools/first_backup.h"
 #include "tests/integration/tsapi/tsapi_harness.h"
 #include "tests/support/qt_support.h"
 #include "tests/support/test_env.h"
@@ -410,6 +411,7 @@ TEST(PanelTools, CompanionProgramsStartBesideThePanel) {
 // finishes its reads, and then the exit sequence runs and the program may end.
 TEST(PanelTools, ExitDuringTheStartUpEndsAfterIt) {
     START_BENCH(b, Sim::defaultProfile(), "ok");
+    ASSERT_TRUE(writeFirstBackup(Sim::defaultProfile())); // the start-up's reads, no backup
     FrmMain frm;
     ASSERT_TRUE(frm.Form_Load());
     frm.show();
