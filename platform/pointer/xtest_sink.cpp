@@ -29,6 +29,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kvr::pointer {
@@ -228,13 +229,14 @@ public:
         refreshGeometry();
     }
     ~Connection() {
-        {
-            std::lock_guard lock(g_displaysMutex);
-            std::erase(g_displays, dpy_);
-        }
-        // Also after the server went away: with the exit handler returning, Xlib has marked
-        // the connection dead and closing it only frees it.
+        // Also after the server went away (or the socket was shut): with the exit handler
+        // returning, Xlib marks the connection dead and closing it only frees it. The display
+        // stays ours until then, so that an IO error while closing comes to our handlers.
         api_.closeDisplay(dpy_);
+        std::lock_guard lock(g_displaysMutex);
+        // One entry: a display opened meanwhile may have been given the same address.
+        if (auto at = std::find(g_displays.begin(), g_displays.end(), dpy_); at != g_displays.end())
+            g_displays.erase(at);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -388,14 +390,26 @@ private:
             else
                 waitForServer();
         }
+        // What was sent is flushed (serve() ends with an exchange). Closing a connection asks
+        // the server for a last round trip; one that stopped reading would never answer, so
+        // the socket is shut first and closing only frees.
+        {
+            std::lock_guard lock(connectionMutex_);
+            if (connection_) ::shutdown(connection_->fd(), SHUT_RDWR);
+        }
         useConnection(nullptr);
     }
 
     // The connection is replaced under connectionMutex_, so that the destructor never shuts
-    // down a descriptor that is being closed.
+    // down a descriptor that is being closed; the old one is closed after the lock is left,
+    // so that a close that waits on the server never keeps the destructor from shutting the
+    // socket down.
     void useConnection(std::unique_ptr<Connection> connection) {
-        std::lock_guard lock(connectionMutex_);
-        connection_ = std::move(connection);
+        std::unique_ptr<Connection> old;
+        {
+            std::lock_guard lock(connectionMutex_);
+            old = std::exchange(connection_, std::move(connection));
+        }
     }
 
     // Sends what is queued until the connection ends or the sink closes.
