@@ -3,6 +3,8 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace kvr::memtools {
@@ -25,15 +27,96 @@ std::vector<std::uint8_t> requestWord(protocol::ControllerSession& controller, i
     return controller.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize).bytes;
 }
 
-// One try at writing word n: flush, "SP", wait, read. True when acknowledged.
-bool storeWord(protocol::ControllerSession& controller, int wordNumber, ImageWord word) {
-    protocol::CommandFrame frame;
-    protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
-                                protocol::hexText(word.byte2));
-    const protocol::ExchangeReply reply =
-        controller.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize);
-    return reply.written != 0 && protocol::startsWithAcknowledge(reply.bytes);
+// The acknowledgements (SOH '0' CR) at the start of `reply`, and what follows them.
+struct SplitReply {
+    int acknowledges = 0;
+    protocol::Bytes rest;
+};
+SplitReply splitAcknowledges(protocol::Bytes reply) {
+    SplitReply r{0, reply};
+    while (r.rest.size() >= protocol::kAcknowledgeLength &&
+           protocol::startsWithAcknowledge(r.rest.first(protocol::kAcknowledgeLength))) {
+        ++r.acknowledges;
+        r.rest = r.rest.subspan(protocol::kAcknowledgeLength);
+    }
+    return r;
 }
+
+// Writing one word, with its replies judged against its own frames. An acknowledgement says
+// nothing about which frame it answers, so a reply that came too late for its own frame would
+// be taken for the next frame's. The writer therefore counts the replies still owed by frames
+// it gave up waiting for: while one is owed, a lone acknowledgement is taken for that late
+// reply and the word is read back instead; a word that got no acknowledgement in time is read
+// back ("GP") before it is sent again, so a late reply never makes a word go out twice.
+class WordWriter {
+public:
+    explicit WordWriter(protocol::ControllerSession& controller) : controller_(controller) {}
+
+    bool write(int wordNumber, ImageWord word) {
+        expected_ = word;
+        int tries = 0;
+        bool send = true;
+        for (;;) {
+            if (send) {
+                const auto reply = sendWord(wordNumber, word);
+                if (!reply) return false; // the library refused the frame
+                if (*reply) return true;
+                if (++tries >= kWordTries) return false;
+            }
+            const ReadBack back = readBack(wordNumber);
+            if (back == ReadBack::Matches) return true;
+            // A word that reads back otherwise is sent again; one that did not read back at
+            // all is read again.
+            send = back == ReadBack::Differs;
+            if (!send && ++tries >= kWordTries) return false;
+        }
+    }
+
+private:
+    enum class ReadBack { Matches, Differs, NoAnswer };
+
+    // Takes the acknowledgements at the start of a reply for replies still owed; what is left.
+    int payOwed(int acknowledges) {
+        const int paid = std::min(acknowledges, owed_);
+        owed_ -= paid;
+        return acknowledges - paid;
+    }
+
+    // One "SP": flush, frame, wait, read. Nothing when the library refused the frame; else
+    // whether this frame's own acknowledgement came.
+    std::optional<bool> sendWord(int wordNumber, ImageWord word) {
+        protocol::CommandFrame frame;
+        protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
+                                    protocol::hexText(word.byte2));
+        const protocol::ExchangeReply reply =
+            controller_.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize);
+        if (reply.written == 0) return std::nullopt;
+        const SplitReply split = splitAcknowledges(reply.bytes);
+        const bool ownAcknowledge = payOwed(split.acknowledges) > 0;
+        if (!ownAcknowledge) ++owed_; // its reply may yet come
+        return ownAcknowledge;
+    }
+
+    // One "GP" of the word just written: late acknowledgements in front of its value are
+    // taken for the replies owed.
+    ReadBack readBack(int wordNumber) {
+        protocol::CommandFrame frame;
+        protocol::BuildGetParameter(frame, addressText(wordNumber));
+        const protocol::ExchangeReply reply =
+            controller_.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize);
+        const SplitReply split = splitAcknowledges(reply.bytes);
+        payOwed(split.acknowledges);
+        const protocol::ParameterReply value = protocol::judgeParameterReply(split.rest);
+        if (!value.valid()) return ReadBack::NoAnswer;
+        return value.value.first == expected_.byte1 && value.value.second == expected_.byte2
+                   ? ReadBack::Matches
+                   : ReadBack::Differs;
+    }
+
+    protocol::ControllerSession& controller_;
+    int owed_ = 0; // replies of frames given up on that have not come yet
+    ImageWord expected_{};
+};
 
 } // namespace
 
@@ -86,13 +169,12 @@ ImageWriteResult writeImage(protocol::ControllerSession& controller, const Setti
                             const Progress& progress) {
     ImageWriteResult result;
     queryUnitType(controller, kUnitTypeWaitBeforeWriteMs);
+    WordWriter writer(controller);
     for (int n = 1; n <= kImageWords; ++n) {
-        int tries = 0;
-        while (!storeWord(controller, n, image[static_cast<std::size_t>(n - 1)])) {
-            if (++tries >= kWordTries) {
-                result.reason = "the word at " + addressText(n) + " was not acknowledged";
-                return result;
-            }
+        const ImageWord word = image[static_cast<std::size_t>(n - 1)];
+        if (!writer.write(n, word)) {
+            result.reason = "the word at " + addressText(n) + " was not acknowledged";
+            return result;
         }
         result.wordsWritten = n;
         if (progress) progress(n);

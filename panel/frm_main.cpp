@@ -2,6 +2,7 @@
 
 #include "panel/frm_main.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/ranges.h"
@@ -217,9 +218,15 @@ void FrmMain::showSelectedController() {
 
 void FrmMain::getctrname() {
     list_ = enumerateControllers();
-    probeControllers(list_, session_);
+    const bool answered = probeControllers(list_, session_);
     fillControllerGrid(readDisplayColumn(list_, session_));
-    if (list_.count == 0) showMessage(msg::kNoDevice);
+    if (answered) return;
+    // Why no controller can be used: on stderr always, under the box's text when it shows.
+    const std::string cause = gui::controllerTroubleCause();
+    gui::reportControllerTrouble(cause);
+    if (list_.count == 0)
+        desktop::messageBox(gui::withCause(messages_[msg::kNoDevice], cause), dialogTitle_,
+                            desktop::MB_OK);
 }
 
 void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
@@ -255,7 +262,9 @@ void FrmMain::Grid1_Click(int row) {
         opened = link.ok();
     }
     if (!opened) {
-        showMessage(msg::kOpenError);
+        desktop::messageBox(
+            gui::explainControllerTrouble(messages_[msg::kOpenError], session_.selectedName),
+            dialogTitle_, desktop::MB_OK);
     } else {
         readset(); // ends with the identity text
         readfw();
