@@ -51,11 +51,10 @@ WindowSetup commonSetup(const DisplayPlace& display, const MessageTable& message
     return s;
 }
 
-// The exits that mean the controller could not be found, opened or reached (the other exits
-// of the start-up have their own reasons, which the help gives).
 // The device word the command line names ("RS232..." or "USB..."), for the driver to ask.
 std::string_view controllerWord(std::string_view commandLine) {
-    for (const std::string_view word : {std::string_view("RS232_DEVICE"), std::string_view("USB_DEVICE")})
+    for (const std::string_view word :
+         {std::string_view("RS232_DEVICE"), std::string_view("USB_DEVICE")})
         if (const auto at = commandLine.find(word); at != std::string_view::npos)
             return commandLine.substr(at);
     return {};
@@ -67,8 +66,7 @@ bool reachesController(int exitCode, std::string_view commandLine) {
     if (exitCode == kExitNoController)
         return !controllerWord(commandLine).empty() &&
                gui::libraryCall([] { return GetExistControllers(); }) == 0;
-    return exitCode == kExitNotFound || exitCode == kExitOpenFailed ||
-           exitCode == kExitNoHandshake;
+    return exitCode == kExitNotFound || exitCode == kExitOpenFailed || exitCode == kExitNoHandshake;
 }
 
 // The start-up both programs share around their session: one copy per window class, the

@@ -53,28 +53,35 @@ std::string helpText(const ProgramInfo& info) {
 
 namespace {
 
-// Qt's own command-line options (either with one dash or two), and whether each takes a value.
+// Qt's own command-line options (either with one dash or two), and whether each takes a value
+// in the next argument. Qt takes "NAME=value" only for the style options and the debugger.
 struct QtOption {
     std::string_view name;
     bool takesValue;
+    bool equalsForm = false;
 };
 constexpr QtOption kQtOptions[] = {
-    {"platform", true},   {"platformpluginpath", true}, {"platformtheme", true},
-    {"plugin", true},     {"qwindowgeometry", true},    {"qwindowicon", true},
-    {"qwindowtitle", true}, {"reverse", false},         {"session", true},
-    {"display", true},    {"geometry", true},           {"name", true},
-    {"title", true},      {"visual", true},             {"style", true},
-    {"stylesheet", true}, {"widgetcount", false},       {"qmljsdebugger", false},
-    {"nograb", false},    {"dograb", false},            {"sync", false},
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"reverse", false},
+    {"session", true},         {"display", true},
+    {"geometry", true},        {"name", true},
+    {"title", true},           {"visual", true},
+    {"style", true, true},     {"stylesheet", true, true},
+    {"widgetcount", false},    {"qmljsdebugger", false, true},
+    {"nograb", false},         {"dograb", false},
+    {"sync", false},
 };
 
 // The Qt option `arg` names ("-platform", "--style=x"), if any.
 const QtOption* qtOption(std::string_view arg) {
     if (!arg.starts_with('-')) return nullptr;
     arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
-    arg = arg.substr(0, arg.find('='));
+    const std::string_view name = arg.substr(0, arg.find('='));
+    const bool equals = name.size() < arg.size();
     for (const QtOption& o : kQtOptions)
-        if (o.name == arg) return &o;
+        if (o.name == name && (!equals || o.equalsForm)) return &o;
     return nullptr;
 }
 

@@ -36,8 +36,7 @@ const XcbApi& xcb() {
         void* lib = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
         if (lib == nullptr) return;
         api.connect = reinterpret_cast<void* (*)(const char*, int*)>(::dlsym(lib, "xcb_connect"));
-        api.hasError =
-            reinterpret_cast<int (*)(void*)>(::dlsym(lib, "xcb_connection_has_error"));
+        api.hasError = reinterpret_cast<int (*)(void*)>(::dlsym(lib, "xcb_connection_has_error"));
         api.disconnect = reinterpret_cast<void (*)(void*)>(::dlsym(lib, "xcb_disconnect"));
         api.ok = api.connect && api.hasError && api.disconnect;
     });
@@ -59,12 +58,16 @@ std::optional<std::string> xProblem(const std::string& display) {
     const int error = connection != nullptr ? api.hasError(connection) : kXcbConnError;
     if (connection != nullptr) api.disconnect(connection);
     switch (error) {
-    case 0: return std::nullopt;
-    case kXcbParseError: return which + "not a display name";
-    case kXcbInvalidScreen: return which + "the X server has no such screen";
-    case kXcbConnError: return which + "no X server answers (or it refused this user)";
-    default: return which + "the X server refused the connection (error " +
-                    std::to_string(error) + ")";
+    case 0:
+        return std::nullopt;
+    case kXcbParseError:
+        return which + "not a display name";
+    case kXcbInvalidScreen:
+        return which + "the X server has no such screen";
+    case kXcbConnError:
+        return which + "no X server answers (or it refused this user)";
+    default:
+        return which + "the X server refused the connection (error " + std::to_string(error) + ")";
     }
 }
 

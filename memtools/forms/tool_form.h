@@ -71,7 +71,7 @@ protected:
 
     std::string currentName_;
     std::string searchTrouble_; // why the last search found no controller that answers
-    bool busy_ = false; // a sequence with waits is running
+    bool busy_ = false;         // a sequence with waits is running
     bool ended_ = false;
 
 private:

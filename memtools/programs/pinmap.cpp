@@ -17,8 +17,7 @@ const kvr::gui::ProgramInfo kInfo{
     .exitCodes = {{Form::Written, "the wiring code was written (\"Write OK\")"},
                   {Form::NotWritten, "ended without writing (Cancel, No, window closed)"},
                   {Form::WriteError, "the controller or the library kept refusing the write"}},
-    .takesQtOptions = true
-};
+    .takesQtOptions = true};
 
 } // namespace
 

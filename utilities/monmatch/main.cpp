@@ -4,10 +4,10 @@
 
 #include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
-#include "tsapi/tsapi.h"
 #include "gui/program.h"
 #include "gui/terminate.h"
 #include "platform/desktop/windows.h"
+#include "tsapi/tsapi.h"
 #include "utilities/monmatch/matcher.h"
 #include "utilities/monmatch/monmatch_window.h"
 

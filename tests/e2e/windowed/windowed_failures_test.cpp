@@ -29,9 +29,15 @@ struct Program {
 };
 
 const std::vector<Program> kPrograms = {
-    {"tactivo", {}},  {"cal3pt", {"RS232_DEVICE0"}}, {"linear", {"RS232_DEVICE0", "-5"}},
-    {"nvbackup", {}}, {"nvrestore", {}},             {"pinmap", {}},
-    {"monmatch", {}}, {"portscan", {"-u"}},          {"sketch", {}},
+    {"tactivo", {}},
+    {"cal3pt", {"RS232_DEVICE0"}},
+    {"linear", {"RS232_DEVICE0", "-5"}},
+    {"nvbackup", {}},
+    {"nvrestore", {}},
+    {"pinmap", {}},
+    {"monmatch", {}},
+    {"portscan", {"-u"}},
+    {"sketch", {}},
     {"RClick", {}},
 };
 
@@ -128,10 +134,10 @@ TEST(WindowedPrograms, AControllerOutOfReachIsExplained) {
         {{"linear", {"RS232_DEVICE0", "-5"}}, 255, ""},
         {{"nvbackup", {}}, 1, "No device was found"},
     };
-    const std::vector<std::string> env = {
-        "QT_QPA_PLATFORM=offscreen", "KVR_MESSAGE_ANSWERS=ok",
-        "XDG_RUNTIME_DIR=" + makeTempDir("xdg").string(),
-        "KVR_CONFIG_DIR=" + makeTempDir("config").string(), "KVR_DISPLAYS=D1:0,0,800,600"};
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "KVR_MESSAGE_ANSWERS=ok",
+                                          "XDG_RUNTIME_DIR=" + makeTempDir("xdg").string(),
+                                          "KVR_CONFIG_DIR=" + makeTempDir("config").string(),
+                                          "KVR_DISPLAYS=D1:0,0,800,600"};
     fs::permissions(env[2].substr(env[2].find('=') + 1), fs::perms::owner_all);
     const auto check = [&](const std::string& cause, const std::vector<std::string>& wrapper) {
         for (const Case& c : cases) {
@@ -142,8 +148,9 @@ TEST(WindowedPrograms, AControllerOutOfReachIsExplained) {
             ASSERT_EQ(lines.size(), 1U) << r.err;
             EXPECT_EQ(lines[0], c.program.name + ": " + cause);
             if (!c.box.empty())
-                EXPECT_NE(r.err.find("messagebox: " + c.program.name + ": " + c.box + "\\n" + cause),
-                          std::string::npos)
+                EXPECT_NE(
+                    r.err.find("messagebox: " + c.program.name + ": " + c.box + "\\n" + cause),
+                    std::string::npos)
                     << r.err;
         }
     };

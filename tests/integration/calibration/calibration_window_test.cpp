@@ -272,7 +272,8 @@ TEST_F(CalibrationWindows, LinearFivePointsFillTheEvenSlotsAndTheSaveWritesTheTa
     // A saved table keeps the three-point calibration it was measured against.
     opened.session->close();
     if (!refused)
-        EXPECT_EQ(storedCalibration(), (std::vector<std::uint32_t>{128, 128, 3968, 3968, 3968, 128}));
+        EXPECT_EQ(storedCalibration(),
+                  (std::vector<std::uint32_t>{128, 128, 3968, 3968, 3968, 128}));
 }
 
 TEST_F(CalibrationWindows, LinearEscapePutsBackTheCalibrationInForceBefore) {

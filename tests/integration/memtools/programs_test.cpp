@@ -56,7 +56,8 @@ RunResult runBackup() {
     for (int run = 0; run < 3; ++run) {
         r = runProgram(program("nvbackup"), {}, std::chrono::seconds(90));
         if (r.exitCode != memtools::forms::BackupForm::ReadFailed ||
-            r.err.find("Error Reading!!!") == std::string::npos) break;
+            r.err.find("Error Reading!!!") == std::string::npos)
+            break;
     }
     return r;
 }
