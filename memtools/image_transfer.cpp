@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -27,17 +28,22 @@ std::vector<std::uint8_t> requestWord(protocol::ControllerSession& controller, i
     return controller.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize).bytes;
 }
 
-// The acknowledgements (SOH '0' CR) at the start of `reply`, and what follows them.
+// A reply with its acknowledgements (SOH '0' CR, wherever they stand) taken out: how many there
+// were, and the bytes left. No other reply holds that sequence (a value's digits are never CR).
 struct SplitReply {
     int acknowledges = 0;
-    protocol::Bytes rest;
+    std::vector<std::uint8_t> rest;
 };
 SplitReply splitAcknowledges(protocol::Bytes reply) {
-    SplitReply r{0, reply};
-    while (r.rest.size() >= protocol::kAcknowledgeLength &&
-           protocol::startsWithAcknowledge(r.rest.first(protocol::kAcknowledgeLength))) {
-        ++r.acknowledges;
-        r.rest = r.rest.subspan(protocol::kAcknowledgeLength);
+    SplitReply r;
+    for (std::size_t i = 0; i < reply.size();) {
+        if (reply.size() - i >= protocol::kAcknowledgeLength &&
+            protocol::startsWithAcknowledge(reply.subspan(i, protocol::kAcknowledgeLength))) {
+            ++r.acknowledges;
+            i += protocol::kAcknowledgeLength;
+        } else {
+            r.rest.push_back(reply[i++]);
+        }
     }
     return r;
 }
@@ -45,9 +51,11 @@ SplitReply splitAcknowledges(protocol::Bytes reply) {
 // Writing one word, with its replies judged against its own frames. An acknowledgement says
 // nothing about which frame it answers, so a reply that came too late for its own frame would
 // be taken for the next frame's. The writer therefore counts the replies still owed by frames
-// it gave up waiting for: while one is owed, a lone acknowledgement is taken for that late
-// reply and the word is read back instead; a word that got no acknowledgement in time is read
-// back ("GP") before it is sent again, so a late reply never makes a word go out twice.
+// it gave up waiting for. While one is owed, the bytes waiting before a frame are read and
+// counted instead of flushed unseen, and a lone acknowledgement is taken for the late reply,
+// so the word is read back instead. A word that got no acknowledgement in time is read back
+// ("GP") before it is sent again, so a late reply never makes a word go out twice. A reply
+// owed for longer than kLostReplyAfter is taken as lost (a controller that dropped it).
 class WordWriter {
 public:
     explicit WordWriter(protocol::ControllerSession& controller) : controller_(controller) {}
@@ -74,36 +82,54 @@ public:
 
 private:
     enum class ReadBack { Matches, Differs, NoAnswer };
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kLostReplyAfter{2000};
+    static constexpr std::size_t kPendingReadBytes = 256;
 
-    // Takes the acknowledgements at the start of a reply for replies still owed; what is left.
+    // Takes acknowledgements for replies still owed; the number left over.
     int payOwed(int acknowledges) {
         const int paid = std::min(acknowledges, owed_);
         owed_ -= paid;
         return acknowledges - paid;
     }
+    void owe() {
+        if (owed_++ == 0) owedSince_ = Clock::now();
+    }
 
-    // One "SP": flush, frame, wait, read. Nothing when the library refused the frame; else
-    // whether this frame's own acknowledgement came.
+    // The flush before a frame: while replies are owed, the waiting bytes are read and their
+    // acknowledgements paid instead (the frame then goes without a flush of its own).
+    protocol::Flush settleBefore() {
+        if (owed_ > 0 && Clock::now() - owedSince_ > kLostReplyAfter) owed_ = 0;
+        if (owed_ == 0) return protocol::Flush::Before;
+        payOwed(splitAcknowledges(controller_.readPending(kPendingReadBytes)).acknowledges);
+        return protocol::Flush::None;
+    }
+
+    // One "SP": frame, wait, read. Nothing when the library refused the frame; else whether
+    // this frame's own acknowledgement came.
     std::optional<bool> sendWord(int wordNumber, ImageWord word) {
         protocol::CommandFrame frame;
         protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
                                     protocol::hexText(word.byte2));
+        const protocol::Flush flush = settleBefore();
         const protocol::ExchangeReply reply =
-            controller_.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize);
+            controller_.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize, flush);
         if (reply.written == 0) return std::nullopt;
         const SplitReply split = splitAcknowledges(reply.bytes);
         const bool ownAcknowledge = payOwed(split.acknowledges) > 0;
-        if (!ownAcknowledge) ++owed_; // its reply may yet come
+        // Nothing of its own came: its reply may yet come. (Other bytes are taken for its
+        // reply, refused or garbled.)
+        if (!ownAcknowledge && split.rest.empty()) owe();
         return ownAcknowledge;
     }
 
-    // One "GP" of the word just written: late acknowledgements in front of its value are
-    // taken for the replies owed.
+    // One "GP" of the word just written; late acknowledgements around its value are paid.
     ReadBack readBack(int wordNumber) {
         protocol::CommandFrame frame;
         protocol::BuildGetParameter(frame, addressText(wordNumber));
+        const protocol::Flush flush = settleBefore();
         const protocol::ExchangeReply reply =
-            controller_.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize);
+            controller_.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize, flush);
         const SplitReply split = splitAcknowledges(reply.bytes);
         payOwed(split.acknowledges);
         const protocol::ParameterReply value = protocol::judgeParameterReply(split.rest);
@@ -115,6 +141,7 @@ private:
 
     protocol::ControllerSession& controller_;
     int owed_ = 0; // replies of frames given up on that have not come yet
+    Clock::time_point owedSince_{};
     ImageWord expected_{};
 };
 

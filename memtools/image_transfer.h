@@ -24,8 +24,9 @@
 // Writing judges the reply too, each against its own frame: a word whose acknowledgement
 // (SOH '0' CR) did not come in time is read back with "GP" (flush, 200 ms, read 10) and sent
 // again only when it reads back otherwise, so a late reply never makes a word go out twice;
-// and while such a late reply is still owed, a lone acknowledgement is taken for it, not for
-// the next word (which is then read back). After kWordTries failed tries of one word the
+// and while such a late reply is still owed, the bytes waiting before a frame are read and
+// counted rather than flushed unseen, and a lone acknowledgement is taken for the late reply,
+// not for the next word (which is then read back). After kWordTries failed tries of one word the
 // write is abandoned, so a controller that stops answering half way is reported instead of
 // taken for a success.
 
