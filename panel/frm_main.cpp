@@ -220,13 +220,20 @@ void FrmMain::getctrname() {
     list_ = enumerateControllers();
     const bool answered = probeControllers(list_, session_);
     fillControllerGrid(readDisplayColumn(list_, session_));
+    troubleCause_.clear();
     if (answered) return;
     // Why no controller can be used: on stderr always, under the box's text when it shows.
-    const std::string cause = gui::controllerTroubleCause();
-    gui::reportControllerTrouble(cause);
+    troubleCause_ = gui::controllerTroubleCause();
+    gui::reportControllerTrouble(troubleCause_);
     if (list_.count == 0)
-        desktop::messageBox(gui::withCause(messages_[msg::kNoDevice], cause), dialogTitle_,
+        desktop::messageBox(gui::withCause(messages_[msg::kNoDevice], troubleCause_), dialogTitle_,
                             desktop::MB_OK);
+}
+
+std::string FrmMain::troubleText(std::string_view text) const {
+    // The search just said why on stderr; a step after it only adds the cause to its box.
+    if (!troubleCause_.empty()) return gui::withCause(text, troubleCause_);
+    return gui::explainControllerTrouble(text, session_.selectedName);
 }
 
 void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
@@ -262,9 +269,7 @@ void FrmMain::Grid1_Click(int row) {
         opened = link.ok();
     }
     if (!opened) {
-        desktop::messageBox(
-            gui::explainControllerTrouble(messages_[msg::kOpenError], session_.selectedName),
-            dialogTitle_, desktop::MB_OK);
+        desktop::messageBox(troubleText(messages_[msg::kOpenError]), dialogTitle_, desktop::MB_OK);
     } else {
         readset(); // ends with the identity text
         readfw();
