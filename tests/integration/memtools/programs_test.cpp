@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -223,14 +224,22 @@ TEST(Nvrestore, ALateAcknowledgementSendsNoWordTwice) {
     ASSERT_TRUE(memtools::writeBackupFile(stateDir() / "usrdef.eep", restoreContents()));
     answerBoxes("yes");
     RestoreRun run;
-    ASSERT_TRUE(run.start(b));
     const std::size_t mark = b.mark();
     // Once the first word went out, the next reply comes well after the writer stops waiting.
     std::thread late([&] {
-        if (b.sim().waitFrame("SP814101", 1, std::chrono::seconds(30)))
+        if (b.sim().waitFrame("SP814101", 1, std::chrono::seconds(60)))
             b.sim().play({"fault late 600 1"});
     });
-    run.click("cmdStart");
+    // Start pressed while the start-up suspends the reports (in the wait after "MI"): it is
+    // carried out once the start-up ends.
+    QTimer early;
+    QObject::connect(&early, &QTimer::timeout, [&] {
+        if (countFrames(b.sim(), "MI", mark) == 0) return;
+        early.stop();
+        run.click("cmdStart");
+    });
+    early.start(5);
+    ASSERT_TRUE(run.start(b));
     ASSERT_TRUE(waitForGui([&] { return run.form().hasEnded(); }, std::chrono::seconds(90)));
     late.join();
     EXPECT_EQ(run.code(), 0);
