@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <utility>
 
 namespace kvr::calibration {
@@ -47,11 +48,29 @@ QColor colourOf(TargetColour colour) {
     return QColor(255, 255, 255);
 }
 
+// Character cells ten times the scale high and wide.
 QFont fontForScale(std::uint8_t scale) {
-    if (scale > 0) return gui::cellFont(kCellPxPerScale * scale);
+    if (scale > 0) return gui::cellFont(kCellPxPerScale * scale, kCellPxPerScale * scale);
     QFont font = QApplication::font(); // scale 0: the default size
     font.setBold(true);
     return font;
+}
+
+// The scale at which every text the window can show fits across the display: the asked one,
+// or the largest smaller one that fits (1 at the least).
+std::uint8_t fittedFontScale(std::uint8_t scale, const MessageTable& messages, int displayWidth) {
+    QStringList texts;
+    for (const std::string& text : messages.texts)
+        texts << QString::fromStdString(text);
+    texts << QString::fromStdString(countdownText(messages, CalibrationWindow::kCountdownTicks));
+    for (; scale > 1; --scale) {
+        const QFontMetrics metrics(fontForScale(scale));
+        int widest = 0;
+        for (const QString& text : texts)
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+        if (widest <= displayWidth) break;
+    }
+    return scale;
 }
 
 } // namespace
@@ -59,7 +78,9 @@ QFont fontForScale(std::uint8_t scale) {
 CalibrationWindow::CalibrationWindow(WindowSetup setup)
     : gui::Canvas(nullptr, kBackground), setup_(std::move(setup)),
       capture_(setup_.targets.size(), setup_.capture),
-      fontScale_(fontScaleForDisplay(setup_.messages.fontScale, setup_.display.width())),
+      fontScale_(fittedFontScale(
+          fontScaleForDisplay(setup_.messages.fontScale, setup_.display.width()), setup_.messages,
+          setup_.display.width())),
       font_(fontForScale(fontScale_)) {
     gui::named(this, setup_.className, setup_.accessibleName);
     setCursor(Qt::ArrowCursor);

@@ -1,5 +1,7 @@
 #include "calibration/message_file.h"
 
+#include "platform/common/text_encoding.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -80,6 +82,18 @@ std::optional<std::string> readSlot(std::string_view text, std::size_t& pos) {
     return slot;
 }
 
+// A slot of a UTF-8 file without the pieces of characters its byte limit cut off at either
+// end.
+std::string wholeCharacters(std::string slot) {
+    std::size_t lead = 0;
+    while (lead < slot.size() && (static_cast<unsigned char>(slot[lead]) & 0xC0) == 0x80)
+        ++lead;
+    slot.erase(0, lead);
+    while (!slot.empty() && !::kvr::text::isUtf8(slot))
+        slot.pop_back();
+    return slot;
+}
+
 } // namespace
 
 MessageTable threePointMessages() {
@@ -100,10 +114,12 @@ MessageFileStatus parseMessageText(std::string_view text, MessageTable& table) {
         while (pos < text.size() && isBlank(text[pos]))
             ++pos;
     }
+    // A file in UTF-8 keeps its texts; any other is an old one in the Windows code page.
+    const bool utf8 = ::kvr::text::isUtf8(text);
     for (std::string& slot : table.texts) {
         auto line = readSlot(text, pos);
         if (!line) return MessageFileStatus::FormatError;
-        slot = std::move(*line);
+        slot = utf8 ? wholeCharacters(std::move(*line)) : ::kvr::text::windows1252ToUtf8(*line);
     }
     return MessageFileStatus::Read;
 }

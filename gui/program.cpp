@@ -1,5 +1,6 @@
 #include "gui/program.h"
 
+#include "gui/accessibility.h"
 #include "gui/library_worker.h"
 #include "gui/message_box.h"
 #include "gui/window_system.h"
@@ -168,6 +169,7 @@ void installProgramHooks(QApplication& app) {
     // controls stay usable (a busy flag guards what must not re-enter). On any other thread
     // (the library worker) a wait is a plain sleep.
     protocol::setEventPump([] { pumpEvents(false); });
+    installAccessibility();
 }
 
 std::string joinedArguments(int argc, char** argv) {

@@ -2,6 +2,11 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <algorithm>
 
 namespace kvr::gui {
@@ -20,6 +25,57 @@ QFont cellFont(int cellPx, int widthPx) {
     const int average = QFontMetrics(font).averageCharWidth();
     if (widthPx > 0 && average > 0) font.setStretch(std::clamp(100 * widthPx / average, 1, 4000));
     return font;
+}
+
+QWidget* scrollingContent(QWidget* window) {
+    auto* scroll = new QScrollArea(window);
+    scroll->setObjectName(QStringLiteral("contentScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("content"));
+    scroll->setWidget(content);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    return content;
+}
+
+void fitToScreen(QWidget* window, QSize designSize, bool centre) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        window->resize(designSize);
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    // The window manager's frame is known once the window is shown; before that, room for a
+    // usual title bar and border.
+    QMargins frame(window->geometry().left() - window->frameGeometry().left(),
+                   window->geometry().top() - window->frameGeometry().top(),
+                   window->frameGeometry().right() - window->geometry().right(),
+                   window->frameGeometry().bottom() - window->geometry().bottom());
+    if (frame.isNull()) frame = QMargins(4, 30, 4, 4);
+    const QSize room = available.size().shrunkBy(frame).expandedTo(QSize(1, 1));
+    const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
+    QSize size = designSize.boundedTo(room);
+    // A scroll bar takes room from the other direction.
+    if (size.width() < designSize.width()) size.setHeight(std::min(room.height(), size.height() + bar));
+    if (size.height() < designSize.height()) size.setWidth(std::min(room.width(), size.width() + bar));
+    window->setMinimumSize(QSize(std::min(size.width(), 120), std::min(size.height(), 80)));
+    window->setMaximumSize(size.expandedTo(designSize));
+    window->resize(size);
+    // A window nobody placed is left to the window manager, which keeps one that fits on
+    // the screen.
+    if (!centre && !window->testAttribute(Qt::WA_Moved)) return;
+    QRect placed(window->pos(), size.grownBy(frame));
+    if (centre) placed.moveCenter(available.center());
+    // Never above or left of the available area: the title bar and the first controls stay
+    // reachable.
+    placed.moveRight(std::min(placed.right(), available.right()));
+    placed.moveBottom(std::min(placed.bottom(), available.bottom()));
+    placed.moveLeft(std::max(placed.left(), available.left()));
+    placed.moveTop(std::max(placed.top(), available.top()));
+    window->move(placed.topLeft());
 }
 
 } // namespace kvr::gui

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace kvr::panel {
 
@@ -37,6 +38,14 @@ std::optional<QColor> designColour(std::int64_t value) {
     if (value < 0 || value > 0xFFFFFF) return std::nullopt;
     return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
                   static_cast<int>((value >> 16) & 0xFF));
+}
+
+// A position of the "General" tab's items, in twips, kept on the page: a file may hold any
+// number, but an item placed beyond 9000 twips (600 pixels at 96 dpi) or left of the page
+// would stretch the window past any screen or hide the item.
+constexpr std::int64_t kMaxItemTwips = 9000;
+int pageTwips(std::int64_t twips) {
+    return static_cast<int>(std::clamp<std::int64_t>(twips, 0, kMaxItemTwips));
 }
 
 } // namespace
@@ -82,8 +91,8 @@ void FrmMain::applyCustomisation() {
             font.setPointSize(static_cast<int>(*size));
             w->setFont(font);
         }
-        if (const auto left = c.number(item + 3)) twips.setX(static_cast<int>(*left));
-        if (const auto top = c.number(item + 4)) twips.setY(static_cast<int>(*top));
+        if (const auto left = c.number(item + 3)) twips.setX(pageTwips(*left));
+        if (const auto top = c.number(item + 4)) twips.setY(pageTwips(*top));
     };
 
     for (int tab = 0; tab < Tab::TabCount; ++tab) {
@@ -93,8 +102,8 @@ void FrmMain::applyCustomisation() {
     }
     label(19, titleLabel_, label1Twips_);
     label(24, secondLabel_, label2Twips_);
-    if (const auto top = c.number(31)) pictureTwips_.setY(static_cast<int>(*top));
-    if (const auto left = c.number(32)) pictureTwips_.setX(static_cast<int>(*left));
+    if (const auto top = c.number(31)) pictureTwips_.setY(pageTwips(*top));
+    if (const auto left = c.number(32)) pictureTwips_.setX(pageTwips(*left));
     placeGeneralItems();
 
     enable(33, {scaleOffsetButton_});

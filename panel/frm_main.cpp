@@ -2,6 +2,7 @@
 
 #include "panel/frm_main.h"
 
+#include "gui/accessibility.h"
 #include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
@@ -22,7 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -62,7 +63,8 @@ FrmMain::~FrmMain() {
 void FrmMain::buildWindow() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    tabs_ = named(new QTabWidget(this), "SSTab1");
+    content_ = gui::scrollingContent(this);
+    tabs_ = named(new QTabWidget(content_), "SSTab1");
     tabs_->addTab(buildGeneralTab(), "General");
     tabs_->addTab(buildSettingsTab(), "Settings");
     tabs_->addTab(buildParameterTab(), "Parameter");
@@ -73,8 +75,8 @@ void FrmMain::buildWindow() {
     connect(tabs_, &QTabWidget::currentChanged, this, &FrmMain::SSTab1_Click);
 
     scaleOffsetButton_ =
-        named(new QPushButton("Scale / Offset ", this), "cmd2pts", "Scale / Offset ");
-    exitButton_ = named(new QPushButton("Exit", this), "cmdExit", "Exit");
+        named(new QPushButton("Scale / Offset ", content_), "cmd2pts", "Scale / Offset ");
+    exitButton_ = named(new QPushButton("Exit", content_), "cmdExit", "Exit");
     connect(scaleOffsetButton_, &QPushButton::clicked, this, &FrmMain::cmd2pts_Click);
     connect(exitButton_, &QPushButton::clicked, this, &FrmMain::cmdExit_Click);
 
@@ -82,7 +84,7 @@ void FrmMain::buildWindow() {
     buttons->addWidget(scaleOffsetButton_);
     buttons->addStretch(1);
     buttons->addWidget(exitButton_);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(content_);
     layout->addWidget(tabs_, 1);
     layout->addLayout(buttons);
 }
@@ -107,6 +109,7 @@ SliderRow FrmMain::makeSlider(const char* name, const QString& caption, const QS
     row.value->setObjectName(QString::fromLatin1(name) + "Value");
     row.value->setMinimumWidth(row.value->fontMetrics().horizontalAdvance("00000"));
     row.caption->setBuddy(row.bar);
+    gui::tieValueLabel(row.bar, row.value, 1, {});
     return row;
 }
 
@@ -119,12 +122,6 @@ void FrmMain::clearLevelRow(SliderRow& row, std::optional<std::uint32_t>& level)
     row.bar->setEnabled(false);
     row.value->clear();
     level.reset();
-}
-
-void FrmMain::selectOption(QRadioButton* option) {
-    // The caller then runs the option's handler, as a selection in code does on the design
-    // platform, whether or not the option was selected before.
-    option->setChecked(true);
 }
 
 // ---- start-up -----------------------------------------------------------------------------
@@ -156,12 +153,9 @@ bool FrmMain::Form_Load() {
     sensitivityList_->setCurrentIndex(0); // nothing is sent: not ready yet
 
     rdformad();
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    // The design size where the screen has room for it; else the pages scroll.
+    content_->adjustSize();
+    gui::fitToScreen(this, content_->sizeHint().expandedTo(content_->minimumSizeHint()));
     return true;
 }
 
@@ -237,6 +231,7 @@ std::string FrmMain::troubleText(std::string_view text) const {
 }
 
 void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
+    const QScopedValueRollback<bool> inCode(listHighlightInCode_, true);
     controllerGrid_->clearContents();
     controllerGrid_->setRowCount(std::max(9, list_.listed()));
     for (int i = 1; i <= list_.listed(); ++i) {
@@ -251,6 +246,30 @@ void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) 
     if (list_.selected > 0) controllerGrid_->selectRow(list_.selected - 1);
 }
 
+void FrmMain::highlightRow(int row) {
+    const QScopedValueRollback<bool> inCode(listHighlightInCode_, true);
+    if (row >= 0)
+        controllerGrid_->selectRow(row);
+    else
+        controllerGrid_->clearSelection();
+}
+
+void FrmMain::listSelectionMoved() {
+    if (listHighlightInCode_ || listMousePressed_) return; // the click that follows selects
+    const QList<QTableWidgetSelectionRange> ranges = controllerGrid_->selectedRanges();
+    if (ranges.size() != 1) return;
+    const int row = ranges.front().topRow();
+    if (row == list_.selected - 1) return;
+    // After the view has finished moving its highlight; a selection already under way keeps
+    // its row highlighted.
+    QTimer::singleShot(0, this, [this, row] {
+        if (busy_)
+            highlightRow(list_.selected - 1);
+        else
+            Grid1_Click(row);
+    });
+}
+
 void FrmMain::Grid1_Click(int row) {
     const int slot = row + 1;
     getctrname();
@@ -261,7 +280,7 @@ void FrmMain::Grid1_Click(int row) {
     busy_ = true; // a second click while the pages are reread waits for this one
     list_.selected = slot;
     session_.selectedName = name.toStdString();
-    controllerGrid_->selectRow(row);
+    highlightRow(row);
     showSelectedController();
     bool opened = false;
     {
@@ -324,6 +343,20 @@ void FrmMain::closeEvent(QCloseEvent* event) {
 // ---- window events ------------------------------------------------------------------------
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == controllerGrid_->viewport()) {
+        // A mouse press moves the highlight before the click is known; the click selects.
+        if (event->type() == QEvent::MouseButtonPress) listMousePressed_ = true;
+        if (event->type() == QEvent::MouseButtonRelease)
+            QTimer::singleShot(0, this, [this] { listMousePressed_ = false; });
+    }
+    if (watched == controllerGrid_ && event->type() == QEvent::KeyPress) {
+        // Enter or Space on the list: the click on the highlighted row.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            if (controllerGrid_->currentRow() >= 0) Grid1_Click(controllerGrid_->currentRow());
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(event);

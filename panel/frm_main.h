@@ -88,6 +88,7 @@ public:
     [[nodiscard]] const MessageTable& messages() const { return messages_; }
     [[nodiscard]] bool ready() const { return ready_; }
     [[nodiscard]] bool startUpDone() const { return startUpDone_; }
+    [[nodiscard]] bool busy() const { return busy_; }
     [[nodiscard]] std::uint8_t savedReportMode() const { return savedReportMode_; }
     [[nodiscard]] const ControllerList& controllers() const { return list_; }
     [[nodiscard]] const std::string& dialogTitle() const { return dialogTitle_; }
@@ -169,13 +170,17 @@ private:
     void setCaption(const char* ending);
     void showSelectedController();
     void fillControllerGrid(const std::vector<std::string>& displayColumn);
+    // The list's highlight moved by the keyboard or the accessibility bus: the same as a
+    // click on that row.
+    void listSelectionMoved();
+    // The highlight set by the program itself (no selection of its own).
+    void highlightRow(int row);
     bool firstStartBackupNeeded() const;
 
     // Page helpers.
     void applyFirmwarePage(const FirmwarePage& page);
     void setSliderValue(SliderRow& row, int value);
     void clearLevelRow(SliderRow& row, std::optional<std::uint32_t>& level);
-    void selectOption(QRadioButton* option);
     void placeHelpFrame();
     void showRightClickTime(int ms);
     std::uint32_t firmwareNumber() const;
@@ -295,6 +300,9 @@ private:
     std::uint8_t savedReportMode_ = 1;
     bool ready_ = false;
     bool busy_ = false;
+    QWidget* content_ = nullptr; // everything in the window, scrolling where the screen is small
+    bool listHighlightInCode_ = false; // the program, not the user, moves the list's highlight
+    bool listMousePressed_ = false;    // a mouse press on the list: its click selects
     bool activated_ = false; // Form_Activate has run: sound type and manual right click send
     bool startUpDone_ = false;
     bool terminating_ = false;

@@ -25,7 +25,7 @@ constexpr int kListRows = 9; // below the header row
 QWidget* FrmMain::buildDeviceTab() {
     auto* page = new QWidget;
     page->setObjectName("Device");
-    controllerTitle_ = named(new QLabel("Touch Controller"), "Label3", "Touch Controller");
+    controllerTitle_ = named(new QLabel("Touch Controller"), "Label3");
 
     controllerGrid_ = named(new QTableWidget(kListRows, 3), "Grid1", "controllers");
     controllerGrid_->setHorizontalHeaderLabels({" No", " Device", " Dispaly Number"});
@@ -33,6 +33,7 @@ QWidget* FrmMain::buildDeviceTab() {
     controllerGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     controllerGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     controllerGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    controllerGrid_->setTabKeyNavigation(false); // arrows move in the list, Tab leaves it
     const double dpi = page->logicalDpiX();
     int width = controllerGrid_->frameWidth() * 2;
     for (int c = 0; c < 3; ++c) {
@@ -42,8 +43,12 @@ QWidget* FrmMain::buildDeviceTab() {
     }
     controllerGrid_->horizontalHeader()->setStretchLastSection(true);
     controllerGrid_->setMinimumWidth(width);
-    connect(controllerGrid_, &QTableWidget::cellClicked, this,
-            [this](int row, int) { Grid1_Click(row); });
+    connect(controllerGrid_, &QTableWidget::cellClicked, this, [this](int row, int) {
+        listMousePressed_ = false;
+        Grid1_Click(row);
+    });
+    connect(controllerGrid_, &QTableWidget::itemSelectionChanged, this,
+            &FrmMain::listSelectionMoved);
 
     activeCaption_ = new QLabel("Active :");
     activeCaption_->setObjectName("lblActive");
@@ -52,7 +57,11 @@ QWidget* FrmMain::buildDeviceTab() {
     activeCaption_->setBuddy(activeName_);
     firmwareCaption_ = new QLabel("Firmware Version : ");
     firmwareCaption_->setObjectName("lblFirmwareCaption");
-    identityLabel_ = named(new QLabel, "lblFirmware", "Firmware Version : ");
+    // The identity text speaks itself, and the keyboard reaches it (it is selectable).
+    identityLabel_ = named(new QLabel, "lblFirmware");
+    identityLabel_->setAccessibleDescription("Firmware Version");
+    identityLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    identityLabel_->setFocusPolicy(Qt::StrongFocus);
 
     fivePointButton_ = named(new QPushButton("5 Pts Calibration"), "cmd5pts", "5 Pts Calibration");
     ninePointButton_ = named(new QPushButton("9 Pts Calibration"), "cmd9pts", "9 Pts Calibration");

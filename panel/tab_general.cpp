@@ -46,13 +46,12 @@ QWidget* FrmMain::buildGeneralTab() {
     generalPage_->setObjectName("General");
     logo_ = gui::named(new QLabel(generalPage_), "Image1", "logo");
     logo_->setPixmap(designLogo(generalPage_->logicalDpiX()));
-    titleLabel_ = gui::named(new QLabel("Tactivo", generalPage_), "Label1", "Tactivo");
+    titleLabel_ = gui::named(new QLabel("Tactivo", generalPage_), "Label1");
     QFont title = titleLabel_->font();
     title.setPointSize(kTitlePointSize);
     title.setBold(true);
     titleLabel_->setFont(title);
-    secondLabel_ = gui::named(new QLabel("Touch screen settings", generalPage_), "Label2",
-                              "Touch screen settings");
+    secondLabel_ = gui::named(new QLabel("Touch screen settings", generalPage_), "Label2");
     QFont second = secondLabel_->font();
     second.setPointSize(kSecondPointSize);
     secondLabel_->setFont(second);

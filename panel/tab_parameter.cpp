@@ -1,6 +1,7 @@
 // The "Parameter" tab: touch sensitivity (sent to the controller at once), double click
 // speed and area and the right-click response time (sent with "Confirm").
 
+#include "gui/accessibility.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/frm_main.h"
@@ -70,6 +71,9 @@ QWidget* FrmMain::buildParameterTab() {
     connect(doubleClickSpeedRow_.bar, &QScrollBar::valueChanged, this, [this](int v) {
         doubleClickSpeedRow_.value->setText(QString::number(v * kSpeedLabelFactor));
     });
+
+    gui::tieValueLabel(rightClickTimeRow_.bar, rightClickTimeRow_.value, kRightClickMsPerStep, "ms");
+    gui::tieValueLabel(doubleClickSpeedRow_.bar, doubleClickSpeedRow_.value, kSpeedLabelFactor, {});
 
     parameterConfirm_ = gui::named(new QPushButton("Confirm"), "Command6", "Confirm");
     connect(parameterConfirm_, &QPushButton::clicked, this, &FrmMain::Command6_Click);

@@ -1,6 +1,7 @@
 // The "Settings" tab: how the driver turns touches into pointer actions and sounds. Each
 // control calls one library export on the selected controller; readset reads them all back.
 
+#include "gui/accessibility.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/frm_main.h"
@@ -57,8 +58,7 @@ QWidget* FrmMain::buildSettingsTab() {
         const std::string name = "Option3(" + std::to_string(i) + ")";
         touchModeOptions_[i] = option(name.c_str(), modeCaptions[i]);
         modes->addWidget(touchModeOptions_[i]);
-        connect(touchModeOptions_[i], &QRadioButton::clicked, this,
-                [this, i] { Option3_Click(static_cast<int>(i)); });
+        gui::onChecked(touchModeOptions_[i], this, [this, i] { Option3_Click(static_cast<int>(i)); });
     }
 
     rotationFrame_ = named(new QGroupBox("Rotation :"), "fraRotation", "Rotation :");
@@ -68,8 +68,7 @@ QWidget* FrmMain::buildSettingsTab() {
         const std::string name = "Option2(" + std::to_string(i) + ")";
         rotationOptions_[i] = option(name.c_str(), rotationCaptions[i]);
         rotations->addWidget(rotationOptions_[i]);
-        connect(rotationOptions_[i], &QRadioButton::clicked, this,
-                [this, i] { Option2_Click(static_cast<int>(i)); });
+        gui::onChecked(rotationOptions_[i], this, [this, i] { Option2_Click(static_cast<int>(i)); });
     }
 
     rightClickFrame_ =
@@ -88,8 +87,8 @@ QWidget* FrmMain::buildSettingsTab() {
     buzzerOption_ = option("Option4", "Buzzer");
     upSound_ = check("Check1", "Enable Touch Up  Sound");
     downSound_ = check("Check2", "Enable Touch Down  Sound");
-    connect(audioOption_, &QRadioButton::clicked, this, [this] { soundTypeChosen(false); });
-    connect(buzzerOption_, &QRadioButton::clicked, this, [this] { soundTypeChosen(true); });
+    gui::onChecked(audioOption_, this, [this] { soundTypeChosen(false); });
+    gui::onChecked(buzzerOption_, this, [this] { soundTypeChosen(true); });
     connect(upSound_, &QCheckBox::toggled, this, &FrmMain::Check1_Click);
     connect(downSound_, &QCheckBox::toggled, this, &FrmMain::Check2_Click);
 
@@ -117,6 +116,8 @@ QWidget* FrmMain::buildSettingsTab() {
     connect(durationBar_, &QScrollBar::valueChanged, this,
             [this](int v) { durationLabel_->setText(QString::number(v * kBuzzerMsPerStep)); });
     connect(buzzerSetButton_, &QPushButton::clicked, this, &FrmMain::Command9_Click);
+    gui::tieValueLabel(frequencyBar_, frequencyLabel_, kBuzzerHzPerStep, "Hz");
+    gui::tieValueLabel(durationBar_, durationLabel_, kBuzzerMsPerStep, "ms");
     frequencyBar_->setValue(kBuzzerFrequency.initial);
     durationBar_->setValue(kBuzzerDuration.initial);
     frequencyLabel_->setText(QString::number(kBuzzerFrequency.initial * kBuzzerHzPerStep));
@@ -197,8 +198,7 @@ void FrmMain::readset() {
     const std::uint8_t mode = gui::libraryCall([=] { return GetReportMode(h); });
     savedReportMode_ = shownReportMode(mode);
     const int modeIndex = savedReportMode_ - 1;
-    selectOption(touchModeOptions_[static_cast<std::size_t>(modeIndex)]);
-    Option3_Click(modeIndex);
+    gui::selectInCode(touchModeOptions_[static_cast<std::size_t>(modeIndex)]);
 
     const std::uint32_t hz = gui::libraryCall([] { return Get_BuzzerFreq(); });
     frequencyBar_->setValue(buzzerFrequencySlider(hz, frequencyBar_->value()));
@@ -209,8 +209,7 @@ void FrmMain::readset() {
                                   0);
 
     const bool buzzer = gui::libraryCall([] { return Get_Sound_Type(); }) == kSoundBuzzer;
-    (buzzer ? buzzerOption_ : audioOption_)->setChecked(true);
-    soundTypeChosen(buzzer);
+    gui::selectInCode(buzzer ? buzzerOption_ : audioOption_);
 
     const int rightClickMs =
         shownRightClickTime(gui::libraryCall([=] { return GetRightClickTime(h); }));
@@ -241,8 +240,7 @@ void FrmMain::readset() {
     downSound_->setChecked(gui::libraryCall([=] { return GetDownSoundStatus(h); }) != 0);
 
     const int rotation = shownRotation(gui::libraryCall([=] { return GetRotation(h); }));
-    selectOption(rotationOptions_[static_cast<std::size_t>(rotation)]);
-    Option2_Click(rotation);
+    gui::selectInCode(rotationOptions_[static_cast<std::size_t>(rotation)]);
 
     disableTouch_->setChecked(gui::libraryCall([=] { return GetReportStatus(h); }) != 0);
     link.close();

@@ -43,14 +43,14 @@ BackupForm::BackupForm(QWidget* parent) : ReportingToolWindow(Closed, parent) {
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(progress_, 0, Qt::AlignCenter);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(gui::scrollingContent(this));
     layout->setContentsMargins(24, 16, 24, 20);
     layout->setSpacing(12);
     layout->addWidget(title_);
     layout->addWidget(wait_);
     layout->addStretch(1);
     layout->addWidget(frame);
-    setFixedSize(440, 220);
+    gui::fitToScreen(this, QSize(440, 220), false);
 }
 
 void BackupForm::start() {

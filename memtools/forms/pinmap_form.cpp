@@ -2,6 +2,7 @@
 
 #include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
+#include "gui/accessibility.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
 #include "memtools/forms/tool_form.h"
@@ -70,7 +71,7 @@ PinmapForm::PinmapForm(QWidget* parent) : QWidget(parent) {
     buttons->addWidget(confirm_);
     buttons->addWidget(cancel_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(gui::scrollingContent(this));
     layout->setContentsMargins(20, 14, 20, 16);
     layout->addWidget(heading);
     layout->addLayout(kinds);
@@ -79,10 +80,10 @@ PinmapForm::PinmapForm(QWidget* parent) : QWidget(parent) {
     layout->addWidget(code_);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedSize(400, 330);
+    gui::fitToScreen(this, QSize(400, 330), false);
 
-    connect(fiveWire_, &QRadioButton::clicked, this, &PinmapForm::sensorKindChosen);
-    connect(fourWire_, &QRadioButton::clicked, this, &PinmapForm::sensorKindChosen);
+    gui::onChecked(fiveWire_, this, [this] { sensorKindChosen(); });
+    gui::onChecked(fourWire_, this, [this] { sensorKindChosen(); });
     connect(set_, &QPushButton::clicked, this, &PinmapForm::setClicked);
     connect(confirm_, &QPushButton::clicked, this, &PinmapForm::confirmClicked);
     connect(cancel_, &QPushButton::clicked, this, &PinmapForm::cancelClicked);

@@ -2,6 +2,7 @@
 
 #include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
+#include "gui/accessibility.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
 #include "memtools/image_transfer.h"
@@ -76,7 +77,7 @@ RestoreForm::RestoreForm(QWidget* parent) : ReportingToolWindow(NotRestored, par
     frameLayout->setContentsMargins(0, 0, 0, 0);
     frameLayout->addWidget(progress_, 0, Qt::AlignCenter);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(gui::scrollingContent(this));
     layout->setContentsMargins(24, 16, 24, 20);
     layout->setSpacing(10);
     layout->addWidget(title_);
@@ -84,16 +85,15 @@ RestoreForm::RestoreForm(QWidget* parent) : ReportingToolWindow(NotRestored, par
     layout->addWidget(wait_);
     layout->addWidget(frame_);
     layout->addStretch(1);
-    setFixedSize(440, 250);
+    gui::fitToScreen(this, QSize(440, 250), false);
     // Laid out before the progress unit is taken; hidden until the writing starts.
     wait_->setVisible(false);
     frame_->setVisible(false);
     progress_->ensurePolished();
 
-    connect(userDefaults_, &QRadioButton::clicked, this,
-            [this] { filePath_ = backupPath(kUserDefaultsFile); });
-    connect(installDefaults_, &QRadioButton::clicked, this,
-            [this] { filePath_ = backupPath(kInstallDefaultsFile); });
+    gui::onChecked(userDefaults_, this, [this] { filePath_ = backupPath(kUserDefaultsFile); });
+    gui::onChecked(installDefaults_, this,
+                   [this] { filePath_ = backupPath(kInstallDefaultsFile); });
     connect(start_, &QPushButton::clicked, this, &RestoreForm::startClicked);
     connect(cancel_, &QPushButton::clicked, this, &RestoreForm::cancelClicked);
 }

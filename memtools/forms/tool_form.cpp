@@ -2,6 +2,7 @@
 
 #include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
+#include "gui/accessibility.h"
 #include "gui/widgets.h"
 #include "platform/desktop/message_box.h"
 
@@ -16,7 +17,9 @@ ProgressFrame::ProgressFrame(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
     setFixedHeight(28);
-    bar_ = gui::named(new QLabel(this), "lblProgress", QStringLiteral("Progress bar"));
+    gui::makeProgressIndicator(this, kImageWords);
+    bar_ = new QLabel(this);
+    bar_->setObjectName(QStringLiteral("lblProgress"));
     bar_->setAutoFillBackground(true);
     QPalette p = bar_->palette();
     p.setColor(QPalette::Window, QColor(0, 0, 160));
@@ -33,6 +36,7 @@ void ProgressFrame::setWords(int words) {
     const QRect inside = contentsRect();
     bar_->setGeometry(inside.left(), inside.top(), unit_ * words, inside.height());
     bar_->setVisible(words > 0);
+    gui::setProgressValue(this, words);
 }
 
 int ProgressFrame::barWidth() const {

@@ -1,6 +1,8 @@
 #include "tests/support/qt_support.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTest>
 #include <QThread>
 #include <QWidget>
 
@@ -22,6 +24,20 @@ void pumpGui(std::chrono::milliseconds duration) {
 
 QImage grabImage(QWidget* widget) {
     return widget->grab().toImage();
+}
+
+QStringList tabChain(QWidget* window, QWidget* first, int steps) {
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    first->setFocus(Qt::TabFocusReason);
+    QStringList visited;
+    for (int i = 0; i < steps; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        visited << (focus ? focus->objectName() : QString());
+        QTest::keyClick(focus ? focus : window, Qt::Key_Tab);
+    }
+    return visited;
 }
 
 } // namespace kvr::test

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -20,6 +21,10 @@ void pumpGui(std::chrono::milliseconds duration);
 
 // The widget's picture as its paint events make it (QWidget::grab), as an image.
 QImage grabImage(QWidget* widget);
+
+// The objectNames the keyboard focus visits in `window` from `first` on, Tab after Tab
+// (`steps` of them; the window is shown and made active first).
+QStringList tabChain(QWidget* window, QWidget* first, int steps);
 
 // The control of `window` with this objectName and type, as tools and tests find it; null
 // when there is none.

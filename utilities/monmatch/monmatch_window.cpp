@@ -20,6 +20,8 @@ const QColor kRed(255, 0, 0);
 
 constexpr int kNumberCellPx = 120;
 constexpr int kTextCellPx = 30;
+const QString kTouchText = QStringLiteral("Touch me to match.");
+const QString kAbortText = QStringLiteral("Press [ESC] to abort.");
 
 // One line centred on x with its top at y, on a transparent background.
 void drawCentred(QPainter& p, const QString& text, const QFont& font, const QColor& colour, int x,
@@ -50,6 +52,9 @@ void MonmatchWindow::showOnCurrentDisplay() {
         return std::pair{matcher_.current(), matcher_.area(matcher_.current())};
     });
     shownDisplay_ = display;
+    // What the window paints, for screen readers.
+    setAccessibleDescription(QString::number(display) + QLatin1Char('\n') + kTouchText +
+                             QLatin1Char('\n') + kAbortText);
     if (area)
         gui::showOnDisplayNotOnTop(
             this, gui::displayRect(area->left, area->top, area->right, area->bottom));
@@ -99,8 +104,8 @@ void MonmatchWindow::paintEvent(QPaintEvent*) {
     drawCentred(p, QString::number(shownDisplay_), gui::cellFont(kNumberCellPx, kNumberCellPx),
                 kBlue, w / 2, h / 2 - 250);
     const QFont textFont = gui::cellFont(kTextCellPx, kTextCellPx);
-    drawCentred(p, QStringLiteral("Touch me to match."), textFont, kWhite, w / 2, h / 2 - 30);
-    drawCentred(p, QStringLiteral("Press [ESC] to abort."), textFont, kRed, w / 2, h / 2 + 30);
+    drawCentred(p, kTouchText, textFont, kWhite, w / 2, h / 2 - 30);
+    drawCentred(p, kAbortText, textFont, kRed, w / 2, h / 2 + 30);
 }
 
 } // namespace kvr::monmatch

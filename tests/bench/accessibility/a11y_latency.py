@@ -18,120 +18,15 @@ Not pass/fail: it prints the figures. Needs Xvfb, dbus-launch, at-spi2-core, pyt
 """
 
 import os
-import shutil
-import signal
 import statistics
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from a11y_lab import Lab, wait_for  # noqa: E402
+
 GOAL_MS = 100
-
-
-def wait_for(condition, seconds=20.0, step=0.01):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(step)
-    return condition()
-
-
-class Lab:
-    """Xvfb, the session and accessibility buses, the daemon and the emulator."""
-
-    def __init__(self, build):
-        self.bin = os.path.join(build, "bin")
-        self.dir = tempfile.mkdtemp(prefix="a11y-latency.")
-        self.procs = []
-        env = os.environ.copy()
-        env.update(
-            KVR_STATE_DIR=os.path.join(self.dir, "state"),
-            KVR_RUNTIME_DIR=os.path.join(self.dir, "run"),
-            KVR_CONFIG_DIR=os.path.join(self.dir, "config"),
-            KVR_SOUND_SINK=os.path.join(self.dir, "sounds"),
-            QT_QPA_PLATFORM="xcb",
-            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-            QT_ACCESSIBILITY="1",
-            NO_AT_BRIDGE="0",
-        )
-        env.pop("KVR_DISPLAYS", None)
-        env.pop("KVR_MESSAGE_ANSWERS", None)
-        for d in ("state/dosdevices", "run", "config", "sounds"):
-            os.makedirs(os.path.join(self.dir, d), exist_ok=True)
-        self.env = env
-
-    def start(self, args, log):
-        out = open(os.path.join(self.dir, log), "w")
-        p = subprocess.Popen(args, env=self.env, stdout=out, stderr=subprocess.STDOUT,
-                             stdin=subprocess.DEVNULL)
-        self.procs.append(p)
-        return p
-
-    def up(self):
-        display = ":%d" % (40 + os.getpid() % 50)
-        self.start(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"], "xvfb.log")
-        self.env["DISPLAY"] = display
-        os.environ["DISPLAY"] = display
-        if not wait_for(lambda: os.path.exists("/tmp/.X11-unix/X" + display[1:])):
-            sys.exit("a11y_latency: Xvfb did not start")
-        launch = subprocess.run(["dbus-launch", "--sh-syntax"], env=self.env, capture_output=True,
-                                text=True, check=True).stdout
-        for line in launch.splitlines():
-            if line.startswith("DBUS_SESSION_BUS_ADDRESS="):
-                address = line.split("=", 1)[1].rstrip(";").strip("'")
-                self.env["DBUS_SESSION_BUS_ADDRESS"] = address
-                os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
-            if line.startswith("DBUS_SESSION_BUS_PID="):
-                self.dbus_pid = int(line.split("=", 1)[1].rstrip(";"))
-        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], "atspi.log")
-        time.sleep(0.5)  # the bus launcher registers org.a11y.Bus (nothing to wait on)
-        state = self.env["KVR_STATE_DIR"]
-        self.start([os.path.join(self.bin, "kvrsim"), "--link", "COM1", "--profile", "nvlt3000-e",
-                    "--control", os.path.join(self.dir, "kvrsim.sock"),
-                    "--frame-log", os.path.join(self.dir, "frames.log")], "kvrsim.log")
-        if not wait_for(lambda: os.path.exists(os.path.join(self.dir, "kvrsim.sock"))):
-            sys.exit("a11y_latency: kvrsim did not start")
-        self.start([os.path.join(self.bin, "KvrRs232"), "--foreground", "--no-syslog",
-                    "--pointer=xtest"], "KvrRs232.log")
-        if not wait_for(lambda: os.path.exists(os.path.join(self.env["KVR_RUNTIME_DIR"], "dev",
-                                                            "KvrRs232D"))):
-            sys.exit("a11y_latency: KvrRs232 did not start")
-        subprocess.run([os.path.join(self.bin, "kvrctl"), "connect", "0", "1"], env=self.env,
-                       check=True, stdout=subprocess.DEVNULL)
-        # The controller is identified at connect ("Uu"): its E packets are read from then on.
-        if not wait_for(lambda: "Uu" in self.frames()):
-            sys.exit("a11y_latency: the controller was not identified")
-        return state
-
-    def frames(self):
-        try:
-            with open(os.path.join(self.dir, "frames.log")) as f:
-                return f.read()
-        except OSError:
-            return ""
-
-    def play(self, *lines):
-        subprocess.run([os.path.join(self.bin, "kvrctl"), "sim",
-                        os.path.join(self.dir, "kvrsim.sock"), *lines],
-                       env=self.env, check=True, stdout=subprocess.DEVNULL)
-
-    def sounds(self, part):
-        return sum(part in name for name in os.listdir(self.env["KVR_SOUND_SINK"]))
-
-    def down(self):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-        if getattr(self, "dbus_pid", None):
-            os.kill(self.dbus_pid, signal.SIGTERM)
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class Prober(threading.Thread):

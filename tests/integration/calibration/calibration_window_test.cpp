@@ -181,9 +181,13 @@ TEST_F(CalibrationWindows, TargetsAndTextsWhereTheyBelong) {
         QPoint target0;
         int scale;
     } cases[] = {
-        {"DISPLAY1:0,0,1024,768", 0, 0, {1024, 0}, 3},   // corners: point 0 top right
-        {"ODD:100,50,1123,817", 3968, 128, {31, 23}, 3}, // 1023 x 767: 130944 >> 12
+        // The default scale 3 makes the longest text (57 cells of 30 pixels) 1710 pixels
+        // wide: only a display that wide keeps it; a smaller one gets the largest scale that
+        // fits.
+        {"DISPLAY1:0,0,1024,768", 0, 0, {1024, 0}, 1},   // corners: point 0 top right
+        {"ODD:100,50,1123,817", 3968, 128, {31, 23}, 1}, // 1023 x 767: 130944 >> 12
         {"SMALL:0,0,640,480", 3968, 128, {20, 15}, 1},   // narrow: scale 1
+        {"WIDE:0,0,1920,1080", 0, 0, {1920, 0}, 3},
     };
     ASSERT_NO_FATAL_FAILURE(start("nvlt3000-e", 2, cases[0].displays));
     for (const Case& c : cases) {

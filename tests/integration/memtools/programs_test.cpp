@@ -326,6 +326,10 @@ TEST(Pinmap, WritesTheWiringCodeIntoWord9EAndRestoresDefaults) {
     ASSERT_TRUE(b.ok()) << b.why();
     answerBoxes("yes,ok");
     PinmapRun run;
+    // The keyboard walks the window top to bottom; the sensor kind is one stop (arrows
+    // choose within it).
+    EXPECT_EQ(tabChain(&run.form(), run.get<QWidget>("opt5Wire"), 4).join(' ').toStdString(),
+              "opt5Wire Combo1 cmdSet cmdCancel");
     run.click("opt4Wire");
     run.assign("X-/UR");
     run.assign("X+/LL");

@@ -11,6 +11,7 @@
 #include "tests/support/test_env.h"
 #include "tsapi/tsapi.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -67,6 +68,7 @@ public:
     [[nodiscard]] bool ok() const { return sim_ != nullptr; }
     [[nodiscard]] std::string why() const { return bench_.diagnostics(); }
     Sim& sim() { return *sim_; }
+    Bench& bench() { return bench_; }
     std::size_t mark() const { return sim_->frameTexts().size(); }
     Frames since(std::size_t from) const { return framesSince(*sim_, from); }
     // The window after Form_Load and the controller list (RS232_DEVICE0 selected).
@@ -449,6 +451,61 @@ TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
               "panel_test: the driver is not running\n"
               "messagebox: : Open Controller Error!!\\nthe driver is not running\n");
     EXPECT_EQ(control<QLineEdit>(frm, "Text1")->text(), "RS232_DEVICE0");
+}
+
+// ---- keyboard and assistive technology --------------------------------------------------------
+
+TEST(PanelKeyboard, TheListFollowsTheKeysAndTheBusHearsWhatTheScreenShows) {
+    START_BENCH(b, Sim::profile("nvlt3000"));
+    ASSERT_NE(b.bench().addSerial(1, 2, Sim::profile("legacy")), nullptr) << b.why();
+    auto frm = b.window();
+    ASSERT_TRUE(frm);
+    frm->show();
+    frm->startUp();
+    auto* tabs = control<QTabWidget>(*frm, "SSTab1");
+    auto* grid = control<QTableWidget>(*frm, "Grid1");
+    auto* active = control<QLineEdit>(*frm, "Text1");
+    ASSERT_EQ(active->text(), "RS232_DEVICE0");
+    ASSERT_TRUE(tabs->isTabEnabled(kvr::panel::Tab::Advance));
+
+    // The Device page in Tab order: the list, the active name, the identity text, the buttons.
+    tabs->setCurrentIndex(kvr::panel::Tab::Device);
+    EXPECT_EQ(tabChain(frm.get(), grid, 6).join(' ').toStdString(),
+              "Grid1 Text1 lblFirmware cmd5pts cmd9pts Command5");
+
+    // An arrow key moves the highlight, and so the active controller and every page.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_TRUE(waitForGui([&] { return active->text() == "RS232_DEVICE1" && !frm->busy(); }));
+    EXPECT_FALSE(tabs->isTabEnabled(kvr::panel::Tab::Advance)) << "the legacy unit's pages";
+    // Enter on the list is the click: the same controller chosen again.
+    const std::size_t before = b.mark();
+    QTest::keyClick(grid, Qt::Key_Return);
+    EXPECT_EQ(active->text(), "RS232_DEVICE1");
+    EXPECT_GT(b.mark(), before) << "the pages were read again";
+
+    // Enter on a focused button presses it.
+    tabs->setCurrentIndex(kvr::panel::Tab::Settings);
+    control<QPushButton>(*frm, "Command17")->setFocus();
+    QTest::keyClick(control<QPushButton>(*frm, "Command17"), Qt::Key_Return);
+    EXPECT_TRUE(waitForGui([&] { return control<QWidget>(*frm, "fraHelpText")->isVisible(); }));
+
+    // Tabs say what the screen draws; sliders speak the value shown beside them.
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabs->tabBar());
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(bar->childCount(), tabs->count());
+    for (int i = 0; i < tabs->count(); ++i)
+        EXPECT_EQ(bar->child(i)->state().disabled, !tabs->isTabEnabled(i)) << i;
+    EXPECT_EQ(bar->child(kvr::panel::Tab::Advance)->actionInterface()->actionNames(),
+              QStringList()) << "a disabled tab cannot be chosen through the bus";
+    auto* frequency = control<QScrollBar>(*frm, "VScroll1");
+    QAccessibleInterface* slider = QAccessible::queryAccessibleInterface(frequency);
+    ASSERT_NE(slider->valueInterface(), nullptr);
+    EXPECT_EQ(slider->valueInterface()->currentValue().toInt(),
+              control<QLabel>(*frm, "VScroll1Value")->text().toInt());
+    slider->valueInterface()->setCurrentValue(4000);
+    EXPECT_EQ(frequency->value(), 40) << "hertz through the bus, steps on the slider";
+    EXPECT_EQ(slider->text(QAccessible::Value), "4000 Hz");
 }
 
 } // namespace

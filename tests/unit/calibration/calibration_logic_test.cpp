@@ -38,6 +38,11 @@ TEST(CalibrationMessageFile, ScaleRulesAndSlots) {
         {"", "format error"},
         // A line of 300 bytes fills three slots (127, 127, 46 bytes).
         {"2\n" + std::string(300, 'x') + "\nd\ne\nf", "2 " + std::string(127, 'x') + "|f"},
+        // Old files are in the Windows code page; UTF-8 files stay as they are, and a
+        // character the 127-byte slot cuts in two is left out rather than garbled.
+        {"2\nTouchez l\x92\xE9" "cran \x80\nb\nc\nd\ne\nf", "2 Touchez l\u2019\u00E9cran \u20AC|f"},
+        {"2\n\u00C9cran\nb\nc\nd\ne\nf", "2 \u00C9cran|f"},
+        {"2\n" + std::string(126, 'x') + "\u00E9\nd\ne\nf\ng", "2 " + std::string(126, 'x') + "|g"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(outcome(text), expected) << text;

@@ -2,6 +2,7 @@
 // reading rules and its three formats applied to the window (file precedence, captions,
 // hidden keys in lower case, inactive hidden keys), and the settings rounding rules.
 
+#include "gui/widgets.h"
 #include "panel/customisation.h"
 #include "panel/frm_main.h"
 #include "panel/messages.h"
@@ -14,6 +15,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
@@ -45,10 +48,10 @@ TEST(PanelMessages, ShortFileKeepsTheBuiltInTextsOfMissingSlots) {
     EXPECT_EQ(table[2], "");
     EXPECT_EQ(table[11], "Controll Reset Error");
     EXPECT_EQ(table[100], "");
-    // Latin-1 text from the old systems is taken as such.
-    std::ofstream(dir / "errmsg.txt") << "Ger\xE4t\n";
+    // Text from the old systems is in the Windows code page.
+    std::ofstream(dir / "errmsg.txt") << "Ger\xE4t \x93OK\x94 \x80\n";
     table.loadMessages();
-    EXPECT_EQ(table[0], "Gerät");
+    EXPECT_EQ(table[0], "Gerät \u201COK\u201D \u20AC");
 }
 
 TEST(PanelCustomisation, ReadingRulesAndBadFiles) {
@@ -128,6 +131,39 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         WindowCase{"f32", {"touch32.fmt"}, "Lite Panel", "Advance", "Sounds", "Frequency", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PanelCustomisationWindow, FarPositionsAndSmallScreensKeepEveryControlReachable) {
+    // A title label placed 2 000 000 000 twips to the right (a damaged or hostile file).
+    const fs::path dir = configWith({"touch32.fmt"});
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(dir / "touch32.fmt");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+    }
+    ASSERT_GT(lines.size(), 22u);
+    lines[21] = "2000000000"; // item 22: the title label's left
+    {
+        std::ofstream out(dir / "touch32.fmt", std::ios::trunc);
+        for (const std::string& line : lines)
+            out << line << "\r\n";
+    }
+    FrmMain frm;
+    ASSERT_TRUE(frm.Form_Load());
+    frm.show();
+    const QRect screen = frm.screen()->availableGeometry();
+    using kvr::test::control;
+    EXPECT_LE(control<QLabel>(frm, "Label1")->x(), 601) << "kept on the page";
+    EXPECT_TRUE(screen.contains(frm.frameGeometry())) << "the window lies on the screen";
+
+    // Contents far larger than the screen (a large scale on a small display): the window
+    // shrinks to the screen and its contents scroll, the Exit button within reach.
+    gui::fitToScreen(&frm, screen.size() * 2);
+    EXPECT_TRUE(screen.contains(frm.frameGeometry()));
+    auto* exit = control<QPushButton>(frm, "cmdExit");
+    control<QScrollArea>(frm, "contentScroll")->ensureWidgetVisible(exit);
+    EXPECT_TRUE(frm.rect().contains(exit->mapTo(&frm, exit->rect().center())));
+}
 
 TEST(PanelRanges, ReadValuesBecomeSliderPositions) {
     // Halves go to the even neighbour; durations of 130..150 ms show as the maximum.
