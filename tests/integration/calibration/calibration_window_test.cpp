@@ -275,9 +275,10 @@ TEST_F(CalibrationWindows, LinearFivePointsFillTheEvenSlotsAndTheSaveWritesTheTa
     EXPECT_TRUE(test::tsapi::sameExchanges(test::tsapi::framesSince(*sim_, from), expected));
     // A saved table keeps the three-point calibration it was measured against.
     opened.session->close();
-    if (!refused)
+    if (!refused) {
         EXPECT_EQ(storedCalibration(),
                   (std::vector<std::uint32_t>{128, 128, 3968, 3968, 3968, 128}));
+    }
 }
 
 TEST_F(CalibrationWindows, LinearEscapePutsBackTheCalibrationInForceBefore) {
