@@ -1,8 +1,12 @@
 #include "calibration/linearity.h"
 
+#include "calibration/three_point.h"
+#include "platform/registry/registry.h"
 #include "protocol/commands.h"
 #include "protocol/wait.h"
 #include "tsapi/tsapi.h"
+
+#include <array>
 
 namespace kvr::calibration {
 namespace {
@@ -41,6 +45,21 @@ bool acknowledged(protocol::ControllerSession& controller, std::string_view text
     return reply.bytes.size() > 1 && reply.bytes[1] == '0';
 }
 
+// The three-point calibration in force: the raw targets the driver keeps in the controller's
+// settings key (CP1X, CP1Y .. CP3Y), in SaveCalibrationData's block order. Nothing when the
+// key or a value cannot be read.
+std::optional<std::array<std::int32_t, 6>> readCalibrationBlock(std::string_view name) {
+    static constexpr const char* kValues[6] = {"CP1X", "CP1Y", "CP2X", "CP2Y", "CP3X", "CP3Y"};
+    const std::string key = controllerSettingsKey(name);
+    std::array<std::int32_t, 6> block{};
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        std::uint32_t value = 0;
+        if (reg::queryDword(key, kValues[i], value) != reg::Status::Ok) return std::nullopt;
+        block[i] = static_cast<std::int32_t>(value);
+    }
+    return block;
+}
+
 } // namespace
 
 std::optional<LinearityArguments> parseLinearityArguments(std::string_view arguments) {
@@ -72,7 +91,9 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
     if (!s->controller_.isOpen()) return {kExitOpenFailed, nullptr};
     const std::int32_t h = s->controller_.handle();
 
-    // The linearity table is measured against the base point's own three-point calibration.
+    // The linearity table is measured against the base point's own three-point calibration;
+    // the one in force now comes back unless the table is saved.
+    s->previousCalibration_ = readCalibrationBlock(parsed->controllerName);
     std::int32_t base[2] = {0, 0};
     if (GetBasePoint(h, base, kPointBytes) == 1) {
         const std::int32_t x = base[0];
@@ -88,6 +109,7 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
 
     if (controllerDisplay(h, kNameBufferLength, s->display_) != DisplayLookup::Found) {
         s->stopCapture();
+        s->restoreCalibration();
         return {kExitNoDisplay, nullptr};
     }
 
@@ -99,6 +121,7 @@ LinearitySession::Opened LinearitySession::open(std::string_view arguments) {
         // Leave the controller as it was found: capture stopped, point mode back.
         s->stopCapture();
         if (s->savedReportMode_ == kPointReportMode) SetReportMode(h, kPointReportMode);
+        s->restoreCalibration();
         return {kExitNoHandshake, nullptr};
     }
     return {kExitNormal, std::move(s)};
@@ -158,7 +181,19 @@ void LinearitySession::escape() {
 }
 
 bool LinearitySession::save() {
-    return controller_.isOpen() && StoreCalibrationData(controller_.handle()) == 1;
+    saved_ = controller_.isOpen() && StoreCalibrationData(controller_.handle()) == 1;
+    return saved_;
+}
+
+void LinearitySession::restoreCalibration() {
+    if (saved_ || !previousCalibration_ || !controller_.isOpen()) return;
+    SaveCalibrationData(controller_.handle(), previousCalibration_->data(), kBlockBytes);
+    previousCalibration_.reset(); // once
+}
+
+void LinearitySession::close() {
+    restoreCalibration();
+    controller_.close();
 }
 
 } // namespace kvr::calibration

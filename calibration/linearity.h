@@ -9,7 +9,8 @@
 //   3. the named controller (13 characters from "RS232_DEVICE", else 11 from
 //      "USB_DEVICE") is listed                                                         -3
 //      and opens                                                                       -4
-//   4. the three-point calibration is reset to the base point's own targets
+//   4. the three-point calibration is reset to the base point's own targets (the one in
+//      force before is read first and put back whenever the table is not saved)
 //   5. the capture of target 0 is armed
 //   6. the display it is bound to                                                      -5
 //   7. "Z", then the report mode saved (point mode 3 becomes drawing mode 2)
@@ -22,6 +23,7 @@
 #include "calibration/targets.h"
 #include "protocol/session.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,16 +69,21 @@ public:
     // Writes the library's linearity table into the controller; false when the controller
     // did not take all of it.
     bool save();
-    // Window destruction: the controller closed.
-    void close() { controller_.close(); }
+    // Window destruction: the three-point calibration that was in force before the start
+    // put back unless the table was saved, and the controller closed.
+    void close();
 
 private:
     LinearitySession() = default;
     bool handshake();
     void resetController();
     void stopCapture();
+    // Puts back the calibration read at the start (once), unless the table was saved.
+    void restoreCalibration();
 
     protocol::ControllerSession controller_;
+    std::optional<std::array<std::int32_t, 6>> previousCalibration_;
+    bool saved_ = false;
     DisplayPlace display_;
     std::uint8_t gridSize_ = kNineTargets;
     std::uint8_t savedReportMode_ = kCaptureReportMode;

@@ -1,10 +1,12 @@
 #include "calibration/programs.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/display_window.h"
 #include "gui/library_worker.h"
 #include "gui/single_instance.h"
 #include "platform/common/paths.h"
 #include "platform/desktop/message_box.h"
+#include "tsapi/tsapi.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -49,6 +51,24 @@ WindowSetup commonSetup(const DisplayPlace& display, const MessageTable& message
     return s;
 }
 
+// The device word the command line names ("RS232..." or "USB..."), for the driver to ask.
+std::string_view controllerWord(std::string_view commandLine) {
+    for (const std::string_view word :
+         {std::string_view("RS232_DEVICE"), std::string_view("USB_DEVICE")})
+        if (const auto at = commandLine.find(word); at != std::string_view::npos)
+            return commandLine.substr(at);
+    return {};
+}
+
+// The exits that mean the controller could not be found, opened or reached (the other exits
+// of the start-up have their own reasons, which the help gives).
+bool reachesController(int exitCode, std::string_view commandLine) {
+    if (exitCode == kExitNoController)
+        return !controllerWord(commandLine).empty() &&
+               gui::libraryCall([] { return GetExistControllers(); }) == 0;
+    return exitCode == kExitNotFound || exitCode == kExitOpenFailed || exitCode == kExitNoHandshake;
+}
+
 // The start-up both programs share around their session: one copy per window class, the
 // message file, the session's own checks, then the window until it closes. The program's
 // exit code (0, or a negative code).
@@ -69,7 +89,11 @@ int runProgram(const char* className, const char* messageFile, MessageTable mess
     }
 
     auto opened = gui::libraryCall([&] { return Session::open(commandLine); });
-    if (!opened.session) return opened.exitCode;
+    if (!opened.session) {
+        if (reachesController(opened.exitCode, commandLine))
+            gui::reportControllerTrouble(gui::controllerTroubleCause(controllerWord(commandLine)));
+        return opened.exitCode;
+    }
     {
         CalibrationWindow window(makeSetup(*opened.session, messages));
         window.start();
@@ -113,7 +137,7 @@ const gui::ProgramInfo& threePointInfo() {
             {kExitSettingsKey, "the controller's settings key has no readable BPX or BPY"},
             {kExitNotFound, "no controller present, or none has the given name"},
             {kExitOpenFailed, "the controller cannot be opened (is the driver running?)"},
-            {kExitNoDisplay, "the controller is bound to no display, or there is no display"},
+            {kExitNoDisplay, "the controller is bound to no display"},
             {kExitMessageFile, "msg_3p_calib.txt has fewer than six texts"},
             {kExitAlreadyRunning, "cal3pt is running already (brought to the front)"},
         },
@@ -129,7 +153,8 @@ const gui::ProgramInfo& linearityInfo() {
         "the display the controller is bound to. Touch each flashing target until it turns\n"
         "yellow, then lift; after the last, touch the screen once more to write the\n"
         "linearity table into the controller. The three-point calibration is reset to the\n"
-        "base point first, whatever the outcome.",
+        "base point for the measurement; it stays so once the table is written, and the\n"
+        "calibration in force before comes back otherwise (Esc, countdown, a failure).",
         "msg_linear.txt     font scale and texts (current folder, then $KVR_CONFIG_DIR,\n"
         "                   default /etc/lumarcon)",
         {
@@ -137,7 +162,7 @@ const gui::ProgramInfo& linearityInfo() {
             {kExitNoController, "no controller present, no -5/-9, or no RS232_DEVICE/USB_DEVICE"},
             {kExitNotFound, "no controller has the given name"},
             {kExitOpenFailed, "the controller cannot be opened (is the driver running?)"},
-            {kExitNoDisplay, "the controller is bound to no display, or there is no display"},
+            {kExitNoDisplay, "the controller is bound to no display"},
             {kExitMessageFile, "msg_linear.txt has fewer than six texts"},
             {kExitNoHandshake, "the controller did not acknowledge \"CR\" in 10 attempts"},
             {kExitAlreadyRunning, "linear is running already (brought to the front)"},
@@ -183,7 +208,7 @@ WindowSetup linearityWindowSetup(LinearitySession& session, const MessageTable& 
 }
 
 int runThreePoint(int argc, char** argv) {
-    if (const auto rc = gui::handleInfoOptions(argc, argv, threePointInfo())) return *rc;
+    if (const auto rc = gui::beginProgram(argc, argv, threePointInfo())) return *rc;
     return runWithQt(argc, argv, [](std::string_view commandLine) {
         return runProgram<ThreePointSession>(kThreePointClass, kThreePointMessageFile,
                                              threePointMessages(), commandLine,
@@ -192,7 +217,7 @@ int runThreePoint(int argc, char** argv) {
 }
 
 int runLinearity(int argc, char** argv) {
-    if (const auto rc = gui::handleInfoOptions(argc, argv, linearityInfo())) return *rc;
+    if (const auto rc = gui::beginProgram(argc, argv, linearityInfo())) return *rc;
     return runWithQt(argc, argv, [](std::string_view commandLine) {
         return runProgram<LinearitySession>(kLinearityClass, kLinearityMessageFile,
                                             linearityMessages(), commandLine, linearityWindowSetup);

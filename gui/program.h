@@ -26,7 +26,18 @@ struct ProgramInfo {
     std::string_view summary; // what the program does, a few lines
     std::string_view files;   // the files it reads and writes, a few lines (may be empty)
     std::vector<ExitCode> exitCodes;
+    // The long options ("--name") the program takes besides --help and --version; any other
+    // argument that starts with "--" is a usage error.
+    std::vector<std::string_view> longOptions = {};
+    // The program hands its command line to Qt, so Qt's own options (-platform NAME,
+    // -display NAME, --style NAME, ...) are known too, and -platform/-display choose the
+    // display that is checked.
+    bool takesQtOptions = false;
 };
+
+// Statuses every windowed program may leave with besides its own (--help lists them).
+inline constexpr int kStatusUsage = 2;     // an option the program does not know
+inline constexpr int kStatusNoDisplay = 8; // the display cannot be opened
 
 // The process exit status for a program's code.
 constexpr int exitStatus(int code) {
@@ -37,6 +48,16 @@ constexpr int exitStatus(int code) {
 // stdout, "--version" the program's version; either returns 0 to exit with. Nothing when the
 // first argument is neither: the command line belongs to the program.
 std::optional<int> handleInfoOptions(int argc, char** argv, const ProgramInfo& info);
+
+// What every windowed program does first, before it changes anything: handleInfoOptions; an
+// unknown "--option" is a usage error ("PROGRAM: unknown option '--x' (see PROGRAM --help)",
+// status kStatusUsage); then the display the program's window would go on must open (see
+// window_system.h), else one line "PROGRAM: cannot open the display ..." and status
+// kStatusNoDisplay. Nothing when the program goes on; otherwise the status to exit with.
+std::optional<int> beginProgram(int argc, char** argv, const ProgramInfo& info);
+
+// The unknown long option of a command line, if any (the first one).
+std::optional<std::string> unknownLongOption(int argc, char** argv, const ProgramInfo& info);
 
 // The help text handleInfoOptions prints.
 std::string helpText(const ProgramInfo& info);

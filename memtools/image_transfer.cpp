@@ -3,6 +3,9 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace kvr::memtools {
@@ -25,15 +28,122 @@ std::vector<std::uint8_t> requestWord(protocol::ControllerSession& controller, i
     return controller.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize).bytes;
 }
 
-// One try at writing word n: flush, "SP", wait, read. True when acknowledged.
-bool storeWord(protocol::ControllerSession& controller, int wordNumber, ImageWord word) {
-    protocol::CommandFrame frame;
-    protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
-                                protocol::hexText(word.byte2));
-    const protocol::ExchangeReply reply =
-        controller.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize);
-    return reply.written != 0 && protocol::startsWithAcknowledge(reply.bytes);
+// A reply with its acknowledgements (SOH '0' CR, wherever they stand) taken out: how many there
+// were, and the bytes left. No other reply holds that sequence (a value's digits are never CR).
+struct SplitReply {
+    int acknowledges = 0;
+    std::vector<std::uint8_t> rest;
+};
+SplitReply splitAcknowledges(protocol::Bytes reply) {
+    SplitReply r;
+    for (std::size_t i = 0; i < reply.size();) {
+        if (reply.size() - i >= protocol::kAcknowledgeLength &&
+            protocol::startsWithAcknowledge(reply.subspan(i, protocol::kAcknowledgeLength))) {
+            ++r.acknowledges;
+            i += protocol::kAcknowledgeLength;
+        } else {
+            r.rest.push_back(reply[i++]);
+        }
+    }
+    return r;
 }
+
+// Writing one word, with its replies judged against its own frames. An acknowledgement says
+// nothing about which frame it answers, so a reply that came too late for its own frame would
+// be taken for the next frame's. The writer therefore counts the replies still owed by frames
+// it gave up waiting for. While one is owed, the bytes waiting before a frame are read and
+// counted instead of flushed unseen, and a lone acknowledgement is taken for the late reply,
+// so the word is read back instead. A word that got no acknowledgement in time is read back
+// ("GP") before it is sent again, so a late reply never makes a word go out twice. A reply
+// owed for longer than kLostReplyAfter is taken as lost (a controller that dropped it).
+class WordWriter {
+public:
+    explicit WordWriter(protocol::ControllerSession& controller) : controller_(controller) {}
+
+    bool write(int wordNumber, ImageWord word) {
+        expected_ = word;
+        int tries = 0;
+        bool send = true;
+        for (;;) {
+            if (send) {
+                const auto reply = sendWord(wordNumber, word);
+                if (!reply) return false; // the library refused the frame
+                if (*reply) return true;
+                if (++tries >= kWordTries) return false;
+            }
+            const ReadBack back = readBack(wordNumber);
+            if (back == ReadBack::Matches) return true;
+            // A word that reads back otherwise is sent again; one that did not read back at
+            // all is read again.
+            send = back == ReadBack::Differs;
+            if (!send && ++tries >= kWordTries) return false;
+        }
+    }
+
+private:
+    enum class ReadBack { Matches, Differs, NoAnswer };
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kLostReplyAfter{2000};
+    static constexpr std::size_t kPendingReadBytes = 256;
+
+    // Takes acknowledgements for replies still owed; the number left over.
+    int payOwed(int acknowledges) {
+        const int paid = std::min(acknowledges, owed_);
+        owed_ -= paid;
+        return acknowledges - paid;
+    }
+    void owe() {
+        if (owed_++ == 0) owedSince_ = Clock::now();
+    }
+
+    // The flush before a frame: while replies are owed, the waiting bytes are read and their
+    // acknowledgements paid instead (the frame then goes without a flush of its own).
+    protocol::Flush settleBefore() {
+        if (owed_ > 0 && Clock::now() - owedSince_ > kLostReplyAfter) owed_ = 0;
+        if (owed_ == 0) return protocol::Flush::Before;
+        payOwed(splitAcknowledges(controller_.readPending(kPendingReadBytes)).acknowledges);
+        return protocol::Flush::None;
+    }
+
+    // One "SP": frame, wait, read. Nothing when the library refused the frame; else whether
+    // this frame's own acknowledgement came.
+    std::optional<bool> sendWord(int wordNumber, ImageWord word) {
+        protocol::CommandFrame frame;
+        protocol::BuildSetParameter(frame, addressText(wordNumber), protocol::hexText(word.byte1),
+                                    protocol::hexText(word.byte2));
+        const protocol::Flush flush = settleBefore();
+        const protocol::ExchangeReply reply =
+            controller_.exchange(frame, kWordWriteWaitMs, protocol::kReplyReadSize, flush);
+        if (reply.written == 0) return std::nullopt;
+        const SplitReply split = splitAcknowledges(reply.bytes);
+        const bool ownAcknowledge = payOwed(split.acknowledges) > 0;
+        // Nothing of its own came: its reply may yet come. (Other bytes are taken for its
+        // reply, refused or garbled.)
+        if (!ownAcknowledge && split.rest.empty()) owe();
+        return ownAcknowledge;
+    }
+
+    // One "GP" of the word just written; late acknowledgements around its value are paid.
+    ReadBack readBack(int wordNumber) {
+        protocol::CommandFrame frame;
+        protocol::BuildGetParameter(frame, addressText(wordNumber));
+        const protocol::Flush flush = settleBefore();
+        const protocol::ExchangeReply reply =
+            controller_.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize, flush);
+        const SplitReply split = splitAcknowledges(reply.bytes);
+        payOwed(split.acknowledges);
+        const protocol::ParameterReply value = protocol::judgeParameterReply(split.rest);
+        if (!value.valid()) return ReadBack::NoAnswer;
+        return value.value.first == expected_.byte1 && value.value.second == expected_.byte2
+                   ? ReadBack::Matches
+                   : ReadBack::Differs;
+    }
+
+    protocol::ControllerSession& controller_;
+    int owed_ = 0; // replies of frames given up on that have not come yet
+    Clock::time_point owedSince_{};
+    ImageWord expected_{};
+};
 
 } // namespace
 
@@ -86,13 +196,12 @@ ImageWriteResult writeImage(protocol::ControllerSession& controller, const Setti
                             const Progress& progress) {
     ImageWriteResult result;
     queryUnitType(controller, kUnitTypeWaitBeforeWriteMs);
+    WordWriter writer(controller);
     for (int n = 1; n <= kImageWords; ++n) {
-        int tries = 0;
-        while (!storeWord(controller, n, image[static_cast<std::size_t>(n - 1)])) {
-            if (++tries >= kWordTries) {
-                result.reason = "the word at " + addressText(n) + " was not acknowledged";
-                return result;
-            }
+        const ImageWord word = image[static_cast<std::size_t>(n - 1)];
+        if (!writer.write(n, word)) {
+            result.reason = "the word at " + addressText(n) + " was not acknowledged";
+            return result;
         }
         result.wordsWritten = n;
         if (progress) progress(n);

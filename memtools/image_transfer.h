@@ -5,7 +5,7 @@
 //   read:   "UT" (no flush), 100 ms, read 10 (ignored); then per word n = 1..35:
 //           flush, "GP" + address, 200 ms, read 10, judge the reply
 //   write:  "UT" (no flush), 200 ms, read 10 (ignored); then per word n = 1..35:
-//           flush, "SP" + address + byte 1 + byte 2, 350 ms, read 10
+//           flush, "SP" + address + byte 1 + byte 2, 350 ms, read 10 (and a read-back below)
 //
 // The windows run a transfer on their library worker; `progress` is called after each word
 // with the number of words done so far (on the thread the transfer runs on).
@@ -21,9 +21,14 @@
 // So two wrong-length replies in a row are tolerated and a third abandons; two badly framed
 // replies in a row abandon.
 //
-// Writing judges the reply too: a word the controller did not acknowledge (SOH '0' CR) is
-// written again, up to kWordTries tries; a word still unacknowledged abandons the write, so a
-// controller that stops answering half way is reported instead of taken for a success.
+// Writing judges the reply too, each against its own frame: a word whose acknowledgement
+// (SOH '0' CR) did not come in time is read back with "GP" (flush, 200 ms, read 10) and sent
+// again only when it reads back otherwise, so a late reply never makes a word go out twice;
+// and while such a late reply is still owed, the bytes waiting before a frame are read and
+// counted rather than flushed unseen, and a lone acknowledgement is taken for the late reply,
+// not for the next word (which is then read back). After kWordTries failed tries of one word the
+// write is abandoned, so a controller that stops answering half way is reported instead of
+// taken for a success.
 
 #include "memtools/settings_image.h"
 #include "protocol/replies.h"

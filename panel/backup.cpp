@@ -51,12 +51,12 @@ void FrmMain::rdeep(bool showMessage) {
     });
     session_.lastHandle = read.handle;
     if (read.handle < 0) {
-        desktop::messageBox("KVR Handler Error! Please select the device again", dialogTitle_,
-                            desktop::MB_OK);
+        desktop::messageBox(troubleText("KVR Handler Error! Please select the device again"),
+                            dialogTitle_, desktop::MB_OK);
         return;
     }
     if (!read.image.complete) {
-        desktop::messageBox("Error Reading!!!", dialogTitle_, desktop::MB_OK);
+        desktop::messageBox(troubleText("Error Reading!!!"), dialogTitle_, desktop::MB_OK);
         return;
     }
     // Written (and flushed to the disk) on the worker, beside the window.

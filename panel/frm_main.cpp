@@ -3,6 +3,7 @@
 #include "panel/frm_main.h"
 
 #include "gui/accessibility.h"
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "panel/ranges.h"
@@ -211,9 +212,22 @@ void FrmMain::showSelectedController() {
 
 void FrmMain::getctrname() {
     list_ = enumerateControllers();
-    probeControllers(list_, session_);
+    const bool answered = probeControllers(list_, session_);
     fillControllerGrid(readDisplayColumn(list_, session_));
-    if (list_.count == 0) showMessage(msg::kNoDevice);
+    troubleCause_.clear();
+    if (answered) return;
+    // Why no controller can be used: on stderr always, under the box's text when it shows.
+    troubleCause_ = gui::controllerTroubleCause();
+    gui::reportControllerTrouble(troubleCause_);
+    if (list_.count == 0)
+        desktop::messageBox(gui::withCause(messages_[msg::kNoDevice], troubleCause_), dialogTitle_,
+                            desktop::MB_OK);
+}
+
+std::string FrmMain::troubleText(std::string_view text) const {
+    // The search just said why on stderr; a step after it only adds the cause to its box.
+    if (!troubleCause_.empty()) return gui::withCause(text, troubleCause_);
+    return gui::explainControllerTrouble(text, session_.selectedName);
 }
 
 void FrmMain::fillControllerGrid(const std::vector<std::string>& displayColumn) {
@@ -274,7 +288,7 @@ void FrmMain::Grid1_Click(int row) {
         opened = link.ok();
     }
     if (!opened) {
-        showMessage(msg::kOpenError);
+        desktop::messageBox(troubleText(messages_[msg::kOpenError]), dialogTitle_, desktop::MB_OK);
     } else {
         readset(); // ends with the identity text
         readfw();

@@ -187,6 +187,9 @@ private:
     AdvanceValues advanceValues() const;
     void startLinearity(int points);
     void showMessage(std::size_t slot, std::uint32_t type = 0);
+    // A box text for a controller that could not be reached: `text`, and why on its second
+    // line (told on stderr too, unless the controller search just told it).
+    std::string troubleText(std::string_view text) const;
     int ask(std::size_t slot, std::uint32_t type);
 
     // Customisation.
@@ -288,8 +291,9 @@ private:
     ControllerList list_;
     std::optional<desktop::GlobalAtom> instanceAtom_;
     std::string dialogTitle_;
-    std::string identityText_;                // shown after "Firmware Version : "
-    std::string kept03_, kept05_;             // first bytes of 03 and 05 as read
+    std::string troubleCause_;    // why the last controller search found none that answers
+    std::string identityText_;    // shown after "Firmware Version : "
+    std::string kept03_, kept05_; // first bytes of 03 and 05 as read
     std::optional<std::uint32_t> accLevel_;   // "Acc.Level" as shown (none: row empty)
     std::optional<std::uint32_t> noiseLevel_; // "A.D.N.L." as shown (none: row empty)
     int rightClickTimeMs_ = 0;                // the right-click response time shown

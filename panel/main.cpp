@@ -27,12 +27,14 @@ const kvr::gui::ProgramInfo kInfo{
     {{0, "the window was closed (\"Exit\", Ctrl+E, \"Release comport and Exit\", or the "
          "window's close button), or another copy is already running"},
      {2, "usage error: an argument the panel does not take (it takes none besides Qt's own)"}},
+    {},
+    true,
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
+    if (const auto code = kvr::gui::beginProgram(argc, argv, kInfo)) return *code;
     QApplication app(argc, argv);
     // Qt took its own options out (-platform, -display, ...); anything left is a mistake.
     if (const QStringList rest = QApplication::arguments(); rest.size() > 1)

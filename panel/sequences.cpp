@@ -133,7 +133,7 @@ ControllerList enumerateControllers() {
     });
 }
 
-void probeControllers(ControllerList& list, Session& session) {
+bool probeControllers(ControllerList& list, Session& session) {
     for (int i = 1; i <= list.listed(); ++i) {
         list.selected = i;
         session.selectedName = list.names[static_cast<std::size_t>(i)];
@@ -141,11 +141,12 @@ void probeControllers(ControllerList& list, Session& session) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (protocol::probeAnswered(
                     link.exchange(command::kUnitType, kProbeWaitMs, kReplyBytes, Flush::None)))
-                return;
+                return true;
         }
         link.close();
         ControllerLink::wait(kProbeGapMs);
     }
+    return false;
 }
 
 std::vector<std::string> readDisplayColumn(const ControllerList& list, Session& session) {

@@ -41,7 +41,8 @@ ControllerList enumerateControllers();
 // Step 2: the probe. Each controller in turn is selected, opened and sent "UT" (twice at
 // most, 100 ms each); the first with a reply of more than 5 bytes stays selected, else the
 // last one does. The session's selected name follows.
-void probeControllers(ControllerList& list, Session& session);
+// True when one answered (it is then the selected one).
+bool probeControllers(ControllerList& list, Session& session);
 // Step 3: the display column: "No. #" + (GetDisplayNumber + 1) for each listed controller,
 // 200 ms after each.
 std::vector<std::string> readDisplayColumn(const ControllerList& list, Session& session);

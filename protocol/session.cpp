@@ -58,6 +58,14 @@ ExchangeReply ControllerSession::exchange(const CommandFrame& frame, std::uint16
     return reply;
 }
 
+std::vector<std::uint8_t> ControllerSession::readPending(std::size_t maxBytes) {
+    std::vector<std::uint8_t> bytes(maxBytes);
+    const std::uint32_t got =
+        isOpen() ? calls_->read(handle_, bytes.data(), static_cast<std::uint32_t>(maxBytes)) : 0;
+    bytes.resize(std::min<std::size_t>(got, maxBytes));
+    return bytes;
+}
+
 ExchangeReply ControllerSession::exchange(std::string_view text, std::uint16_t waitMs,
                                           std::size_t replyBytes, Flush flush) {
     CommandFrame frame;

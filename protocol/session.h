@@ -69,6 +69,9 @@ public:
     // as zero bytes, so the library's answer to it shows in `written`.
     ExchangeReply exchange(const CommandFrame& frame, std::uint16_t waitMs, std::size_t replyBytes,
                            Flush flush = Flush::Before);
+    // Reads up to `maxBytes` reply bytes that are waiting, without writing anything (instead of
+    // a flush, by a caller that must see what it throws away).
+    std::vector<std::uint8_t> readPending(std::size_t maxBytes);
     // The same with the frame SOH, text, CR.
     ExchangeReply exchange(std::string_view text, std::uint16_t waitMs, std::size_t replyBytes,
                            Flush flush = Flush::Before);

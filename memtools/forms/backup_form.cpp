@@ -1,5 +1,6 @@
 #include "memtools/forms/backup_form.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 #include "memtools/controller_search.h"
@@ -76,7 +77,7 @@ void BackupForm::activate() {
 
 bool BackupForm::getctrname() {
     if (findController().count > 0) return true;
-    toolMessage("No device was found");
+    toolMessage(gui::withCause("No device was found", searchTrouble_));
     exitprg(NoDevice);
     return false;
 }
@@ -114,12 +115,12 @@ void BackupForm::rdeep() {
         });
     handle_ = read.handle;
     if (handle_ < 0) {
-        toolMessage("KVR Handler Error! Please select the device again");
+        toolMessage(troubleText("KVR Handler Error! Please select the device again"));
         return; // the window stays until the user closes it
     }
     if (!read.image.complete) {
         std::fprintf(stderr, "nvbackup: %s\n", read.image.reason.c_str());
-        toolMessage("Error Reading!!!");
+        toolMessage(troubleText("Error Reading!!!"));
         exitprg(ReadFailed);
         return;
     }

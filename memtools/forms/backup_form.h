@@ -21,9 +21,10 @@ public:
     enum ExitCode : int {
         Saved = 0,          // the backup file was written
         NoDevice = 1,       // "No device was found"
-        ReadFailed = 2,     // "Error Reading!!!": the controller did not answer every word
         FileNotWritten = 3, // the state folder could not take the file
         Closed = 4,         // the window was closed before a backup was made
+        ReadFailed = 5,     // "Error Reading!!!": the controller did not answer every word
+        // (2 is the usage error every windowed program has.)
     };
 
     explicit BackupForm(QWidget* parent = nullptr);

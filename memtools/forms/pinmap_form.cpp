@@ -1,5 +1,6 @@
 #include "memtools/forms/pinmap_form.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/accessibility.h"
 #include "gui/widgets.h"
@@ -145,11 +146,19 @@ void PinmapForm::confirmClicked() {
     busy_ = false;
     switch (outcome) {
     case PinWriteOutcome::ReadFailed:
-        toolMessage("Write EEP error!!"); // nothing written: back to the window
+        // Nothing written: back to the window.
+        toolMessage(gui::explainControllerTrouble("Write EEP error!!", currentName_));
         return;
     case PinWriteOutcome::WriteRefused:
+        toolMessage(gui::explainControllerTrouble(
+            "Write failed!! The pin definition was not written.", currentName_));
+        end(WriteError);
+        return;
     case PinWriteOutcome::RestoreRefused:
-        toolMessage("Write EEP error!!");
+        toolMessage(gui::explainControllerTrouble(
+            "Write failed!! The pin definition was written, but the controller's defaults "
+            "were not restored, so it is not in effect yet.",
+            currentName_));
         end(WriteError);
         return;
     case PinWriteOutcome::Written:
@@ -211,7 +220,11 @@ void PinmapForm::vlbloff() {
 void PinmapForm::getctrname() {
     const SearchResult found = gui::libraryCall([] { return searchController(kPinmapSearch); });
     currentName_ = found.current;
-    if (found.count == 0) toolMessage("No device was found ! "); // the window stays usable
+    if (found.answered) return;
+    const std::string cause = gui::controllerTroubleCause();
+    gui::reportControllerTrouble(cause);
+    // The window stays usable.
+    if (found.count == 0) toolMessage(gui::withCause("No device was found ! ", cause));
 }
 
 void PinmapForm::closeEvent(QCloseEvent* event) {

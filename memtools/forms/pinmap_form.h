@@ -22,7 +22,8 @@ public:
     enum ExitCode : int {
         Written = 0,    // "Write OK"
         NotWritten = 1, // "Cancel", "No" to the confirmation, or the window closed
-        WriteError = 2, // the library kept refusing the write ("Write EEP error!!")
+        // 2 is the usage error every windowed program has.
+        WriteError = 3, // the library kept refusing the write ("Write failed!!")
     };
 
     explicit PinmapForm(QWidget* parent = nullptr);

@@ -1,5 +1,6 @@
 #include "memtools/forms/restore_form.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/accessibility.h"
 #include "gui/widgets.h"
@@ -114,12 +115,24 @@ void RestoreForm::start() {
 void RestoreForm::activate() {
     if (ended_) return;
     busy_ = true;
+    startingUp_ = true;
     disablerpt();
+    startingUp_ = false;
     busy_ = false;
+    // A click on Start made while the reports were being suspended is carried out now.
+    if (startPending_) {
+        startPending_ = false;
+        startClicked();
+    }
 }
 
 void RestoreForm::startClicked() {
-    // The waits keep the window alive, so a second click may come while one runs.
+    if (startingUp_) {
+        startPending_ = true;
+        return;
+    }
+    // The waits keep the window alive, so a second click may come while one runs: the
+    // restore under way is what it asked for.
     if (busy_ || ended_) return;
     busy_ = true;
     readbkfile();
@@ -140,7 +153,9 @@ void RestoreForm::showWorking(bool working) {
 }
 
 void RestoreForm::getctrname() {
-    if (findController().count == 0) toolMessage("No device was found"); // the window stays usable
+    // The window stays usable.
+    if (findController().count == 0)
+        toolMessage(gui::withCause("No device was found", searchTrouble_));
 }
 
 void RestoreForm::readbkfile() {
@@ -176,7 +191,7 @@ void RestoreForm::restore() {
     case WriteOutcome::NoHandle:
         return; // back to waiting: nothing was written, nothing handed to the library
     case WriteOutcome::Abandoned:
-        toolMessage("Error Writing!!!");
+        toolMessage(troubleText("Error Writing!!!"));
         exitprg(WriteFailed);
         return;
     case WriteOutcome::Written:
@@ -207,7 +222,7 @@ RestoreForm::WriteOutcome RestoreForm::wrteep() {
         });
     handle_ = outcome.handle;
     if (handle_ < 0) {
-        toolMessage("KVR Handler Error! ");
+        toolMessage(troubleText("KVR Handler Error! "));
         showWorking(false);
         return WriteOutcome::NoHandle;
     }

@@ -24,7 +24,8 @@ public:
     enum ExitCode : int {
         Restored = 0,    // image written, settings handed back
         NotRestored = 1, // "Cancel", or the window closed
-        WriteFailed = 2, // the controller stopped answering while its memory was written
+        // 2 is the usage error every windowed program has.
+        WriteFailed = 3, // the controller stopped answering while its memory was written
     };
 
     explicit RestoreForm(QWidget* parent = nullptr);
@@ -56,6 +57,8 @@ private:
     QWidget* frame_;
     ProgressFrame* progress_;
 
+    bool startingUp_ = false;   // the start-up exchange (suspending the reports) runs
+    bool startPending_ = false; // Start was clicked meanwhile; carried out when it ends
     std::int32_t handle_ = 0;
     std::filesystem::path filePath_;
     BackupContents contents_;

@@ -13,7 +13,7 @@
 namespace kvr::memtools::forms {
 
 template <class Form> int runForm(int argc, char** argv, const gui::ProgramInfo& info) {
-    if (const auto done = gui::handleInfoOptions(argc, argv, info)) return *done;
+    if (const auto done = gui::beginProgram(argc, argv, info)) return *done;
     QApplication app(argc, argv);
     QApplication::setApplicationName(
         QString::fromUtf8(info.name.data(), static_cast<int>(info.name.size())));

@@ -1,5 +1,6 @@
 #include "memtools/forms/tool_form.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/accessibility.h"
 #include "gui/widgets.h"
@@ -56,7 +57,16 @@ ReportingToolWindow::ReportingToolWindow(int closedExitCode, QWidget* parent)
 SearchResult ReportingToolWindow::findController() {
     SearchResult found = gui::libraryCall([] { return searchController(kBackupSearch); });
     currentName_ = found.current;
+    searchTrouble_.clear();
+    if (!found.answered) {
+        searchTrouble_ = gui::controllerTroubleCause();
+        gui::reportControllerTrouble(searchTrouble_);
+    }
     return found;
+}
+
+std::string ReportingToolWindow::troubleText(std::string_view text) const {
+    return gui::explainControllerTrouble(text, currentName_);
 }
 
 void ReportingToolWindow::disablerpt() {

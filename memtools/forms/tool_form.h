@@ -59,14 +59,19 @@ protected:
     ReportingToolWindow(int closedExitCode, QWidget* parent);
     void closeEvent(QCloseEvent* event) override;
 
-    // The search at load: the first controller that answers becomes the current one.
+    // The search at load: the first controller that answers becomes the current one. When
+    // none answers, why is told on stderr and kept in searchTrouble_.
     SearchResult findController();
+    // A message box text for a controller that could not be reached: `text`, and on its
+    // second line why (the stderr line is written too).
+    std::string troubleText(std::string_view text) const;
     void disablerpt();
     // Resumes the reports and ends the program with `exitCode`.
     void exitprg(int exitCode);
 
     std::string currentName_;
-    bool busy_ = false; // a sequence with waits is running
+    std::string searchTrouble_; // why the last search found no controller that answers
+    bool busy_ = false;         // a sequence with waits is running
     bool ended_ = false;
 
 private:

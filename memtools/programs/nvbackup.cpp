@@ -26,7 +26,7 @@ const kvr::gui::ProgramInfo kInfo{
                    "the controller did not answer for every word; no file written"},
                   {Form::FileNotWritten, "the backup file could not be written"},
                   {Form::Closed, "the window was closed before a backup was made"}},
-};
+    .takesQtOptions = true};
 
 } // namespace
 

@@ -21,7 +21,7 @@ const kvr::gui::ProgramInfo kInfo{
                   {Form::NotRestored, "ended without restoring (Cancel, window closed)"},
                   {Form::WriteFailed,
                    "the controller stopped answering while its memory was written"}},
-};
+    .takesQtOptions = true};
 
 } // namespace
 

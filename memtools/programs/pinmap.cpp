@@ -16,8 +16,8 @@ const kvr::gui::ProgramInfo kInfo{
     .files = "",
     .exitCodes = {{Form::Written, "the wiring code was written (\"Write OK\")"},
                   {Form::NotWritten, "ended without writing (Cancel, No, window closed)"},
-                  {Form::WriteError, "the library refused the write (\"Write EEP error!!\")"}},
-};
+                  {Form::WriteError, "the controller or the library kept refusing the write"}},
+    .takesQtOptions = true};
 
 } // namespace
 

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kvr::ipc {
@@ -258,6 +260,28 @@ int ControlConnection::fd() const {
     if (!impl_) return -1;
     std::lock_guard lock(impl_->mutex);
     return impl_->fd.get();
+}
+
+DeviceReachReport probeDevice(std::string_view name) {
+    DeviceReachReport report;
+    std::string path;
+    if (connectByName(name, path)) {
+        report.reach = DeviceReach::Served;
+        return report;
+    }
+    if (errno != EACCES && errno != EPERM) return report;
+    report.reach = DeviceReach::AccessDenied;
+    struct stat st {};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
+        group buffer{};
+        std::vector<char> text(4096);
+        group* found = nullptr;
+        if (::getgrgid_r(st.st_gid, &buffer, text.data(), text.size(), &found) == 0 && found)
+            report.group = found->gr_name;
+        else
+            report.group = std::to_string(st.st_gid);
+    }
+    return report;
 }
 
 } // namespace kvr::ipc

@@ -187,6 +187,20 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Whether a control device can be reached, and if not why, so that a program can tell its user
+// more than "failed". The probe connects and hangs up at once; the daemon sees an empty
+// connection.
+enum class DeviceReach {
+    Served,       // a daemon accepted the connection
+    NotServed,    // no socket, or nobody listens on it (the driver is not running)
+    AccessDenied, // the socket (or its folder) refuses this user
+};
+struct DeviceReachReport {
+    DeviceReach reach = DeviceReach::NotServed;
+    std::string group; // AccessDenied: the group that owns the socket, when it could be read
+};
+DeviceReachReport probeDevice(std::string_view name);
+
 // The socket path a device name maps to (no case folding); nothing for a name that is not a
 // plain device name ("\\.\" prefix optional, no path separators, not empty, fits a socket
 // address).

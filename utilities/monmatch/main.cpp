@@ -2,11 +2,12 @@
 // that shows its number and asks for a touch; the controller touched is bound to that display
 // (the touch library records it). Esc skips a display. Takes no arguments.
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/program.h"
 #include "gui/terminate.h"
-#include "gui/window_system.h"
 #include "platform/desktop/windows.h"
+#include "tsapi/tsapi.h"
 #include "utilities/monmatch/matcher.h"
 #include "utilities/monmatch/monmatch_window.h"
 
@@ -26,16 +27,14 @@ const kvr::gui::ProgramInfo kInfo{
     "SIGTERM).",
     "",
     {{0, "ended (after the last display, or with no display or no window to show)"}},
+    {},
+    true,
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
-    if (!kvr::gui::windowSystemAvailable()) {
-        std::fprintf(stderr, "monmatch: no window system to show the displays' windows on\n");
-        return 0;
-    }
+    if (auto code = kvr::gui::beginProgram(argc, argv, kInfo)) return *code;
     // SIGTERM closes the window, so the report modes are given back as after the last display.
     kvr::desktop::windowMessageFd();
     QApplication app(argc, argv);
@@ -43,10 +42,15 @@ int main(int argc, char** argv) {
     kvr::gui::LibraryWorker worker;
     using kvr::gui::libraryCall;
 
+    // Touches come through the driver: without a controller it can reach none is matched.
+    if (libraryCall([] { return GetExistControllers(); }) == 0 ||
+        kvr::gui::findControllerTrouble().kind != kvr::gui::ControllerTrouble::NoAnswer)
+        std::fprintf(stderr, "monmatch: %s\n", kvr::gui::controllerTroubleCause().c_str());
     kvr::monmatch::ReportModes modes;
     libraryCall([&] { modes.saveAndSwitch(); });
     kvr::monmatch::MonitorMatcher matcher;
     if (!libraryCall([&] { return matcher.start() && matcher.area(1).has_value(); })) {
+        std::fprintf(stderr, "monmatch: no display to match a controller to\n");
         libraryCall([&] { modes.restore(); });
         return 0;
     }

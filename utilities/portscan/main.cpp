@@ -3,6 +3,7 @@
 // port (COM1 to COM8) and connects the controllers found; shows the progress in a small
 // window. "-u" closes the window when the scan is done (unattended installs).
 
+#include "gui/controller_trouble.h"
 #include "gui/program.h"
 #include "gui/terminate.h"
 #include "gui/window_system.h"
@@ -40,6 +41,8 @@ const kvr::gui::ProgramInfo kInfo{
     "",
     {{0, "the window was closed (after the scan, or during it: the scan is stopped)"},
      {-1, "another portscan is running, or the serial port map lists no port COM1..COM8"}},
+    {},
+    true,
 };
 
 constexpr int kExitNotScanned = -1;
@@ -48,7 +51,11 @@ constexpr std::chrono::milliseconds kMapValuePause{100};
 } // namespace
 
 int main(int argc, char** argv) {
-    if (auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
+    // Without any window system the scan runs unattended on Qt's offscreen platform; with
+    // one named, its display must open before the markers are touched.
+    const bool headless = !kvr::gui::windowSystemAvailable();
+    if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (auto code = kvr::gui::beginProgram(argc, argv, kInfo)) return *code;
 
     // One running copy at a time; the atom goes when this process ends.
     kvr::desktop::AtomAddResult added = kvr::desktop::AtomAddResult::Failed;
@@ -57,7 +64,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "portscan: another copy is running\n");
         return kvr::gui::exitStatus(kExitNotScanned);
     }
-    const bool headless = !kvr::gui::windowSystemAvailable();
     const bool autoClose = kvr::gui::joinedArguments(argc, argv) == "-u" || headless;
 
     auto ports = kvr::portscan::readPortList([] { std::this_thread::sleep_for(kMapValuePause); });
@@ -65,9 +71,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "portscan: no serial port COM1..COM8 is listed\n");
         return kvr::gui::exitStatus(kExitNotScanned);
     }
+    // The ports found are handed to the driver; without it they are only written to its
+    // settings, which the user should know.
+    if (const auto driver = kvr::gui::findControllerTrouble("RS232");
+        driver.kind != kvr::gui::ControllerTrouble::NoAnswer)
+        std::fprintf(stderr, "portscan: %s (the ports found are only written to its settings)\n",
+                     driver.text.c_str());
     kvr::portscan::deleteConnectMarkers();
 
-    if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // SIGTERM closes the window like its close box: the scan is stopped cleanly.
     kvr::desktop::windowMessageFd();
     QApplication app(argc, argv);

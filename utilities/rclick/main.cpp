@@ -25,12 +25,14 @@ const kvr::gui::ProgramInfo kInfo{
     {{0, "the window was closed, or another RClick is running (it was brought to the front)"},
      {1, "the window cannot be registered (runtime folder unusable)"},
      {2, "usage error: an argument RClick does not take"}},
+    {},
+    true,
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
+    if (const auto code = kvr::gui::beginProgram(argc, argv, kInfo)) return *code;
     QApplication app(argc, argv);
     // Qt took its own options out; anything left is a mistake.
     if (const QStringList rest = QApplication::arguments(); rest.size() > 1)

@@ -1,5 +1,6 @@
 #include "utilities/rclick/rclick_window.h"
 
+#include "gui/controller_trouble.h"
 #include "gui/library_worker.h"
 #include "gui/widgets.h"
 
@@ -27,7 +28,8 @@ RClickWindow::RClickWindow(RightClickArming& arming)
 
 void RClickWindow::armClicked() {
     if (!gui::libraryCall([this] { return arming_.arm(); })) {
-        std::fprintf(stderr, "RClick: no touch controller to arm\n");
+        std::fprintf(stderr, "RClick: no touch controller to arm: %s\n",
+                     gui::controllerTroubleCause().c_str());
         return;
     }
     arm_->setText(kArmedText);

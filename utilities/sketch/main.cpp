@@ -4,7 +4,6 @@
 
 #include "gui/display_window.h"
 #include "gui/program.h"
-#include "gui/window_system.h"
 #include "platform/display/display.h"
 #include "utilities/sketch/sketch_layout.h"
 #include "utilities/sketch/sketch_window.h"
@@ -27,7 +26,9 @@ const kvr::gui::ProgramInfo kInfo{
     "       (KVR_DISPLAYS, else the Wayland compositor's outputs, else the X server's\n"
     "       monitors); 0 or a number above the number of monitors selects monitor 1",
     "",
-    {{0, "ended normally, or no window could be shown"}, {-1, "the monitors cannot be enumerated"}},
+    {{0, "ended normally"}, {-1, "the monitors cannot be enumerated"}},
+    {},
+    true,
 };
 
 constexpr int kExitNoMonitors = -1;
@@ -35,7 +36,7 @@ constexpr int kExitNoMonitors = -1;
 } // namespace
 
 int main(int argc, char** argv) {
-    if (auto code = kvr::gui::handleInfoOptions(argc, argv, kInfo)) return *code;
+    if (auto code = kvr::gui::beginProgram(argc, argv, kInfo)) return *code;
     const std::string arguments = kvr::gui::joinedArguments(argc, argv);
 
     const auto monitors = kvr::display::enumerate().displays;
@@ -46,10 +47,6 @@ int main(int argc, char** argv) {
     const std::size_t count = std::min<std::size_t>(monitors.size(), 255);
     const auto& monitor = monitors[kvr::sketch::selectMonitor(arguments, count) - 1];
 
-    if (!kvr::gui::windowSystemAvailable()) {
-        std::fprintf(stderr, "sketch: no window system to show the window on\n");
-        return 0;
-    }
     QApplication app(argc, argv);
     kvr::gui::installProgramHooks(app);
     const QRect rect =

@@ -273,6 +273,34 @@ TEST_F(CalibrationWindows, LinearFivePointsFillTheEvenSlotsAndTheSaveWritesTheTa
     }
     expected.push_back("PL");
     EXPECT_TRUE(test::tsapi::sameExchanges(test::tsapi::framesSince(*sim_, from), expected));
+    // A saved table keeps the three-point calibration it was measured against.
+    opened.session->close();
+    if (!refused) {
+        EXPECT_EQ(storedCalibration(),
+                  (std::vector<std::uint32_t>{128, 128, 3968, 3968, 3968, 128}));
+    }
+}
+
+TEST_F(CalibrationWindows, LinearEscapePutsBackTheCalibrationInForceBefore) {
+    ASSERT_NO_FATAL_FAILURE(start("nvlt3000-e", 2));
+    {
+        test::tsapi::OpenedController c("RS232_DEVICE0");
+        const std::int32_t user[6] = {3900, 200, 150, 3850, 3950, 3900};
+        ASSERT_EQ(SaveCalibrationData(c.handle(), user, 24), 1);
+    }
+    const auto before = storedCalibration();
+    ASSERT_EQ(before, (std::vector<std::uint32_t>{3900, 200, 150, 3850, 3950, 3900}));
+    auto opened = LinearitySession::open("RS232_DEVICE0 -5");
+    ASSERT_TRUE(opened.session) << opened.exitCode;
+    EXPECT_NE(storedCalibration(), before) << "reset to the base point for the measurement";
+    {
+        CalibrationWindow w(linearityWindowSetup(*opened.session, linearityMessages()));
+        w.start();
+        QTest::keyClick(&w, Qt::Key_Escape);
+        EXPECT_FALSE(w.isVisible());
+    }
+    opened.session.reset();
+    EXPECT_EQ(storedCalibration(), before);
 }
 
 TEST_F(CalibrationWindows, LinearWithoutHandshakeEndsWithNoWindowAndTheCaptureStopped) {

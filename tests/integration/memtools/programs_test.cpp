@@ -4,6 +4,7 @@
 
 #include "gui/message_box.h"
 #include "memtools/backup_file.h"
+#include "memtools/forms/backup_form.h"
 #include "memtools/forms/pinmap_form.h"
 #include "memtools/forms/restore_form.h"
 #include "memtools/image_transfer.h"
@@ -19,9 +20,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -45,7 +48,7 @@ std::string slurp(const fs::path& p) {
 }
 
 // nvbackup run to its end, unattended. Its word reads have fixed waits and a failure limit:
-// when a loaded machine delays replies past them, it gives up ("Error Reading!!!", status 2,
+// when a loaded machine delays replies past them, it gives up ("Error Reading!!!", status 5,
 // no file), and it is run again, as a user would.
 RunResult runBackup() {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -53,7 +56,9 @@ RunResult runBackup() {
     RunResult r;
     for (int run = 0; run < 3; ++run) {
         r = runProgram(program("nvbackup"), {}, std::chrono::seconds(90));
-        if (r.exitCode != 2 || r.err.find("Error Reading!!!") == std::string::npos) break;
+        if (r.exitCode != memtools::forms::BackupForm::ReadFailed ||
+            r.err.find("Error Reading!!!") == std::string::npos)
+            break;
     }
     return r;
 }
@@ -113,7 +118,7 @@ TEST(Nvbackup, ControllerFallingSilentMidReadLeavesNoFileAndResumesReports) {
     ASSERT_TRUE(b.sim().play({"fault silence"}));
     const auto status = backup.wait(std::chrono::seconds(60));
     ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(WEXITSTATUS(*status), 2);
+    EXPECT_EQ(WEXITSTATUS(*status), memtools::forms::BackupForm::ReadFailed);
     EXPECT_NE(backup.stderrText().find("messagebox: nvbackup: Error Reading!!!"), std::string::npos)
         << backup.stderrText();
     EXPECT_FALSE(fs::exists(stateDir() / "usrdef.eep"));
@@ -211,6 +216,41 @@ TEST(Nvrestore, WritesTheImageAndHandsTheSettingsBack) {
           Setting::Rotation, Setting::BuzzerFreq, Setting::BuzzerDuration})
         EXPECT_EQ(applied.get(s), contents.record.get(s)) << memtools::settingName(s);
     EXPECT_EQ(applied.get(Setting::ReportStatus), 0) << "reports on after a restore";
+}
+
+TEST(Nvrestore, ALateAcknowledgementSendsNoWordTwice) {
+    MemtoolsBench b;
+    ASSERT_TRUE(b.ok()) << b.why();
+    ASSERT_TRUE(memtools::writeBackupFile(stateDir() / "usrdef.eep", restoreContents()));
+    answerBoxes("yes");
+    RestoreRun run;
+    const std::size_t mark = b.mark();
+    // Once the first word went out, the next reply comes well after the writer stops waiting.
+    std::thread late([&] {
+        if (b.sim().waitFrame("SP814101", 1, std::chrono::seconds(60)))
+            b.sim().play({"fault late 600 1"});
+    });
+    // Start pressed while the start-up suspends the reports (in the wait after "MI"): it is
+    // carried out once the start-up ends.
+    QTimer early;
+    QObject::connect(&early, &QTimer::timeout, [&] {
+        if (countFrames(b.sim(), "MI", mark) == 0) return;
+        early.stop();
+        run.click("cmdStart");
+    });
+    early.start(5);
+    ASSERT_TRUE(run.start(b));
+    ASSERT_TRUE(waitForGui([&] { return run.form().hasEnded(); }, std::chrono::seconds(90)));
+    late.join();
+    EXPECT_EQ(run.code(), 0);
+    std::map<std::string, int> sent;
+    for (const auto& f : framesSince(b.sim(), mark))
+        if (f.starts_with("SP") && !f.starts_with("SP02")) ++sent[f.substr(0, 4)];
+    EXPECT_EQ(sent.size(), std::size_t(memtools::kImageWords));
+    for (const auto& [word, times] : sent)
+        EXPECT_EQ(times, 1) << word;
+    for (int n = 1; n <= memtools::kImageWords; ++n)
+        EXPECT_EQ(b.word(memtools::imageAddress(n)), ((0x40 + n) << 8) | n) << n;
 }
 
 TEST(Nvrestore, DamagedMissingAndDeclinedChangeNothing) {
@@ -332,8 +372,10 @@ TEST(Pinmap, ARefusedWriteIsReported) {
     run.click("cmdConfirm");
     const std::string boxes = testing::internal::GetCapturedStderr();
     stopper.join();
-    EXPECT_EQ(run.code(), 2);
-    EXPECT_NE(boxes.find("Write EEP error!!"), std::string::npos) << boxes;
+    EXPECT_EQ(run.code(), memtools::forms::PinmapForm::WriteError);
+    // Not the text of a failed read: the write itself failed.
+    EXPECT_NE(boxes.find(": Write failed!!"), std::string::npos) << boxes;
+    EXPECT_EQ(boxes.find("Write EEP error!!"), std::string::npos) << boxes;
     EXPECT_EQ(boxes.find("Write OK"), std::string::npos) << boxes;
 }
 

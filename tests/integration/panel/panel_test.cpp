@@ -205,8 +205,12 @@ TEST(PanelBackup, ABadReplyIsAskedAgainAndASilentControllerGetsNoFile) {
     ASSERT_TRUE(b.sim().play({"fault silence"}));
     testing::internal::CaptureStderr();
     frm->rdeep(false);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("messagebox: : Error Reading!!!\n"),
-              std::string::npos);
+    const std::string silent = testing::internal::GetCapturedStderr();
+    // The driver runs, the controller went quiet: said on stderr and under the box's text.
+    EXPECT_NE(silent.find("panel_test: no controller answered\n"), std::string::npos) << silent;
+    EXPECT_NE(silent.find("messagebox: : Error Reading!!!\\nno controller answered\n"),
+              std::string::npos)
+        << silent;
     EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
 }
 
@@ -433,7 +437,11 @@ TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
     testing::internal::CaptureStderr();
     frm.startUp();
     const std::string boxes = testing::internal::GetCapturedStderr();
-    EXPECT_NE(boxes.find("messagebox: : No device was found\n"), std::string::npos) << boxes;
+    // The box's own text, then why; the reason on stderr too.
+    EXPECT_NE(boxes.find("messagebox: : No device was found\\nthe driver is not running\n"),
+              std::string::npos)
+        << boxes;
+    EXPECT_NE(boxes.find("panel_test: the driver is not running\n"), std::string::npos) << boxes;
     EXPECT_FALSE(std::filesystem::exists(stateDir() / "eepdef.eep"));
     EXPECT_FALSE(control<QTabWidget>(frm, "SSTab1")->isTabEnabled(kvr::panel::Tab::Advance));
 
@@ -441,7 +449,9 @@ TEST(PanelTools, NoControllerSaysSoAndStaysUsable) {
     ASSERT_TRUE(tsapi::writeMarkers({"RS232_DEVICE0"}));
     testing::internal::CaptureStderr();
     frm.Grid1_Click(0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "messagebox: : Open Controller Error!!\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "panel_test: the driver is not running\n"
+              "messagebox: : Open Controller Error!!\\nthe driver is not running\n");
     EXPECT_EQ(control<QLineEdit>(frm, "Text1")->text(), "RS232_DEVICE0");
 }
 
