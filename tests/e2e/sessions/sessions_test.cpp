@@ -63,11 +63,13 @@ struct Probe { // a pixel that must have, or must not have, a colour
 }
 
 // The window covers output `n`, the panel's place included; the other output's panel shows.
+// (The panel is probed a little away from the output's corner, where the compositor may draw
+// the pointer.)
 std::vector<Probe> covers(int n, std::vector<Probe> more = {}) {
     const int left = (n - 1) * W, other = (2 - n) * W;
     more.insert(
         more.end(),
-        {{left + 1, 1, kGray}, {left + W - 2, H - 2, kGray}, {other + W / 2, 10, kGray, false}});
+        {{left + 48, 4, kGray}, {left + W - 2, H - 2, kGray}, {other + W / 2, 10, kGray, false}});
     return more;
 }
 std::vector<Probe> cal3ptOn(int n) {
