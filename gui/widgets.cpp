@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -27,6 +28,44 @@ QFont cellFont(int cellPx, int widthPx) {
     return font;
 }
 
+namespace {
+
+constexpr const char* kDesignSize = "kvrDesignSize";
+
+// Keeps a fitted window as large as its contents need when they grow after it was fitted (a
+// page filled, a control shown): what a window's own layout does without the scroll area.
+class KeepFitted : public QObject {
+public:
+    KeepFitted(QWidget* window, QWidget* content)
+        : QObject(content), window_(window), content_(content) {
+        content->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == content_ && event->type() == QEvent::LayoutRequest && !pending_) {
+            pending_ = true;
+            QTimer::singleShot(0, this, [this] { refit(); });
+        }
+        return false;
+    }
+
+private:
+    void refit() {
+        pending_ = false;
+        const QVariant design = window_->property(kDesignSize);
+        if (!design.isValid()) return; // not fitted yet
+        const QSize wanted = design.toSize().expandedTo(content_->minimumSizeHint());
+        if (wanted != design.toSize()) fitToScreen(window_, wanted, false);
+    }
+
+    QWidget* window_;
+    QWidget* content_;
+    bool pending_ = false;
+};
+
+} // namespace
+
 QWidget* scrollingContent(QWidget* window) {
     auto* scroll = new QScrollArea(window);
     scroll->setObjectName(QStringLiteral("contentScroll"));
@@ -35,6 +74,7 @@ QWidget* scrollingContent(QWidget* window) {
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("content"));
     scroll->setWidget(content);
+    new KeepFitted(window, content);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
@@ -42,6 +82,7 @@ QWidget* scrollingContent(QWidget* window) {
 }
 
 void fitToScreen(QWidget* window, QSize designSize, bool centre) {
+    window->setProperty(kDesignSize, designSize);
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         window->resize(designSize);
