@@ -66,7 +66,11 @@ def frames_since(lab, mark):
     return re.findall(r'"([^"]*)"', lab.frames()[mark:])
 
 
-def act(node, *names):
+PRESS = ("Press", "press", "Click", "click")
+TOGGLE = ("Toggle", "toggle") + PRESS
+
+
+def act(node, names=PRESS):
     """Runs the node's first action among `names` (AT-SPI action names are Qt's)."""
     action = node.queryAction()
     for i in range(action.nActions):
@@ -75,19 +79,28 @@ def act(node, *names):
     raise AssertionError("%s has none of the actions %s" % (node.name, names))
 
 
+def start_and_find(lab, program_name, answers, role, name):
+    """Starts the program and finds its control on the bus; (program, control or None)."""
+    program = lab.start([os.path.join(lab.bin, program_name)], program_name + ".log",
+                        KVR_MESSAGE_ANSWERS=answers)
+    node = find(program_name, role, name)
+    if not check(node is not None, "%s: '%s' is on the bus" % (program_name, name)):
+        program.kill()
+    return program, node
+
+
 def panel(lab):
     mark = len(lab.frames())
-    program = lab.start([os.path.join(lab.bin, "tactivo")], "tactivo.log",
-                        KVR_MESSAGE_ANSWERS="ok,ok,ok,ok")
-    settings = find("tactivo", pyatspi.ROLE_PAGE_TAB, "Settings")
-    if not check(settings is not None, "tactivo: the Settings tab is on the bus"):
-        return program.kill()
+    program, settings = start_and_find(lab, "tactivo", "ok,ok,ok,ok", pyatspi.ROLE_PAGE_TAB,
+                                       "Settings")
+    if settings is None:
+        return
     # The start-up has read the settings back (the touch mode repeated to the controller).
     wait_for(lambda: {"MS", "MP"} & set(frames_since(lab, mark)), 60)
-    act(settings, "Press", "press", "Click", "click")
+    act(settings)
     button = find("tactivo", pyatspi.ROLE_RADIO_BUTTON, "Button")
     mark = len(lab.frames())
-    act(button, "Toggle", "toggle", "Press", "press")
+    act(button, TOGGLE)
     check(wait_for(lambda: "MP" in frames_since(lab, mark), 60),
           "tactivo: 'Button' chosen through the bus sends the point report command MP")
     program.terminate()
@@ -95,26 +108,23 @@ def panel(lab):
 
 
 def pinmap(lab):
-    program = lab.start([os.path.join(lab.bin, "pinmap")], "pinmap.log",
-                        KVR_MESSAGE_ANSWERS="yes,ok")
-    four = find("pinmap", pyatspi.ROLE_RADIO_BUTTON, "4Wire")
-    if not check(four is not None, "pinmap: '4Wire' is on the bus"):
-        return program.kill()
-    act(four, "Toggle", "toggle", "Press", "press")
+    program, four = start_and_find(lab, "pinmap", "yes,ok", pyatspi.ROLE_RADIO_BUTTON, "4Wire")
+    if four is None:
+        return
+    act(four, TOGGLE)
     set_button = find("pinmap", pyatspi.ROLE_PUSH_BUTTON, "Set")
     confirm = find("pinmap", pyatspi.ROLE_PUSH_BUTTON, "Confirm")
     # A press through the bus is an animated click: one at a time, each seen to land (the
     # label names the next pin; after the last, "Confirm" can be pressed).
     for pin in range(2, 6):
-        act(set_button, "Press", "press")
+        act(set_button)
         landed = (lambda: find("pinmap", pyatspi.ROLE_LABEL, "Pin #%d" % pin, 0.2)) if pin < 5 \
             else (lambda: confirm.queryAction().nActions > 0)
         check(wait_for(landed, 30), "pinmap: pin %d set through the bus" % (pin - 1))
     mark = len(lab.frames())
-    act(confirm, "Press", "press")
+    act(confirm)
     check(program.wait(120) == 0, "pinmap: the write ends with exit status 0")
     written = [f for f in frames_since(lab, mark) if f.startswith("SP9E")]
-    # The electrodes in the list's order: X+/LL, X-/UR, Y+/UL, Y-/LR; 4-wire code 5 + 3.
     # The first choice of every pin: code 0 for 5 wires, 0 + 3 for 4 wires.
     check(written and written[-1] == "SP9E0003",
           "pinmap: '4Wire' chosen through the bus writes the 4-wire code (%s)" % written)
@@ -124,12 +134,11 @@ def nvrestore(lab):
     backup = lab.start([os.path.join(lab.bin, "nvbackup")], "nvbackup.log")
     check(backup.wait(120) == 0, "nvbackup: the first backup (install defaults) is made")
     mark = len(lab.frames())
-    program = lab.start([os.path.join(lab.bin, "nvrestore")], "nvrestore.log",
-                        KVR_MESSAGE_ANSWERS="ok,ok,ok")
-    install = find("nvrestore", pyatspi.ROLE_RADIO_BUTTON, "Install defaults")
-    if not check(install is not None, "nvrestore: 'Install defaults' is on the bus"):
-        return program.kill()
-    act(install, "Toggle", "toggle", "Press", "press")
+    program, install = start_and_find(lab, "nvrestore", "ok,ok,ok", pyatspi.ROLE_RADIO_BUTTON,
+                                      "Install defaults")
+    if install is None:
+        return
+    act(install, TOGGLE)
     # Its start-up has found the controller and suspended its reports.
     wait_for(lambda: "MI" in frames_since(lab, mark), 60)
     mark = len(lab.frames())
@@ -144,7 +153,7 @@ def nvrestore(lab):
     def started():
         if "Are you sure" in said() or "File not found" in said():
             return True
-        _quietly(lambda: act(start, "Press", "press"))
+        _quietly(lambda: act(start))
         return False
 
     wait_for(started, 60, 0.5)
