@@ -147,11 +147,12 @@ TEST(WindowedPrograms, AControllerOutOfReachIsExplained) {
             const auto lines = ownLines(r);
             ASSERT_EQ(lines.size(), 1U) << r.err;
             EXPECT_EQ(lines[0], c.program.name + ": " + cause);
-            if (!c.box.empty())
+            if (!c.box.empty()) {
                 EXPECT_NE(
                     r.err.find("messagebox: " + c.program.name + ": " + c.box + "\\n" + cause),
                     std::string::npos)
                     << r.err;
+            }
         }
     };
     check("the driver is not running", {});
