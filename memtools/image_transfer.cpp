@@ -2,6 +2,7 @@
 
 #include "protocol/commands.h"
 #include "protocol/frame.h"
+#include "protocol/wait.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,14 +20,67 @@ std::string addressText(int wordNumber) {
     return protocol::hexText(imageAddress(wordNumber));
 }
 
-// One try at reading word n: flush, "GP", wait, read.
-std::vector<std::uint8_t> requestWord(protocol::ControllerSession& controller, int wordNumber) {
-    // A frame of its own: the transfer may run beside handlers that build frames in the
-    // program's shared buffer.
-    protocol::CommandFrame frame;
-    protocol::BuildGetParameter(frame, addressText(wordNumber));
-    return controller.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize).bytes;
-}
+// Reading the words, each reply taken for the word whose frame it answers. A parameter reply
+// does not name its word, so a reply that came too late for its own "GP" would be taken for
+// the next word's, and the backup would hold one word's value at another's place. The reader
+// therefore counts the reply bytes still owed by tries that read nothing at all (a reply on its
+// way, not a lost one: a short reply's tail can never pass for a reply of its own, which starts
+// with SOH). While any are owed, the bytes waiting before the next try of the same word are
+// read and counted instead of flushed unseen (any reply of the word is the word's value), and
+// before the next word is asked for they are awaited, for at most kLostReplyAfter after the
+// last try that owed them; then the ordinary flush drops whatever is left.
+class WordReader {
+public:
+    explicit WordReader(protocol::ControllerSession& controller) : controller_(controller) {}
+
+    // One try at reading word n: flush (or count what is waiting), "GP", wait, read.
+    std::vector<std::uint8_t> request(int wordNumber) {
+        // A frame of its own: the transfer may run beside handlers that build frames in the
+        // program's shared buffer.
+        protocol::CommandFrame frame;
+        protocol::BuildGetParameter(frame, addressText(wordNumber));
+        protocol::Flush flush = protocol::Flush::Before;
+        if (owedBytes_ > 0) {
+            pay(controller_.readPending(kPendingReadBytes).size());
+            flush = protocol::Flush::None;
+        }
+        auto bytes =
+            controller_.exchange(frame, kWordReadWaitMs, protocol::kReplyReadSize, flush).bytes;
+        if (bytes.empty() || owedBytes_ > 0) {
+            // This try's reply is owed too; the bytes read pay for the earliest ones.
+            owedBytes_ += protocol::kParameterReplyLength;
+            pay(bytes.size());
+            owedSince_ = Clock::now();
+        }
+        return bytes;
+    }
+
+    // Before the next word: waits for the replies still owed by the word just read.
+    void settle() {
+        while (owedBytes_ > 0 && Clock::now() - owedSince_ < kLostReplyAfter) {
+            const auto waiting = controller_.readPending(kPendingReadBytes);
+            if (waiting.empty())
+                protocol::WaitMilliseconds(kSettleStepMs);
+            else
+                pay(waiting.size());
+        }
+        owedBytes_ = 0;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kLostReplyAfter{2000};
+    static constexpr std::uint16_t kSettleStepMs = 20;
+    static constexpr std::size_t kPendingReadBytes = 256;
+
+    void pay(std::size_t bytes) {
+        owedBytes_ = bytes >= owedBytes_ ? 0 : owedBytes_ - bytes;
+    }
+
+    protocol::ControllerSession& controller_;
+    std::size_t owedBytes_ = 0;
+    Clock::time_point owedSince_{};
+};
 
 // A reply with its acknowledgements (SOH '0' CR, wherever they stand) taken out: how many there
 // were, and the bytes left. No other reply holds that sequence (a value's digits are never CR).
@@ -174,9 +228,11 @@ ImageReadResult readImage(protocol::ControllerSession& controller, const Progres
     ImageReadResult result;
     queryUnitType(controller, kUnitTypeWaitBeforeReadMs);
     WordReadJudge judge;
+    WordReader reader(controller);
     for (int n = 1; n <= kImageWords; ++n) {
+        reader.settle();
         for (;;) {
-            const std::vector<std::uint8_t> reply = requestWord(controller, n);
+            const std::vector<std::uint8_t> reply = reader.request(n);
             const auto verdict = judge.judge(reply, result.image[static_cast<std::size_t>(n - 1)]);
             if (verdict == WordReadJudge::Verdict::Stored) break;
             if (verdict == WordReadJudge::Verdict::Abandon) {

@@ -19,7 +19,9 @@
 //   - any other number of bytes: count + 1, abandoned when the count is then above 2;
 //   - a word that has failed kWordTries times abandons the read.
 // So two wrong-length replies in a row are tolerated and a third abandons; two badly framed
-// replies in a row abandon.
+// replies in a row abandon. A try that read nothing leaves its reply owed: until it came, the
+// next try of the word reads what waits instead of flushing it, and the next word is asked for
+// only once it came (or 2 s passed), so a late reply is never taken for the next word's.
 //
 // Writing judges the reply too, each against its own frame: a word whose acknowledgement
 // (SOH '0' CR) did not come in time is read back with "GP" (flush, 200 ms, read 10) and sent

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 namespace kvr::test::tsapi {
 namespace {
@@ -78,6 +79,25 @@ TEST(ImageTransfer, LostRepliesAreReadAgainAndAThirdLossAbandons) {
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.wordsRead, 0);
     EXPECT_EQ(framesSince(b.sim(), mark), (std::vector<std::string>{"UT", "GP81", "GP81", "GP81"}));
+}
+
+TEST(ImageTransfer, ALateReplyIsNeverTakenForTheNextWord) {
+    START_BENCH(b);
+    // From the first "GP" on, three replies come 300 ms late, after the 200 ms a try waits:
+    // the second try of a word gets the first try's reply, and the second try's reply comes
+    // while the next word is asked for. Every word still holds its own value.
+    const std::size_t unitQueries = countFrames(b.sim(), "UT") + 1;
+    std::thread late([&] {
+        if (b.sim().waitFrame("UT", unitQueries, std::chrono::seconds(60)))
+            b.sim().play({"fault late 300 3"});
+    });
+    const auto r = memtools::readImage(b.h());
+    late.join();
+    ASSERT_TRUE(r.complete) << r.reason;
+    for (int n = 1; n <= kImageWords; ++n) {
+        const ImageWord& w = r.image[static_cast<std::size_t>(n - 1)];
+        EXPECT_EQ((w.byte1 << 8) | w.byte2, imageWordValue(n)) << "word " << n;
+    }
 }
 
 TEST(ImageTransfer, WriteSendsTheThirtyFiveWordsAndStopsWhenTheControllerFallsSilent) {
