@@ -119,7 +119,13 @@ void RestoreForm::activate() {
     disablerpt();
     startingUp_ = false;
     busy_ = false;
-    // A click on Start made while the reports were being suspended is carried out now.
+    // A click made while the reports were being suspended is carried out now; Cancel first,
+    // as it ends the program.
+    if (cancelPending_) {
+        cancelPending_ = false;
+        cancelClicked();
+        return;
+    }
     if (startPending_) {
         startPending_ = false;
         startClicked();
@@ -140,6 +146,10 @@ void RestoreForm::startClicked() {
 }
 
 void RestoreForm::cancelClicked() {
+    if (startingUp_) {
+        cancelPending_ = true;
+        return;
+    }
     if (busy_ || ended_) return;
     exitprg(NotRestored);
 }

@@ -57,8 +57,9 @@ private:
     QWidget* frame_;
     ProgressFrame* progress_;
 
-    bool startingUp_ = false;   // the start-up exchange (suspending the reports) runs
-    bool startPending_ = false; // Start was clicked meanwhile; carried out when it ends
+    bool startingUp_ = false;    // the start-up exchange (suspending the reports) runs
+    bool startPending_ = false;  // Start was clicked meanwhile; carried out when it ends
+    bool cancelPending_ = false; // the same for Cancel
     std::int32_t handle_ = 0;
     std::filesystem::path filePath_;
     BackupContents contents_;

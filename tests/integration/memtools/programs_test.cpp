@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -251,6 +252,29 @@ TEST(Nvrestore, ALateAcknowledgementSendsNoWordTwice) {
         EXPECT_EQ(times, 1) << word;
     for (int n = 1; n <= memtools::kImageWords; ++n)
         EXPECT_EQ(b.word(memtools::imageAddress(n)), ((0x40 + n) << 8) | n) << n;
+}
+
+TEST(Nvrestore, CancelDuringTheStartUpEndsOnceTheReportsAreSuspended) {
+    MemtoolsBench b;
+    ASSERT_TRUE(b.ok()) << b.why();
+    ASSERT_TRUE(memtools::writeBackupFile(stateDir() / "usrdef.eep", restoreContents()));
+    RestoreRun run;
+    const std::size_t mark = b.mark();
+    QTimer early;
+    QObject::connect(&early, &QTimer::timeout, [&] {
+        if (countFrames(b.sim(), "MI", mark) == 0) return;
+        early.stop();
+        run.click("cmdCancel");
+    });
+    early.start(5);
+    run.form().start();
+    ASSERT_TRUE(waitForGui([&] { return run.form().hasEnded(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(run.code(), 1);
+    const auto frames = framesSince(b.sim(), mark);
+    EXPECT_EQ(frames.back(), "MS");
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
+                            [](const std::string& f) { return f.starts_with("SP"); }),
+              0);
 }
 
 TEST(Nvrestore, DamagedMissingAndDeclinedChangeNothing) {
