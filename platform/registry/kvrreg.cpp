@@ -174,27 +174,15 @@ void printExportLine(const reg::Value& v) {
     std::printf("%s\n", reg::formatValueLine(v).c_str());
 }
 
-int exportTree(const std::string& canonical) {
-    std::vector<reg::Value> values;
-    std::vector<std::string> subkeys;
-    reg::Status s = reg::enumValues(canonical, values);
-    if (s == reg::Status::Ok) s = reg::enumSubkeys(canonical, subkeys);
-    // A key deleted by another process while we walk is simply left out.
-    if (s == reg::Status::NotFound) return kOk;
-    if (s != reg::Status::Ok) return report(s, canonical);
-    if (reg::keyPathIsAmbiguous(canonical))
-        kvr::cli::failure("kvrreg", "warning: key " + shown(canonical) +
+void printExport(const reg::KeyValues& key) {
+    if (reg::keyPathIsAmbiguous(key.path))
+        kvr::cli::failure("kvrreg", "warning: key " + shown(key.path) +
                                         " has control characters in its name: import cannot "
                                         "read it back");
-    std::printf("%s\n", reg::formatKeyLine(canonical).c_str());
-    for (const auto& v : values)
+    std::printf("%s\n", reg::formatKeyLine(key.path).c_str());
+    for (const auto& v : key.values)
         printExportLine(v);
     std::printf("\n");
-    for (const auto& sub : subkeys) {
-        const int rc = exportTree(canonical + "\\" + sub);
-        if (rc != kOk) return rc;
-    }
-    return kOk;
 }
 
 int cmdQuery(const std::vector<std::string>& a) {
@@ -265,19 +253,14 @@ int cmdExport(const std::vector<std::string>& a) {
     if (a.size() == 1)
         if (const auto why = reg::invalidReason(a[0]); !why.empty()) return usageError(why);
     if (const auto rc = openExisting(true)) return *rc;
-    std::vector<std::string> roots;
-    if (a.empty()) {
-        roots = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
-    } else {
-        std::string canonical;
-        const reg::Status s = reg::canonicalPath(a[0], canonical);
-        if (s != reg::Status::Ok) return report(s, a[0]);
-        roots = {canonical};
-    }
-    for (const auto& root : roots) {
-        const int rc = exportTree(root);
-        if (rc != kOk) return rc;
-    }
+    // One snapshot: a driver or program writing meanwhile never leaves half a change in it.
+    const std::vector<std::string> roots =
+        a.empty() ? std::vector<std::string>{"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"} : a;
+    std::vector<reg::KeyValues> keys;
+    const reg::Status s = reg::exportKeys(roots, keys);
+    if (s != reg::Status::Ok) return report(s, a.empty() ? roots[0] : a[0]);
+    for (const auto& key : keys)
+        printExport(key);
     return kOk;
 }
 

@@ -83,6 +83,8 @@ constexpr const char* kDeleteValue = "DELETE FROM vals WHERE key = ?1 AND lname 
 constexpr const char* kDeleteKeyValues = "DELETE FROM vals WHERE key = ?1";
 constexpr const char* kListValues = "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id";
 constexpr const char* kListSubkeys = "SELECT name FROM keys WHERE parent = ?1 ORDER BY id";
+constexpr const char* kListSubkeyIds =
+    "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY id DESC";
 
 // A failure of the database itself (as opposed to a missing key): the operation ends with
 // AccessDenied. Thrown and caught only inside this file.
@@ -621,21 +623,32 @@ Status deleteKey(std::string_view path) {
     });
 }
 
+// A key's row id and its full path with every name as created; nullopt when some name on the
+// way does not exist.
+struct FoundKey {
+    int64_t id;
+    std::string path;
+};
+std::optional<FoundKey> findCanonical(Store& store, const ParsedPath& p) {
+    FoundKey found{static_cast<int64_t>(p.hive), detail::hiveName(p.hive)};
+    for (std::string_view name : p.names) {
+        Stmt q(store, kFindChild);
+        q.bind(1, found.id).bind(2, detail::foldCase(name));
+        if (!q.step()) return std::nullopt;
+        found.id = q.int64(0);
+        found.path += '\\';
+        found.path += q.text(1);
+    }
+    return found;
+}
+
 Status canonicalPath(std::string_view path, std::string& out) {
     ParsedPath p;
     if (Status s = detail::parsePath(path, p); s != Status::Ok) return s;
     return transact(false, [&](Store& store) {
-        auto id = static_cast<int64_t>(p.hive);
-        std::string result = detail::hiveName(p.hive);
-        for (std::string_view name : p.names) {
-            Stmt q(store, kFindChild);
-            q.bind(1, id).bind(2, detail::foldCase(name));
-            if (!q.step()) return Status::NotFound;
-            id = q.int64(0);
-            result += '\\';
-            result += q.text(1);
-        }
-        out = std::move(result);
+        auto found = findCanonical(store, p);
+        if (!found) return Status::NotFound;
+        out = std::move(found->path);
         return Status::Ok;
     });
 }
@@ -722,6 +735,38 @@ Status importKeys(const std::vector<KeyValues>& keys) {
             for (const Value& value : keys[i].values)
                 upsertValue(store, id, value);
         }
+        return Status::Ok;
+    });
+}
+
+Status exportKeys(const std::vector<std::string>& roots, std::vector<KeyValues>& out) {
+    std::vector<ParsedPath> parsed(roots.size());
+    for (std::size_t i = 0; i < roots.size(); ++i)
+        if (Status s = detail::parsePath(roots[i], parsed[i]); s != Status::Ok) return s;
+    return transact(false, [&](Store& store) {
+        std::vector<KeyValues> keys;
+        for (const ParsedPath& root : parsed) {
+            auto found = findCanonical(store, root);
+            if (!found) return Status::NotFound;
+            // Depth first without recursion (a tree may be deeper than the stack): children are
+            // pushed last first, so they come out in creation order.
+            std::vector<FoundKey> pending{std::move(*found)};
+            while (!pending.empty()) {
+                FoundKey key = std::move(pending.back());
+                pending.pop_back();
+                Stmt q(store, kListValues);
+                q.bind(1, key.id);
+                std::vector<Value> values;
+                while (q.step())
+                    values.push_back(readValue(q));
+                Stmt sub(store, kListSubkeyIds);
+                sub.bind(1, key.id);
+                while (sub.step())
+                    pending.push_back({sub.int64(0), key.path + '\\' + sub.text(1)});
+                keys.push_back({std::move(key.path), std::move(values)});
+            }
+        }
+        out = std::move(keys);
         return Status::Ok;
     });
 }

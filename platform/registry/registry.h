@@ -79,6 +79,11 @@ struct KeyValues {
 // transaction: everything is written or nothing (any invalid path, name or value, or a store
 // error, changes nothing). Keys and values that are not named stay as they are.
 Status importKeys(const std::vector<KeyValues>& keys);
+// Each root key and its whole subtree, key by key (a key before its subkeys, subkeys in creation
+// order) with the key's full path as created and its values, read as one transaction: a
+// snapshot that no writer changes half way, over all the roots. NotFound when a root does not
+// exist. `out` is replaced.
+Status exportKeys(const std::vector<std::string>& roots, std::vector<KeyValues>& out);
 
 // Enumeration, in creation order. `out` is replaced.
 Status enumValues(std::string_view path, std::vector<Value>& out);

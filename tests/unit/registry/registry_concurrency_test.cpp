@@ -185,6 +185,35 @@ TEST(RegistryConcurrency, ReplacedListIsSeenWhole) {
     EXPECT_EQ(names(kept), names(lists[0])); // the writer's last list
 }
 
+// An export taken while another process changes a key and its subkey together holds both
+// from the same change: a backup never mixes two calibrations.
+TEST(RegistryConcurrency, ExportIsOneSnapshot) {
+    const std::string key = testKey();
+    const auto change = [&](std::uint32_t n) {
+        return std::vector<KeyValues>{{key, {Value{"Round", Type::Dword, n, {}}}},
+                                      {key + "\\Sub", {Value{"Round", Type::Dword, n, {}}}}};
+    };
+    ASSERT_EQ(importKeys(change(0)), Status::Ok);
+    closeStore();
+    const pid_t writer = forkChild([&] {
+        for (std::uint32_t i = 1; i <= 1000; ++i)
+            if (importKeys(change(i)) != Status::Ok) return 1;
+        return 0;
+    });
+    ASSERT_GT(writer, 0);
+    int bad = 0, status = 0;
+    while (::waitpid(writer, &status, WNOHANG) == 0) {
+        std::vector<KeyValues> seen;
+        ASSERT_EQ(exportKeys({key}, seen), Status::Ok);
+        ASSERT_EQ(seen.size(), 2U);
+        EXPECT_EQ(seen[1].path, seen[0].path + "\\Sub");
+        if (seen[0].values.at(0).dword != seen[1].values.at(0).dword) ++bad;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(bad, 0);
+}
+
 // Checks the file itself with SQLite, apart from the store's own code.
 std::string integrityCheck() {
     sqlite3* db = nullptr;
