@@ -173,12 +173,25 @@ public:
         form_.start();
         return waitForGui([&] { return countFrames(b.sim(), "MI") > stops; });
     }
+    // Starts the window and clicks `name` while the start-up suspends the reports (in the
+    // wait after "MI").
+    void startClicking(MemtoolsBench& b, const char* name) {
+        const std::size_t stops = countFrames(b.sim(), "MI");
+        QObject::connect(&early_, &QTimer::timeout, [this, &b, stops, name] {
+            if (countFrames(b.sim(), "MI") == stops) return;
+            early_.stop();
+            click(name);
+        });
+        early_.start(5);
+        form_.start();
+    }
     void click(const char* name) { clickButton(form_.findChild<QAbstractButton*>(name)); }
     [[nodiscard]] int code() const { return code_; }
     memtools::forms::RestoreForm& form() { return form_; }
 
 private:
     memtools::forms::RestoreForm form_;
+    QTimer early_;
     int code_ = -1;
 };
 
@@ -231,16 +244,8 @@ TEST(Nvrestore, ALateAcknowledgementSendsNoWordTwice) {
         if (b.sim().waitFrame("SP814101", 1, std::chrono::seconds(60)))
             b.sim().play({"fault late 600 1"});
     });
-    // Start pressed while the start-up suspends the reports (in the wait after "MI"): it is
-    // carried out once the start-up ends.
-    QTimer early;
-    QObject::connect(&early, &QTimer::timeout, [&] {
-        if (countFrames(b.sim(), "MI", mark) == 0) return;
-        early.stop();
-        run.click("cmdStart");
-    });
-    early.start(5);
-    ASSERT_TRUE(run.start(b));
+    // Start pressed during the start-up is carried out once the start-up ends.
+    run.startClicking(b, "cmdStart");
     ASSERT_TRUE(waitForGui([&] { return run.form().hasEnded(); }, std::chrono::seconds(90)));
     late.join();
     EXPECT_EQ(run.code(), 0);
@@ -260,14 +265,7 @@ TEST(Nvrestore, CancelDuringTheStartUpEndsOnceTheReportsAreSuspended) {
     ASSERT_TRUE(memtools::writeBackupFile(stateDir() / "usrdef.eep", restoreContents()));
     RestoreRun run;
     const std::size_t mark = b.mark();
-    QTimer early;
-    QObject::connect(&early, &QTimer::timeout, [&] {
-        if (countFrames(b.sim(), "MI", mark) == 0) return;
-        early.stop();
-        run.click("cmdCancel");
-    });
-    early.start(5);
-    run.form().start();
+    run.startClicking(b, "cmdCancel");
     ASSERT_TRUE(waitForGui([&] { return run.form().hasEnded(); }, std::chrono::seconds(60)));
     EXPECT_EQ(run.code(), 1);
     const auto frames = framesSince(b.sim(), mark);
