@@ -42,6 +42,7 @@ struct Value {
     Type type = Type::Dword;
     uint32_t dword = 0; // data when type == Dword
     std::string sz;     // data when type == Sz
+    bool operator==(const Value&) const = default;
 };
 
 // Longest key name component and value name (as on Windows).
