@@ -1,6 +1,7 @@
 #include "service/touch/controller_watcher.h"
 
 #include "platform/common/log.h"
+#include "platform/ipc/control_device.h"
 #include "platform/ipc/device_watch.h"
 #include "platform/registry/registry.h"
 #include "service/framework/ntservice.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <span>
 #include <strings.h>
 
@@ -86,9 +88,20 @@ void ControllerWatcher::followDrivers(const std::vector<std::string>& appeared, 
             forgetUnits(bus);
             service_.Trace("Driver %s went away", deviceName(bus).data());
         }
-        if (link || !(anyDriver || appearedAmong(bus, appeared))) continue;
+        bool& failed = openFailed_[static_cast<std::size_t>(bus == Bus::Usb)];
+        if (link || !(anyDriver || failed || appearedAmong(bus, appeared))) continue;
         link = DriverLink::open(bus);
-        if (link) driverServes(bus);
+        // A device that is there but cannot be opened for a moment (descriptors or memory
+        // short, its queue full) is tried again in the next pass; one that is not there waits
+        // for its appearance.
+        if (link) {
+            failed = false;
+            driverServes(bus);
+        } else {
+            const auto path = ipc::devicePath(deviceName(bus));
+            std::error_code ec;
+            failed = path && std::filesystem::exists(*path, ec);
+        }
     }
 }
 
@@ -97,10 +110,10 @@ void ControllerWatcher::followDrivers(const std::vector<std::string>& appeared, 
 void ControllerWatcher::driverServes(Bus bus) {
     service_.Trace("Driver %s serves", deviceName(bus).data());
     forgetUnits(bus);
-    {
-        std::lock_guard lock(switch_.lock);
-        if (switch_.shutDown) return;
-    }
+    // Under the switch lock, as every switch-on: a shutdown that comes meanwhile waits, and
+    // once it is done no port is connected again.
+    std::lock_guard lock(switch_.lock);
+    if (switch_.shutDown) return;
     if (bus == Bus::Serial) connectConfiguredPorts(*driver(bus));
 }
 

@@ -61,7 +61,8 @@ private:
     void setUp(const Unit& unit);
     std::optional<DriverLink>& driver(Bus bus);
     // Drops the connection of a driver that went away; opens one to every driver that has no
-    // connection and whose device is in `appeared` (every one when `anyDriver`).
+    // connection and whose device is in `appeared` (every one when `anyDriver`), or whose
+    // device is there but could not be opened in an earlier pass.
     void followDrivers(const std::vector<std::string>& appeared, bool anyDriver);
     void driverServes(Bus bus);
     void forgetUnits(Bus bus);
@@ -74,6 +75,7 @@ private:
     std::array<Marks, kUsbUnits> usb_{};
     std::optional<DriverLink> serialDriver_;
     std::optional<DriverLink> usbDriver_;
+    std::array<bool, 2> openFailed_{}; // per bus: its device is there, the last open failed
 };
 
 } // namespace kvr::touchsvc
