@@ -432,7 +432,8 @@ int main(int argc, char** argv) {
             replugTty, [&](std::uint32_t code, const std::vector<std::uint8_t>& request) {
                 const auto r = driver.call(code, request, 1);
                 return r && r->ok;
-            });
+            },
+            kvr::kvrctl::controlDevicePid(driver.name()));
     }
     if (*reopen) return connectDevice(driver, IOCTL_RS232_REOPEN_COM_PORT, dev, 0, {index});
     if (*write || *read) {

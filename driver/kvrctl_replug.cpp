@@ -1,5 +1,6 @@
 #include "driver/kvrctl_replug.h"
 
+#include "driver/kvrctl_ports.h"
 #include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 #include "platform/serial/port_map.h"
@@ -29,6 +30,26 @@ bool contains(const std::vector<unsigned>& numbers, unsigned n) {
     return std::find(numbers.begin(), numbers.end(), n) != numbers.end();
 }
 
+// The driver acknowledges a connect whether or not it could open the port: whether the line
+// is now the driver's is seen from outside. Empty when it is; otherwise why not.
+std::string portTrouble(const std::filesystem::path& tty, pid_t driverPid) {
+    const PortState state = inspectPort(tty, driverPid);
+    switch (state.holder) {
+    case PortHolder::Driver:
+        return {};
+    case PortHolder::Other:
+        return "the line is in use by another program (" + state.program + ", pid " +
+               std::to_string(state.pid) + ")";
+    case PortHolder::Missing:
+        return "the line is gone";
+    case PortHolder::NotSerial:
+        return "the line is not a serial port";
+    case PortHolder::Nobody:
+        break;
+    }
+    return "the driver could not open the line (its log says why)";
+}
+
 } // namespace
 
 std::vector<unsigned> comNumbersOf(const std::filesystem::path& tty) {
@@ -44,7 +65,7 @@ std::vector<unsigned> comNumbersOf(const std::filesystem::path& tty) {
     return numbers;
 }
 
-int replugLine(const std::filesystem::path& tty, const DriverRequest& request) {
+int replugLine(const std::filesystem::path& tty, const DriverRequest& request, pid_t driverPid) {
     const auto numbers = comNumbersOf(tty);
     if (numbers.empty()) {
         std::printf("%s is no COM port: nothing to do\n", tty.c_str());
@@ -68,9 +89,13 @@ int replugLine(const std::filesystem::path& tty, const DriverRequest& request) {
         const unsigned com = CurrentCOMPort(handle);
         if (contains(numbers, com)) {
             request(control::IOCTL_RS232_CLOSE_COM_PORT, {static_cast<std::uint8_t>(unit)});
-            const bool back = ReopenCOMPort(handle) == 1;
+            const std::string trouble = ReopenCOMPort(handle) == 1
+                                            ? portTrouble(tty, driverPid)
+                                            : "the driver refused the connect";
+            const bool back = trouble.empty();
             std::printf("%s on COM%u: %s\n", name, com,
-                        back ? "connected again" : "could not be connected again");
+                        back ? "connected again"
+                             : ("could not be connected again: " + trouble).c_str());
             allBack = allBack && back;
         }
         CloseController(handle);
@@ -86,10 +111,12 @@ int replugLine(const std::filesystem::path& tty, const DriverRequest& request) {
         for (const std::uint32_t v : {com, kConnectBaud})
             for (int i = 0; i < 4; ++i)
                 in.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        const bool sent = request(control::IOCTL_RS232_CHANGE_COM_PORT, in);
+        const std::string trouble = request(control::IOCTL_RS232_CHANGE_COM_PORT, in)
+                                        ? portTrouble(tty, driverPid)
+                                        : "the driver refused the connect";
         std::printf("RS232_DEVICE%u on COM%u: %s\n", unit, com,
-                    sent ? "connect requested" : "the driver refused the connect");
-        allBack = allBack && sent;
+                    trouble.empty() ? "connected" : ("not connected: " + trouble).c_str());
+        allBack = allBack && trouble.empty();
     }
     return allBack ? 0 : 1;
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <sys/types.h>
 #include <vector>
 
 namespace kvr::kvrctl {
@@ -26,8 +27,9 @@ std::vector<unsigned> comNumbersOf(const std::filesystem::path& tty);
 // Sends one control request to the serial driver; true when it completed without an error.
 using DriverRequest = std::function<bool(std::uint32_t code, const std::vector<std::uint8_t>& in)>;
 
-// Brings back the controllers on `tty`; prints one line per controller. Exit status: 0 when
-// every controller on the line was brought back (or there was none), 1 otherwise.
-int replugLine(const std::filesystem::path& tty, const DriverRequest& request);
+// Brings back the controllers on `tty`; prints one line per controller. A controller is back
+// when the driver (process `driverPid`) holds the line afterwards. Exit status: 0 when every
+// controller on the line was brought back (or there was none), 1 otherwise.
+int replugLine(const std::filesystem::path& tty, const DriverRequest& request, pid_t driverPid);
 
 } // namespace kvr::kvrctl

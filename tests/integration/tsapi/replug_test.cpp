@@ -7,8 +7,10 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/file.h>
 
 namespace kvr::test::tsapi {
 namespace {
@@ -39,6 +41,18 @@ TEST(Replug, ControllersOnTheNewLineComeBack) {
                std::string::npos;
     }));
     ASSERT_TRUE(plugged->play({"reconnect"}));
+
+    // While another program holds the new line the driver cannot have it: said, and exit 1.
+    {
+        const UniqueFd holder(::open(link("com3").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        ASSERT_TRUE(holder && ::flock(holder.get(), LOCK_EX | LOCK_NB) == 0);
+        const RunResult held = replug(link("com3"));
+        EXPECT_EQ(held.exitCode, 1) << held.out;
+        EXPECT_NE(held.out.find("RS232_DEVICE0 on COM3: could not be connected again: the line "
+                                "is in use by another program"),
+                  std::string::npos)
+            << held.out;
+    }
     const std::size_t before = plugged->frameTexts().size();
 
     const RunResult run = replug(link("com3"));
@@ -58,7 +72,7 @@ TEST(Replug, ControllersOnTheNewLineComeBack) {
     // The unit only configured on COM4 is connected when its line appears.
     const RunResult second = replug(link("com4"));
     EXPECT_EQ(second.exitCode, 0) << second.err;
-    EXPECT_NE(second.out.find("RS232_DEVICE1 on COM4: connect requested"), std::string::npos);
+    EXPECT_NE(second.out.find("RS232_DEVICE1 on COM4: connected"), std::string::npos);
     EXPECT_TRUE(configured->waitFrame("GP9E"));
 
     // A line that is no COM port changes nothing.
