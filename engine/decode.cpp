@@ -86,9 +86,8 @@ void ERestartOrDrop(Rs232Device& device, std::uint8_t b) {
     }
 }
 
-} // namespace
-
-void MDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t count) {
+// The M decoder; `report` false drops complete packets instead of passing them on.
+void MDecode(Rs232Device& device, const std::uint8_t* bytes, std::size_t count, bool report) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
         // A packet left half-done by the E decoder (format changed between chunks) cannot be
@@ -116,9 +115,19 @@ void MDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t cou
             ++device.PacketIndex;
             continue;
         }
-        DispatchMPacket(device);
+        if (report) DispatchMPacket(device);
         device.PacketIndex = 0;
     }
+}
+
+} // namespace
+
+void MDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t count) {
+    MDecode(device, bytes, count, true);
+}
+
+void MDecodeReplyOnly(Rs232Device& device, const std::uint8_t* bytes, std::size_t count) {
+    MDecode(device, bytes, count, false);
 }
 
 void EDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t count) {

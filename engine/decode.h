@@ -43,6 +43,11 @@ void DecodeReadBuffer(Rs232Device& device, std::size_t count);
 // The two decoders, device lock held by the caller.
 void MDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t count);
 void EDecodeData(Rs232Device& device, const std::uint8_t* bytes, std::size_t count);
+// The M decoder for the identification exchange at connect, whatever the packet format: the
+// reply (plain ASCII, which the E decoder would drop) is queued as MDecodeData queues it, but
+// a packet completed meanwhile is dropped, never reported: a touch on a controller that sends
+// E packets would otherwise be read as an M packet at a wrong place. Device lock held.
+void MDecodeReplyOnly(Rs232Device& device, const std::uint8_t* bytes, std::size_t count);
 
 // Response queue operations (queue lock only; safe from any thread).
 // Appends one byte; false when the queue is full and the byte was lost.

@@ -231,8 +231,8 @@ void SerialConnection::Greet(std::uint8_t device, Session& session) {
     // Identification. The reply is ten plain ASCII bytes, unframed: the E decoder would drop
     // them all, so a device already on E packets (code 11 asked for them, or a reconnect)
     // would fall back to M. The read thread therefore decodes the line with the M decoder
-    // for this exchange only; a reply that leaves the format unchanged keeps the one in
-    // force before the exchange.
+    // for this exchange only, reporting no packet (a touch meanwhile may be in E packets); a
+    // reply that leaves the format unchanged keeps the one in force before the exchange.
     std::uint8_t formatBefore = 0;
     {
         std::lock_guard guard(record.Lock);
@@ -243,10 +243,12 @@ void SerialConnection::Greet(std::uint8_t device, Session& session) {
     Delay(kIdentifyWait);
     std::uint8_t id[kIdentificationBytes] = {};
     const std::size_t idTaken = engine::ReadQueueData(record, id, sizeof id);
-    session.DecodeAsM.store(false);
     std::uint8_t format = 0;
     {
         std::lock_guard guard(record.Lock);
+        // A packet begun under the M decoder is no packet of the format now in force.
+        session.DecodeAsM.store(false);
+        record.PacketIndex = 0;
         record.PacketFormat = PacketFormatFromIdentification(id, idTaken, formatBefore);
         format = record.PacketFormat;
     }
@@ -297,12 +299,13 @@ bool SerialConnection::ReadPacketCompletion(std::uint8_t device, Session& sessio
             WatchList& watchers = context_.watchers();
             if (watchers.active()) watchers.raw(device, buffer, r.count);
             const WatchList::ReadingUnit reading(device);
-            if (session.DecodeAsM.load()) {
-                std::lock_guard guard(record.Lock);
-                engine::MDecodeData(record, buffer, r.count);
-            } else {
-                engine::DecodeChunk(record, buffer, r.count);
-            }
+            // Judged under the device lock, where the identification ends: no chunk is
+            // decoded half by one decoder and half by the other.
+            std::lock_guard guard(record.Lock);
+            if (session.DecodeAsM.load())
+                engine::MDecodeReplyOnly(record, buffer, r.count);
+            else
+                engine::DecodeChunkLocked(record, buffer, r.count);
         }
         return true;
     case serial::IoStatus::TimedOut:
@@ -324,6 +327,8 @@ void SerialConnection::ReadThreadRoutine(std::uint8_t device, std::shared_ptr<Se
     } catch (...) {
         KVR_LOG_ERROR("device %u: read thread ended", device);
     }
+    session->Leaving.store(true);
+    if (session->ReleaseOnEnd.load()) ReleaseTouch(device);
     session->StartSignal.set(); // a connect waiting for the start is not left hanging
     session->Started.store(false);
     session->Running.store(false);
@@ -386,6 +391,7 @@ void SerialConnection::ReadLoop(std::uint8_t device, Session& sessionRef) {
 void SerialConnection::DisconnectLocked(std::uint8_t device) {
     Line& line = lines_[device];
     const std::shared_ptr<Session> session = sessionOf(device);
+    bool gaveUp = false;
     if (portOf(device)) {
         if (session) {
             session->Stop.set();
@@ -398,6 +404,7 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
             if (session && session->Running.load()) {
                 KVR_LOG_WARN("device %u: read thread did not stop in time; port released", device);
                 line.Stragglers.push_back(std::move(line.Thread));
+                gaveUp = true;
             } else {
                 line.Thread.join();
             }
@@ -408,6 +415,12 @@ void SerialConnection::DisconnectLocked(std::uint8_t device) {
         line.Current.reset();
     }
     if (session) session->Started.store(false);
+    if (gaveUp) {
+        // The thread holds the device lock: waiting for it here would hold this connection
+        // (and every later connect of the device) as long as the thread is held up.
+        session->ReleaseOnEnd.store(true);
+        if (!session->Leaving.load()) return;
+    }
     ReleaseTouch(device);
 }
 

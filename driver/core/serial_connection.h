@@ -97,6 +97,12 @@ private:
         std::atomic<bool> Running{true};  // the record's thread reference
         std::atomic<bool> Started{false}; // the started flag
         std::atomic<bool> HungUp{false};  // the read ended on a hang-up
+        // A disconnect that gave up waiting for the thread (held up in a pointer sink that
+        // blocks, with the device lock) leaves the touch to the thread, which releases it as
+        // it leaves; each side sets its flag before it reads the other's, so at least one
+        // releases (a second release does nothing).
+        std::atomic<bool> ReleaseOnEnd{false};
+        std::atomic<bool> Leaving{false};
         // Set for the identification exchange at connect: the reply is plain ASCII, which
         // only the M decoder queues, so the line is decoded with it whatever the format.
         std::atomic<bool> DecodeAsM{false};

@@ -1,5 +1,6 @@
 // Lines that hang up, unloading with controllers connected, and the USB role's units.
 
+#include "platform/common/unique_fd.h"
 #include "platform/ipc/control_codes.h"
 #include "platform/registry/registry.h"
 #include "tests/integration/driver/driver_harness.h"
@@ -8,9 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -83,6 +87,40 @@ TEST(DriverLifecycle, DisconnectStopsDeliveryAndReleasesThePort) {
                   static_cast<std::size_t>(2 * round));
         EXPECT_EQ(client.disconnect(0), 0U);
     }
+}
+
+// A pointer sink that blocks (a trace pipe nobody reads) holds the read thread: a disconnect
+// gives up on it after its bound instead of waiting with it, and the touch in progress is
+// released as the thread leaves once the sink takes samples again.
+TEST(DriverLifecycle, DisconnectGivesUpOnAReadThreadHeldInThePointerSink) {
+    const auto fifo = makeTempDir("fifo") / "pointer";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader);
+    const int capacity = ::fcntl(reader.get(), F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    Sim sim("COM1");
+    Daemon daemon(false, {}, fifo);
+    ASSERT_TRUE(sim.ok() && daemon.ready()) << daemon.process().stderrText();
+    Client client;
+    ASSERT_TRUE(client.connect(0, 1));
+    ASSERT_TRUE(sim.waitFrame("GP9E"));
+    // Pressed at once, moved (a sample per position), never lifted.
+    ASSERT_TRUE(sim.play({"rate 400", "drag 0 0 16000 16000 400"}));
+    // Full: less room left than one line takes (a line never goes in half).
+    int queued = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        return ::ioctl(reader.get(), FIONREAD, &queued) == 0 && queued > capacity - 64;
+    })) << queued << " of " << capacity << " bytes";
+    EXPECT_EQ(client.disconnect(0), 0U);
+
+    std::string trace;
+    ASSERT_TRUE(waitUntil([&] {
+        char chunk[4096];
+        for (ssize_t n; (n = ::read(reader.get(), chunk, sizeof chunk)) > 0;)
+            trace.append(chunk, static_cast<std::size_t>(n));
+        return trace.ends_with(" 2\n"); // the last sample: the left button's release
+    }));
 }
 
 TEST(DriverLifecycle, SigtermWithConnectedControllersUnloadsCleanly) {

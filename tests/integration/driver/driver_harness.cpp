@@ -62,9 +62,9 @@ bool connectUntilGreeted(const ChildProcess& daemon, Client& client, std::uint8_
 
 // ---- Daemon -------------------------------------------------------------------------------------
 
-Daemon::Daemon(bool usb, std::vector<std::string> extraArgs)
-    : name_(usb ? "KvrUsbMgr" : "KvrRs232D") {
-    trace_ = makeTempDir("trace") / "pointer.trace";
+Daemon::Daemon(bool usb, std::vector<std::string> extraArgs, std::filesystem::path trace)
+    : name_(usb ? "KvrUsbMgr" : "KvrRs232D"), trace_(std::move(trace)) {
+    if (trace_.empty()) trace_ = makeTempDir("trace") / "pointer.trace";
     std::vector<std::string> args{"--foreground", "--pointer=trace", "--trace=" + trace_.string(),
                                   "--log-level=debug"};
     if (usb) args.push_back("--usb");

@@ -30,8 +30,9 @@ struct TraceRecord {
 class Daemon {
 public:
     // Starts KvrRs232 (args after the trace option) and waits until its control socket is
-    // there. `usb` starts the USB role.
-    explicit Daemon(bool usb = false, std::vector<std::string> extraArgs = {});
+    // there. `usb` starts the USB role; `trace` replaces the trace file of its own.
+    explicit Daemon(bool usb = false, std::vector<std::string> extraArgs = {},
+                    std::filesystem::path trace = {});
     ~Daemon();
 
     [[nodiscard]] bool ready() const { return ready_; }

@@ -83,6 +83,22 @@ TEST_F(Decode, MRepliesBetweenPacketsAreQueuedAndZeroIsDiscarded) {
     EXPECT_EQ(queued(), (std::vector<std::uint8_t>{0x01, '0', 0x0D}));
 }
 
+// At connect the identification reply is read with the M decoder whatever the format: a touch
+// meanwhile (M or E packets) is reported by neither, and the reply after it is queued whole.
+TEST_F(Decode, IdentificationDecodingQueuesRepliesAndReportsNoPacket) {
+    const auto reply = Bytes("Lumarcon02");
+    for (const auto& touch : {MRaw(10, 10, false), EPacket(0x210, 0x302, kEPen, 0x07)}) {
+        const auto bytes = Cat({touch, reply});
+        std::lock_guard guard(dev.Lock);
+        FlushQueueData(dev);
+        MDecodeReplyOnly(dev, bytes.data(), bytes.size());
+        EXPECT_EQ(packets(), 0);
+        const auto q = queued();
+        EXPECT_TRUE(q.size() >= reply.size() &&
+                    std::equal(reply.begin(), reply.end(), q.end() - reply.size()));
+    }
+}
+
 TEST_F(Decode, MRestartAnnouncementVariants) {
     struct Case {
         const char* name;
