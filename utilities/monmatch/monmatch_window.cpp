@@ -71,8 +71,10 @@ void MonmatchWindow::poll() {
     const std::uint8_t display = shownDisplay_;
     if (worker == nullptr) return pollAnswered(display, matcher_.touched());
     polling_ = true;
+    // The work holds the matcher, which outlives the window, never the window: a window
+    // closed while the question is queued is gone by the time the worker gets to it.
     worker->request(
-        this, [this] { return matcher_.touched(); },
+        this, [matcher = &matcher_] { return matcher->touched(); },
         [this, display](bool touched) { pollAnswered(display, touched); });
 }
 
