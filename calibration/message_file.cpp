@@ -75,6 +75,9 @@ std::optional<std::string> readSlot(std::string_view text, std::size_t& pos) {
     while (end < text.size() && end - pos < kSlotCharacters) {
         if (text[end++] == '\n') break;
     }
+    // A line reader of the file's text mode takes CR LF as one line end: a line that fills
+    // the slot up to its CR ends there, and its LF is no slot of its own.
+    if (end < text.size() && text[end - 1] == '\r' && text[end] == '\n') ++end;
     std::string slot(text.substr(pos, end - pos));
     pos = end;
     while (!slot.empty() && (slot.back() == '\n' || slot.back() == '\r'))

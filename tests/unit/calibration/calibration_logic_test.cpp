@@ -43,6 +43,9 @@ TEST(CalibrationMessageFile, ScaleRulesAndSlots) {
         {"2\nTouchez l\x92\xE9" "cran \x80\nb\nc\nd\ne\nf", "2 Touchez l\u2019\u00E9cran \u20AC|f"},
         {"2\n\u00C9cran\nb\nc\nd\ne\nf", "2 \u00C9cran|f"},
         {"2\n" + std::string(126, 'x') + "\u00E9\nd\ne\nf\ng", "2 " + std::string(126, 'x') + "|g"},
+        // CR LF is one line end: a 126-character line fills one slot, its LF no second one.
+        {"2\r\n" + std::string(126, 'x') + "\r\nb\r\nc\r\nd\r\ne\r\nf\r\n",
+         "2 " + std::string(126, 'x') + "|f"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(outcome(text), expected) << text;
