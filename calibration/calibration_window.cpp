@@ -259,7 +259,14 @@ void CalibrationWindow::save() {
 void CalibrationWindow::captureAgain() {
     screen_ = Screen::Capture;
     countdown_ = 0;
-    capture_.restart();
+    // Esc or a close while the capture is armed again waits for it and is carried out then;
+    // nothing goes on with a controller the window has already given back.
+    runBusy([this] { capture_.restart(); });
+    if (destroyed_) return;
+    if (escapeHeld_ || closeHeld_) {
+        carryOutHeldInput();
+        return;
+    }
     clear();
     repaint();
     updateAccessibleText();
