@@ -60,8 +60,8 @@ constexpr const char* kFallbackName = "DISPLAY";
 DisplayList enumerate();
 
 // Parses a KVR_DISPLAYS value. Entries are separated by ';' (empty entries are ignored),
-// each "NAME:left,top,right,bottom" with decimal numbers in -32768..32767 (an X screen's
-// coordinates), right > left and bottom > top, and a name without ':' or ';'. Malformed entries are skipped with a warning.
+// each "NAME:left,top,right,bottom" with decimal numbers in -262144..262143, right > left
+// and bottom > top, and a name without ':' or ';'. Malformed entries are skipped with a warning.
 // In the result the first entry whose rectangle starts at (0, 0) is marked primary.
 std::vector<Display> parseDisplayList(std::string_view text);
 

@@ -11,8 +11,10 @@
 namespace kvr::display {
 namespace {
 
-constexpr int32_t kMinCoordinate = -32768;
-constexpr int32_t kMaxCoordinate = 32767;
+// A rectangle at most 524,287 pixels wide: sketch divides a display into 3,968 grid units in
+// 32-bit products, and the windows take widths and heights as plain differences.
+constexpr int32_t kMinCoordinate = -262144;
+constexpr int32_t kMaxCoordinate = 262143;
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -56,8 +58,7 @@ std::optional<Display> parseEntry(std::string_view entry) {
         if (!last) rest = rest.substr(comma + 1);
     }
     if (v[2] <= v[0] || v[3] <= v[1]) return std::nullopt; // empty or inverted rectangle
-    // Within an X screen's coordinates: the windows size and divide rectangles in plain
-    // 32-bit arithmetic, which a rectangle of thousands of millions of pixels would overflow.
+    // Far beyond any desktop, but within what the windows' 32-bit arithmetic takes.
     for (const int32_t c : v)
         if (c < kMinCoordinate || c > kMaxCoordinate) return std::nullopt;
     return Display{std::string(name), v[0], v[1], v[2], v[3], false};

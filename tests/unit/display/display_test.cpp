@@ -43,9 +43,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"X:0,0,1x,1", {}},         // junk in a number
         ParseCase{"X:0,0,,1", {}},           // missing number
         ParseCase{"X:0,0,2147483648,1", {}}, // beyond 32 bits
-        ParseCase{"X:-32768,0,32767,1", {{"X", -32768, 0, 32767, 1, false}}},
-        ParseCase{"X:-2147483648,0,2147483647,1", {}}, // beyond an X screen's coordinates
-        ParseCase{"X:0,0,32768,1", {}},
+        ParseCase{"X:-262144,0,262143,1", {{"X", -262144, 0, 262143, 1, false}}},
+        ParseCase{"X:-2147483648,0,2147483647,1", {}}, // beyond what the windows compute with
+        ParseCase{"X:0,0,262144,1", {}},
         ParseCase{"X:0,0,99999999999999999999999,1", {}}));
 
 TEST(DisplayEnumerate, OverrideReplacesEnumeration) {
